@@ -1,0 +1,1 @@
+#include "client/protocol_client.h"

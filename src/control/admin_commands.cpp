@@ -1,0 +1,136 @@
+// The administration commands: AdminLogin and the six commands only an administrator may use.
+#include <cctype>
+
+#include "control/command_abandoned.h"
+#include "core/servermain.h"
+#include "platform/ini_file.h"
+
+namespace core {
+namespace {
+
+constexpr size_t kTextField = 8;  // password or room name
+constexpr size_t kNumberByte = 8;  // room or player number + 1
+
+std::string UpperAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::string TextField(std::span<const uint8_t> frame) {
+  return wire::ReadCountedText(frame, kTextField, wire::kNameLength);
+}
+
+// The byte's number, or the command is abandoned for a byte of 0.
+uint8_t NumberFromByte(std::span<const uint8_t> frame) {
+  uint8_t byte = wire::ReadU8(frame, kNumberByte);
+  if (byte == 0) throw control::CommandAbandoned();
+  return static_cast<uint8_t>(byte - 1);
+}
+
+}  // namespace
+
+// Writes one key of the configuration file, keeping everything else in it.
+static void WriteConfigurationKey(TParlowindServer& server, const char* section, const char* key,
+                                  const std::string& value) {
+  std::lock_guard<std::mutex> lock(server.config_file_mutex());
+  std::string error;
+  std::optional<plat::IniFile> ini = plat::IniFile::Open(server.settings().ConfigurationPath(), &error);
+  if (!ini) throw std::runtime_error(error);
+  ini->WriteString(section, key, value);
+  if (auto failure = ini->Commit()) throw std::runtime_error(*failure);
+}
+
+void TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client) {
+  std::string password = TextField(frame);
+  if (events_.Enabled()) events_.Report("CMD <-", "AdminLogin PW: " + password, 100, client.EventClientPart());
+  if (password != passwords_.AdminPassword()) {
+    client.SendResult(wire::kResultWrongAdminPassword);
+    return;
+  }
+  client.SetAdmin(true);
+  if (client.IsOlderDialect()) client.SendResult(wire::kResultAdminAccepted);
+  clients_.BroadcastPlayerIsAdmin(client);
+}
+
+void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame, clients::TServerClient& client) {
+  std::string name = TextField(frame);
+  if (events_.Enabled()) events_.Report("CMD <-", "AdminCreateRoom RoomName: " + name, 110, client.EventClientPart());
+  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  bool exists = false;
+  {
+    clients::RoomList::Lock lock = rooms_.Acquire();
+    const std::string wanted = UpperAscii(name);
+    for (const auto& room : rooms_.Entries(lock)) exists = exists || UpperAscii(room->Name) == wanted;
+  }
+  if (exists) return client.SendResult(wire::kResultRoomExists);
+  rooms_.CreateRoom(name);
+}
+
+void TParlowindServer::AdminDeleteRoom(std::span<const uint8_t> frame, clients::TServerClient& client) {
+  if (events_.Enabled()) {
+    events_.Report("CMD <-", "AdminDeleteRoom RoomId: " + std::to_string(wire::ReadU8(frame, kNumberByte)), 120,
+                   client.EventClientPart());
+  }
+  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  uint8_t room_id = NumberFromByte(frame);
+  if (!rooms_.FindRoom(room_id)) return client.SendResult(wire::kResultNoSuchRoom);
+  rooms_.RemoveRoom(room_id);
+}
+
+void TParlowindServer::AdminKickPlayer(std::span<const uint8_t> frame, clients::TServerClient& client) {
+  events_.Report("CMD <-", "AdminKickPlayer", 130, client.EventClientPart());
+  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  clients::ClientRef kicked = clients_.FindClientByPlayerNo(NumberFromByte(frame));
+  if (!kicked) return client.SendResult(wire::kResultNoSuchPlayer);
+  kicked->Dropped = true;
+  clients_.BroadcastPlayerLeft(*kicked, wire::kReasonKicked);
+  // Its PlayerLeft has gone out: close the connection now rather than when it next speaks, so a
+  // silent kicked client does not keep its place.
+  kicked->Connection()->RequestClose();
+}
+
+void TParlowindServer::AdminChangeServerPassword(std::span<const uint8_t> frame, clients::TServerClient& client) {
+  std::string password = TextField(frame);
+  if (events_.Enabled()) {
+    events_.Report("CMD <-", "AdminChangeServerPassword NewPW: " + password, 140, client.EventClientPart());
+  }
+  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  client.SendResult(wire::kResultServerPasswordChanged);
+  passwords_.SetServerPassword(password);
+  WriteConfigurationKey(*this, "Passwords", "ServerPassword", password);
+}
+
+void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame, clients::TServerClient& client) {
+  std::string password = TextField(frame);
+  if (events_.Enabled()) {
+    events_.Report("CMD <-", "AdminChangeAdminPassword NewPW: " + password, 160, client.EventClientPart());
+  }
+  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  client.SendResult(wire::kResultAdminPasswordChanged);
+  passwords_.SetAdminPassword(password);
+  WriteConfigurationKey(*this, "Passwords", "AdminPassword", password);
+}
+
+void TParlowindServer::AdminSaveAsDefaultChannels(clients::TServerClient& client) {
+  events_.Report("CMD <-", "AdminSaveAsDefaultChannels", 150, client.EventClientPart());
+  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  {
+    std::lock_guard<std::mutex> file_lock(config_file_mutex_);
+    std::string error;
+    std::optional<plat::IniFile> ini = plat::IniFile::Open(settings_.ConfigurationPath(), &error);
+    if (!ini) throw std::runtime_error(error);
+    ini->EraseSection("Channels");
+    {
+      clients::RoomList::Lock lock = rooms_.Acquire();
+      int position = 0;
+      for (const auto& room : rooms_.Entries(lock)) ini->WriteString("Channels", std::to_string(position++), room->Name);
+    }
+    // One replacement of the file: after a crash it holds the old list or the new one.
+    if (auto failure = ini->Commit()) throw std::runtime_error(*failure);
+  }
+  client.SendResult(wire::kResultChannelsSaved);
+}
+
+}  // namespace core

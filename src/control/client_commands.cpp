@@ -1,0 +1,113 @@
+// The client commands: ClientLogin, ClientListsReq, ClientChangeRoom and ClientLeave.
+#include "core/servermain.h"
+
+namespace core {
+namespace {
+
+constexpr size_t kLoginName = 8;
+constexpr size_t kLoginPassword = 39;
+constexpr size_t kLoginVersion = 70;
+constexpr size_t kListsOption = 8;
+constexpr size_t kListsMode = 9;
+constexpr size_t kRoomByte = 8;
+// Player numbers travel as one byte holding the number + 1, so at most 255 clients fit.
+constexpr size_t kMaxRegisteredClients = 255;
+
+std::vector<uint8_t> LoginAccepted(const std::string& servername) {
+  return wire::FrameWriter(43)
+      .Header(0, wire::kLoginAccepted)
+      .CountedText(servername, wire::kNameLength)
+      .U8(0)
+      .U8(2)
+      .U8(1)
+      .U8(2)
+      .Finish();
+}
+
+}  // namespace
+
+// Refusals go straight to the connection: there is no client to queue them on.
+static void WriteRefusal(plat::TcpConnection& connection, TrafficCounters& counters, int16_t value) {
+  std::vector<uint8_t> frame = wire::FrameWriter(8).Header(0, value).Finish();
+  if (connection.Write(frame.data(), frame.size())) {
+    Add(counters.TcpPacketsSent, 1);
+    Add(counters.TcpBytesSent, static_cast<uint32_t>(frame.size()));
+  }
+}
+
+bool TParlowindServer::ClientLogin(plat::TcpConnection& connection, std::span<const uint8_t> frame) {
+  std::string name = wire::ReadCountedText(frame, kLoginName, wire::kNameLength);
+  std::string password = wire::ReadCountedText(frame, kLoginPassword, wire::kNameLength);
+  std::string version = wire::ReadCountedText(frame, kLoginVersion, wire::kNameLength);
+  if (events_.Enabled()) {
+    events_.Report("CMD <-", "ClientLogin ClientName: " + name + " ClientPw: " + password +
+                                 " ClientVer: " + version, wire::kClientLogin);
+  }
+  if (clients_.HasClientForConnection(&connection)) {
+    events_.Report("ALERT", "Client already exists", 0);
+    return false;
+  }
+  const size_t capacity = std::min<size_t>(kMaxRegisteredClients, static_cast<size_t>(std::max(0, settings_.MaxClients)));
+  if (clients_.Count() >= capacity) {
+    WriteRefusal(connection, counters_, wire::kResultServerFull);
+    return true;
+  }
+  std::string server_password = passwords_.ServerPassword();
+  if (!server_password.empty() && password != server_password) {
+    WriteRefusal(connection, counters_, wire::kResultWrongServerPassword);
+    return true;
+  }
+  auto client = std::make_shared<clients::TServerClient>(connection.shared_from_this(), &counters_);
+  client->SetName(name.substr(0, wire::kNameLength));
+  client->SetVersion(version);
+  std::vector<uint8_t> accepted = LoginAccepted(settings_.Servername);
+  {
+    clients::ClientList::Lock lock = clients_.Acquire();
+    // Checked again under the lock, so two logins at once cannot both take the last place.
+    if (clients_.Entries(lock).size() >= capacity) {
+      lock.unlock();
+      WriteRefusal(connection, counters_, wire::kResultServerFull);
+      return true;
+    }
+    client->SetPlayerNo(clients_.NextFreePlayerNo(lock));
+    client->Id = clients_.NewClientId(lock);
+    // LoginAccepted is queued before the client becomes visible, so it is the first frame the
+    // client receives, whatever other threads broadcast meanwhile.
+    client->QueueFrame(std::move(accepted));
+    connection.SetSlot(client);
+    clients_.Append(lock, client);
+  }
+  clients_.BroadcastPlayerJoined(*client);
+  return false;
+}
+
+bool TParlowindServer::ClientListsReq(plat::TcpConnection&, std::span<const uint8_t> frame,
+                                      clients::TServerClient& client) {
+  if (wire::ReadU8(frame, kListsMode) == 1) {
+    client.SendResult(wire::kResultListsRefused);
+    return true;
+  }
+  client.SetJoinOption(wire::ReadU8(frame, kListsOption));
+  client.SetJoinFlag(false);
+  client.SendServerLists(clients_, rooms_);
+  return false;
+}
+
+void TParlowindServer::ClientChangeRoom(std::span<const uint8_t> frame, clients::TServerClient& client) {
+  const uint8_t room_byte = wire::ReadU8(frame, kRoomByte);
+  if (events_.Enabled()) {
+    events_.Report("CMD <->", "ClientChangeRoom RoomId: " + std::to_string(room_byte), 10,
+                   client.EventClientPart());
+  }
+  client.SetRoomId(static_cast<int32_t>(room_byte) - 1);
+  clients_.BroadcastPlayerMoved(client, room_byte);
+}
+
+bool TParlowindServer::ClientLeave(clients::TServerClient& client) {
+  client.Dropped = true;
+  if (events_.Enabled()) events_.Report("CMD <->", "ClientLeave", 12, client.EventClientPart());
+  clients_.BroadcastPlayerLeft(client, wire::kReasonLeft);
+  return true;
+}
+
+}  // namespace core

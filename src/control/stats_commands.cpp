@@ -1,0 +1,68 @@
+// The statistics requests: PlayerStatsReq about one player and ServerStatsReq about the server.
+#include <algorithm>
+
+#include "control/command_abandoned.h"
+#include "core/servermain.h"
+
+namespace core {
+namespace {
+
+constexpr size_t kPlayerByte = 8;
+constexpr uint32_t kMaxReportedRtt = 0xFFFF;
+
+void PutCounters(wire::FrameWriter& frame, const TrafficCounters& counters) {
+  frame.U32(counters.UdpPacketsSent.load())
+      .U32(counters.UdpBytesSent.load())
+      .U32(counters.UdpPacketsReceived.load())
+      .U32(counters.UdpBytesReceived.load())
+      .U32(counters.TcpPacketsSent.load())
+      .U32(counters.TcpBytesSent.load())
+      .U32(counters.TcpPacketsReceived.load())
+      .U32(counters.TcpBytesReceived.load());
+}
+
+float LossPercentage(const clients::TServerClient& player) {
+  uint32_t received = player.Counters.UdpPacketsReceived.load();
+  if (received == 0) return 0.0f;
+  return static_cast<float>(static_cast<double>(player.UdpErrors.load()) / received * 100.0);
+}
+
+}  // namespace
+
+void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame, clients::TServerClient& client) {
+  events_.Report("CMD <-", "PlayerStatsReq", 60, client.EventClientPart());
+  const uint8_t player_byte = wire::ReadU8(frame, kPlayerByte);
+  if (player_byte == 0) throw control::CommandAbandoned();
+  clients::ClientRef player = clients_.FindClientByPlayerNo(static_cast<uint8_t>(player_byte - 1));
+  if (!player) return client.SendResult(wire::kResultNoSuchPlayerStats);
+
+  const bool older = client.IsOlderDialect();
+  const bool admin = client.IsAdmin;
+  const uint32_t now = plat::TickCount();
+  clients::TServerClient::PingState ping = player->PingSnapshot();
+  wire::FrameWriter reply(104);
+  reply.Header(client.Id, older ? wire::kPlayerStatsOlder : wire::kPlayerStatsNewer)
+      .U32(now - player->ConnectTime)
+      .F32(LossPercentage(*player))
+      .U32(now - player->LastSeen.load())
+      .U16(std::min(ping.PingRtt, kMaxReportedRtt))
+      .U16(admin ? player->PeerPort() : 0)
+      .CountedText(admin ? player->PeerIP() : std::string(), wire::kAddressLength);
+  if (!older) reply.CountedText(player->ClientVersion, wire::kNameLength);
+  PutCounters(reply, player->Counters);
+  reply.U8(player_byte);
+  std::vector<uint8_t> bytes = reply.Finish();
+  client.QueueBytes(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+void TParlowindServer::ServerStatsReq(clients::TServerClient& client) {
+  events_.Report("CMD <-", "ServerStatsReq", 70, client.EventClientPart());
+  wire::FrameWriter reply(75);
+  reply.Header(client.Id, wire::kServerStats).U32(plat::TickCount() - start_tick_);
+  PutCounters(reply, counters_);
+  reply.CountedText(settings_.ServerVersion, wire::kNameLength);
+  std::vector<uint8_t> bytes = reply.Finish();
+  client.QueueBytes(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+}  // namespace core

@@ -1,0 +1,37 @@
+#include "core/log.h"
+
+#include <cstdio>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace core {
+
+std::string FormatLogLine(std::string_view text) {
+  plat::LocalDateTime now = plat::NowLocal();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d %02d:%02d:%02d | ", now.day, now.month,
+                now.year, now.hour, now.minute, now.second);
+  std::string line = stamp;
+  line.append(text);
+  line.append("\r\n");
+  return line;
+}
+
+std::optional<std::string> EventLog::WriteLogLine(std::string_view text) {
+  std::unique_lock<std::mutex> lock;
+  if (log_lock_) lock = std::unique_lock<std::mutex>(*log_lock_);
+  return plat::AppendToFile(file_name_, FormatLogLine(text));
+}
+
+void EventHook::Report(std::string_view category, std::string_view text, int32_t code,
+                       std::string client_part) const noexcept {
+  if (!sink_) return;
+  try {
+    sink_(EventReport{std::string(category), std::string(text), code, std::move(client_part)});
+  } catch (...) {
+    // The hook never fails its caller.
+  }
+}
+
+}  // namespace core

@@ -1,0 +1,182 @@
+#include "core/servermain.h"
+
+#include <cctype>
+
+#include "core/configuration.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "voice/pingthread.h"
+#include "voice/udpsender.h"
+#include "webpost/webpostthread.h"
+
+namespace core {
+namespace {
+
+constexpr char kFatalLocks[] = "FATAL ERROR: Unable to create CriticalSections";
+constexpr char kFatalPriority[] = "FATAL ERROR: Cant set PriorityClass";
+constexpr char kFatalConfig[] = "FATAL ERROR: Unable to create config file";
+constexpr char kFatalBind[] = "FATAL ERROR: Unable to bind IP and Port";
+constexpr char kFatalEvent[] = "FATAL ERROR: Cant create SystemEvent";
+constexpr char kFatalCommunication[] = "FATAL ERROR: Unable to initialize communication";
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ValidPortPair(int32_t tcp_port) { return tcp_port >= 1 && tcp_port <= 65534; }
+
+}  // namespace
+
+StartupEnvironment CurrentProcessEnvironment(int argc, char** argv) {
+  StartupEnvironment environment;
+  for (int i = 1; i < argc; ++i) environment.arguments.emplace_back(argv[i]);
+  environment.program_file = plat::ProgramFilePath();
+  environment.stdin_is_terminal = plat::StdinIsTerminal();
+  return environment;
+}
+
+TParlowindServer::TParlowindServer(StartupEnvironment environment)
+    : environment_(std::move(environment)), start_tick_(plat::TickCount()) {}
+
+TParlowindServer::~TParlowindServer() { StopEverything(); }
+
+bool TParlowindServer::Fail(const char* message) {
+  fatal_message_ = message;
+  return false;
+}
+
+void TParlowindServer::WriteWorkerLine(const char* text) noexcept {
+  try {
+    log_.WriteLogLine(text);
+  } catch (...) {
+    // A worker's start or end line is not worth a failure.
+  }
+}
+
+bool TParlowindServer::Server_Init() {
+  // 1. The Id generator's seed, then the command line.
+  clients_.SeedIds(plat::MillisecondsSinceUtcMidnight());
+  ReadCommandLine(environment_.arguments, settings_);
+  log_.SetFileName(settings_.LogFileName);
+  // 2. The process-wide locks.
+  try {
+    server_lock_ = std::make_unique<std::mutex>();
+    log_.CreateLock();
+  } catch (const std::exception&) {
+    return Fail(kFatalLocks);
+  }
+  // 3. The program directory.
+  settings_.ProgramDir = plat::DirectoryOf(environment_.program_file);
+  if (settings_.ProgramDir.empty()) settings_.ProgramDir = "./";
+  // 4. Priority: best effort, only a genuine error of the call is fatal.
+  if (plat::RaiseProcessPriority() == plat::PriorityResult::kFailed) return Fail(kFatalPriority);
+  // 5, 6. The lists and the defaults exist with the object. 7. The configuration file.
+  try {
+    ReadConfiguration(settings_, passwords_, rooms_);
+  } catch (const std::exception&) {
+    return Fail(kFatalConfig);
+  }
+  // 8. The platform, and whether this is the interactive desktop program under its own name.
+  settings_.ServerVersion += " Win32";
+  std::string base_name = plat::BaseNameOf(environment_.program_file);
+  if (!(environment_.stdin_is_terminal && SameNameIgnoringCase(base_name, kDesktopProgramName))) {
+    settings_.ServerVersion += " Service";
+  }
+  // 9 to 11. The listeners and their handlers.
+  udp_listener_ = std::make_unique<plat::UdpListener>();
+  tcp_listener_ = std::make_unique<plat::TcpListener>();
+  const bool ports_valid = ValidPortPair(settings_.TCPPort);
+  tcp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings_.TCPPort : 0));
+  tcp_listener_->SetHandler([this](plat::TcpConnection& connection) { TcpExecute(connection); });
+  udp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings_.UdpPort : 0));
+  udp_listener_->SetHandler(
+      [this](uint8_t* data, size_t size, plat::Endpoint from) { Server_UDPRead(data, size, from); });
+  // 12. Bindings to one address.
+  if (!settings_.IP.empty()) {
+    std::optional<uint32_t> address = plat::ParseIpv4(settings_.IP);
+    if (!address || !ports_valid) return Fail(kFatalBind);
+    tcp_listener_->ClearBindings();
+    tcp_listener_->AddBinding({*address, static_cast<uint16_t>(settings_.TCPPort)});
+    udp_listener_->ClearBindings();
+    udp_listener_->AddBinding({*address, static_cast<uint16_t>(settings_.UdpPort)});
+  }
+  // 13, 14. The ping thread and, when announcing, the web status poster.
+  ping_thread_ = std::make_unique<voice::TPingThread>(*this);
+  if (settings_.WebStatusActive) web_poster_ = std::make_unique<webpost::TWebPoster>(*this);
+  // 15. RelayEvent.
+  try {
+    relay_event_ = std::make_unique<plat::AutoResetEvent>();
+  } catch (const std::exception&) {
+    return Fail(kFatalEvent);
+  }
+  // 16, 17. The relay thread, then the poster.
+  relay_thread_ = std::make_unique<voice::TUDPSender>(*this);
+  relay_thread_->Start();
+  if (web_poster_) web_poster_->Start();
+  started_ = true;
+  // 18. The listeners, then the ping thread.
+  if (!ports_valid || udp_listener_->Activate() || tcp_listener_->Activate()) return Fail(kFatalCommunication);
+  ping_thread_->Start();
+  // 19. The start line; without it the start does not count as successful.
+  if (log_.WriteLogLine("Parlowind server started")) return Fail("FATAL ERROR: Unable to write the log file");
+  return true;
+}
+
+void TParlowindServer::Server_DeInit() {
+  if (stopped_) return;
+  // A log file that has become unwritable must not keep the shutdown from completing.
+  auto line = [this](const char* text) { log_.WriteLogLine(text); };
+  line("Server_DeInit -- enter");
+  if (ping_thread_) {
+    ping_thread_->Terminate();
+    line("Server_DeInit -- pingpong term sent");
+  }
+  if (web_poster_) {
+    web_poster_->Terminate();
+    line("Server_DeInit -- Web term sent");
+  }
+  if (relay_thread_) {
+    relay_thread_->Terminate();
+    if (relay_event_) relay_event_->Set();
+    line("Server_DeInit -- UDPThread term + event sent");
+  }
+  plat::SleepMs(1000);
+  line("Server_DeInit -- Slept 2 secs");
+  if (tcp_listener_) tcp_listener_->Deactivate(5000);
+  line("Server_DeInit -- Stopped TCP");
+  if (udp_listener_) udp_listener_->Deactivate();
+  line("Server_DeInit -- Stopped UDP");
+  // Every worker has ended before the clients and the locks go, so none touches them after.
+  if (ping_thread_) ping_thread_->Join();
+  if (web_poster_) web_poster_->Join();
+  if (relay_thread_) relay_thread_->Join();
+  for (const clients::ClientRef& client : clients_.TakeAll()) client->Destroy();
+  line("Parlowind server shutdown");
+  server_lock_.reset();
+  log_.DestroyLock();
+  stopped_ = true;
+}
+
+void TParlowindServer::StopEverything() {
+  if (stopped_) return;
+  if (ping_thread_) ping_thread_->Terminate();
+  if (web_poster_) web_poster_->Terminate();
+  if (relay_thread_) relay_thread_->Terminate();
+  if (relay_event_) relay_event_->Set();
+  if (tcp_listener_) tcp_listener_->Deactivate(5000);
+  if (udp_listener_) udp_listener_->Deactivate();
+  if (ping_thread_) ping_thread_->Join();
+  if (web_poster_) web_poster_->Join();
+  if (relay_thread_) relay_thread_->Join();
+  for (const clients::ClientRef& client : clients_.TakeAll()) client->Destroy();
+  stopped_ = true;
+}
+
+}  // namespace core

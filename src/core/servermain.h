@@ -1,0 +1,137 @@
+// TParlowindServer: the one server object. It owns the settings, the registries, the locks, the
+// listeners and the worker threads; start-up (Server_Init) creates and starts them in a fixed
+// order and shutdown (Server_DeInit) stops them in a fixed order. Its operations are the control
+// channel's command handlers and the voice channel's datagram handler.
+//
+// No state outside the object: a test may run several servers in one process on different ports.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "clients/serverfunctions.h"
+#include "core/log.h"
+#include "core/vars.h"
+#include "platform/endpoint.h"
+#include "platform/event.h"
+#include "platform/tcp_listener.h"
+#include "platform/udp_socket.h"
+#include "voice/voice_queue.h"
+
+namespace voice {
+class TUDPSender;
+class TPingThread;
+}  // namespace voice
+namespace webpost {
+class TWebPoster;
+}
+
+namespace core {
+
+// What start-up learns from the process: its arguments, its program file and whether it runs
+// as the interactive desktop program (its own name on a terminal).
+struct StartupEnvironment {
+  std::vector<std::string> arguments;  // without the program's own path
+  std::string program_file;            // full path of the program file
+  bool stdin_is_terminal = false;
+};
+StartupEnvironment CurrentProcessEnvironment(int argc, char** argv);
+
+// The name under which the program counts as the interactive desktop program.
+inline constexpr char kDesktopProgramName[] = "RERivize";
+
+class TParlowindServer {
+ public:
+  explicit TParlowindServer(StartupEnvironment environment);
+  ~TParlowindServer();
+  TParlowindServer(const TParlowindServer&) = delete;
+  TParlowindServer& operator=(const TParlowindServer&) = delete;
+
+  // Start-up; false after setting FatalMessage.
+  bool Server_Init();
+  // Shutdown; once, after a successful Server_Init.
+  void Server_DeInit();
+  const std::string& FatalMessage() const { return fatal_message_; }
+
+  // --- Control channel (one pass per call, on the connection's own thread) -------------------
+  void TcpExecute(plat::TcpConnection& connection);
+
+  // --- Voice channel (on the UDP listener thread) ---------------------------------------------
+  void Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint from);
+
+  // --- Parts, for the channels, the workers and the tests -------------------------------------
+  const Settings& settings() const { return settings_; }
+  Settings& mutable_settings() { return settings_; }
+  PasswordStore& passwords() { return passwords_; }
+  EventLog& log() { return log_; }
+  EventHook& events() { return events_; }
+  TrafficCounters& counters() { return counters_; }
+  uint32_t StartTick() const { return start_tick_; }
+  clients::ClientList& clients() { return clients_; }
+  clients::RoomList& rooms() { return rooms_; }
+  voice::VoiceQueue& voice_queue() { return voice_queue_; }
+  plat::AutoResetEvent* relay_event() { return relay_event_.get(); }
+  plat::UdpListener& udp() { return *udp_listener_; }
+  plat::TcpListener& tcp() { return *tcp_listener_; }
+  voice::TUDPSender* relay_thread() { return relay_thread_.get(); }
+  voice::TPingThread* ping_thread() { return ping_thread_.get(); }
+  // Serialises changes of the configuration file at run time.
+  std::mutex& config_file_mutex() { return config_file_mutex_; }
+
+  // Writes a worker's start or end line; a failure to write it is ignored.
+  void WriteWorkerLine(const char* text) noexcept;
+
+  // The command handlers (control/*.cpp). A true result closes the connection.
+  bool ClientLogin(plat::TcpConnection& connection, std::span<const uint8_t> frame);
+  bool ClientListsReq(plat::TcpConnection& connection, std::span<const uint8_t> frame,
+                      clients::TServerClient& client);
+  void ClientChangeRoom(std::span<const uint8_t> frame, clients::TServerClient& client);
+  bool ClientLeave(clients::TServerClient& client);
+  void AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client);
+  void AdminCreateRoom(std::span<const uint8_t> frame, clients::TServerClient& client);
+  void AdminDeleteRoom(std::span<const uint8_t> frame, clients::TServerClient& client);
+  void AdminKickPlayer(std::span<const uint8_t> frame, clients::TServerClient& client);
+  void AdminChangeServerPassword(std::span<const uint8_t> frame, clients::TServerClient& client);
+  void AdminSaveAsDefaultChannels(clients::TServerClient& client);
+  void AdminChangeAdminPassword(std::span<const uint8_t> frame, clients::TServerClient& client);
+  void PlayerStatsReq(std::span<const uint8_t> frame, clients::TServerClient& client);
+  void ServerStatsReq(clients::TServerClient& client);
+
+ private:
+  bool Fail(const char* message);
+  void StartListenersAndThreads();
+  void StopEverything();
+  void DispatchFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,
+                     const clients::ClientRef& client, bool& disconnect);
+
+  StartupEnvironment environment_;
+  Settings settings_;
+  PasswordStore passwords_;
+  EventLog log_;
+  EventHook events_;
+  TrafficCounters counters_;
+  const uint32_t start_tick_;
+  std::string fatal_message_;
+
+  std::unique_ptr<std::mutex> server_lock_;
+  clients::ClientList clients_;
+  clients::RoomList rooms_{clients_};
+  voice::VoiceQueue voice_queue_;
+  std::mutex config_file_mutex_;
+
+  std::unique_ptr<plat::UdpListener> udp_listener_;
+  std::unique_ptr<plat::TcpListener> tcp_listener_;
+  std::unique_ptr<plat::AutoResetEvent> relay_event_;
+  std::unique_ptr<voice::TPingThread> ping_thread_;
+  std::unique_ptr<webpost::TWebPoster> web_poster_;
+  std::unique_ptr<voice::TUDPSender> relay_thread_;
+  bool started_ = false;
+  bool stopped_ = false;
+};
+
+}  // namespace core

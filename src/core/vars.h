@@ -1,0 +1,89 @@
+// The server's settings: filled on the main thread during start-up, before any listener or
+// worker runs, and read without a lock afterwards. The two passwords are the exception: the
+// administration commands replace them at run time, so they live in PasswordStore.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace core {
+
+inline constexpr char kServerVersion[] = "v1.2.0";
+inline constexpr char kDefaultIniFileName[] = "plserver.ini";
+inline constexpr char kDefaultLogFileName[] = "plserver.log";
+inline constexpr char kDefaultAdminPassword[] = "rivet";
+inline constexpr char kDefaultServername[] = "Parlowind Server";
+
+struct Settings {
+  // [General]
+  std::string Servername = kDefaultServername;
+  int32_t MaxClients = 16;
+  // [Networking]
+  int32_t TCPPort = 8765;
+  std::string IP;
+  // [Ping]
+  int32_t MaxPingTries = 3;
+  int32_t PingWaitTime = 15000;
+  int32_t IdleTimeBeforePing = 5000;
+  // [WebStatus]
+  bool WebStatusActive = false;
+  bool ParlowindSite_Active = false;
+  bool ParlowindSite_DisplayInWebList = false;
+  std::string WebPostURL;
+  // [Security]: limits of our own, left alone by the version rewrite.
+  bool UdpFromAnyAddress = false;
+  int32_t LoginTimeoutMs = 30000;
+  int32_t MaxPendingConnections = 128;
+  // Not keys of the file.
+  int32_t UdpPort = 8766;
+  std::string ServerVersion = kServerVersion;
+  std::string IniFileName = kDefaultIniFileName;
+  std::string LogFileName = kDefaultLogFileName;
+  std::string PidValue;
+  std::string ProgramDir;  // ends in '/'
+
+  std::string ConfigurationPath() const { return ProgramDir + IniFileName; }
+};
+
+// The server and administrator passwords, each replaced as one value: a reader sees the whole
+// old or the whole new text. Thread-safe.
+class PasswordStore {
+ public:
+  std::string ServerPassword() const;
+  std::string AdminPassword() const;
+  bool HasServerPassword() const;
+  void SetServerPassword(std::string value);
+  void SetAdminPassword(std::string value);
+
+ private:
+  mutable std::mutex mutex_;
+  std::string server_password_;
+  std::string admin_password_ = kDefaultAdminPassword;
+};
+
+// Eight unsigned 32-bit traffic counters; additions from any thread are indivisible and wrap
+// past 2^32 - 1.
+struct TrafficCounters {
+  std::atomic<uint32_t> UdpPacketsSent{0};
+  std::atomic<uint32_t> UdpBytesSent{0};
+  std::atomic<uint32_t> UdpPacketsReceived{0};
+  std::atomic<uint32_t> UdpBytesReceived{0};
+  std::atomic<uint32_t> TcpPacketsSent{0};
+  std::atomic<uint32_t> TcpBytesSent{0};
+  std::atomic<uint32_t> TcpPacketsReceived{0};
+  std::atomic<uint32_t> TcpBytesReceived{0};
+};
+
+inline void Add(std::atomic<uint32_t>& counter, uint32_t amount) {
+  counter.fetch_add(amount, std::memory_order_relaxed);
+}
+
+// Settings of the command line: each argument starting with one of the prefixes (letter case
+// ignored) sets its setting to the rest of the argument; a later one overrides an earlier one.
+void ReadCommandLine(const std::vector<std::string>& arguments, Settings& settings);
+
+}  // namespace core

@@ -1,0 +1,50 @@
+// A worker thread with a terminate flag that its body polls, and a sleep that ends early when
+// the flag is set. The owner joins it.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace core {
+
+class WorkerThread {
+ public:
+  WorkerThread() = default;
+  ~WorkerThread() {
+    Terminate();
+    Join();
+  }
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
+
+  void Start(std::function<void()> body) { thread_ = std::thread(std::move(body)); }
+  void Terminate() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      terminated_.store(true, std::memory_order_release);
+    }
+    wake_cv_.notify_all();
+  }
+  bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
+  // Sleeps `milliseconds`, or less when Terminate is called meanwhile.
+  void Sleep(uint32_t milliseconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return Terminated(); });
+  }
+  bool Running() const { return thread_.joinable(); }
+  void Join() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+  std::atomic<bool> terminated_{false};
+  std::mutex mutex_;
+  std::condition_variable wake_cv_;
+};
+
+}  // namespace core

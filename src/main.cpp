@@ -1,0 +1,16 @@
+// The program entry: start the server, run the shell until it is told to stop, shut down.
+#include "core/servermain.h"
+#include "platform/process.h"
+#include "shell/frmMain_u.h"
+
+int main(int argc, char** argv) {
+  if (shell::HandleInformationArguments(argc, argv)) return 0;
+  plat::BlockTerminationSignals();
+  core::TParlowindServer server(core::CurrentProcessEnvironment(argc, argv));
+  if (!server.Server_Init()) {
+    shell::ReportFatalStart(server);
+    plat::ExitProcessNow(1);
+  }
+  shell::TfrmMain(server).Run();
+  return 0;
+}

@@ -1,0 +1,29 @@
+// An auto-reset event: Set wakes one waiter (or the next one to wait), and the wake-up consumes
+// the signal. Thread-safe.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace plat {
+
+class AutoResetEvent {
+ public:
+  AutoResetEvent() = default;
+  AutoResetEvent(const AutoResetEvent&) = delete;
+  AutoResetEvent& operator=(const AutoResetEvent&) = delete;
+
+  void Set();
+  // Blocks until the event is signalled, then clears it.
+  void Wait();
+  // As Wait, giving up after timeout_ms; returns whether the event was signalled.
+  bool WaitFor(uint32_t timeout_ms);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable signalled_cv_;
+  bool signalled_ = false;
+};
+
+}  // namespace plat

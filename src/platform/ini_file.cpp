@@ -1,0 +1,232 @@
+#include "platform/ini_file.h"
+
+#include <cctype>
+#include <limits>
+
+#include "platform/files.h"
+
+namespace plat {
+namespace {
+
+std::string Trim(const std::string& text) {
+  size_t start = 0;
+  size_t end = text.size();
+  while (start < end && (text[start] == ' ' || text[start] == '\t')) ++start;
+  while (end > start && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  return text.substr(start, end - start);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The name inside "[name]", if the line is a section header.
+std::optional<std::string> SectionName(const std::string& line) {
+  std::string trimmed = Trim(line);
+  if (trimmed.size() < 2 || trimmed.front() != '[') return std::nullopt;
+  size_t close = trimmed.find(']');
+  if (close == std::string::npos) return std::nullopt;
+  return Trim(trimmed.substr(1, close - 1));
+}
+
+bool IsComment(const std::string& line) {
+  std::string trimmed = Trim(line);
+  return !trimmed.empty() && trimmed.front() == ';';
+}
+
+std::optional<uint32_t> ParseDigits(const std::string& digits, unsigned base, uint64_t limit) {
+  if (digits.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : digits) {
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c))) {
+      digit = static_cast<unsigned>(std::toupper(static_cast<unsigned char>(c)) - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    value = value * base + digit;
+    if (value > limit) return std::nullopt;
+  }
+  return static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+std::optional<int32_t> ParseIniInteger(const std::string& raw) {
+  std::string text = Trim(raw);
+  bool negative = false;
+  size_t at = 0;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+    negative = text[at] == '-';
+    ++at;
+  }
+  std::string rest = text.substr(at);
+  std::optional<uint32_t> magnitude;
+  if (!rest.empty() && rest[0] == '$') {
+    magnitude = ParseDigits(rest.substr(1), 16, 0xFFFFFFFFull);
+  } else if (rest.size() > 2 && rest[0] == '0' && (rest[1] == 'x' || rest[1] == 'X')) {
+    magnitude = ParseDigits(rest.substr(2), 16, 0xFFFFFFFFull);
+  } else {
+    magnitude = ParseDigits(rest, 10, negative ? 2147483648ull : 2147483647ull);
+    if (!magnitude) return std::nullopt;
+    int64_t value = negative ? -static_cast<int64_t>(*magnitude) : static_cast<int64_t>(*magnitude);
+    return static_cast<int32_t>(value);
+  }
+  if (!magnitude) return std::nullopt;
+  // Hexadecimal covers all 32 bits: $FFFFFFFF is -1.
+  uint32_t bits = negative ? 0u - *magnitude : *magnitude;
+  return static_cast<int32_t>(bits);
+}
+
+std::optional<IniFile> IniFile::Open(const std::string& path, std::string* error) {
+  FileContents contents = ReadWholeFile(path);
+  if (contents.status == ReadStatus::kError) {
+    if (error) *error = contents.error;
+    return std::nullopt;
+  }
+  return Parse(path, contents.bytes);
+}
+
+IniFile IniFile::Parse(const std::string& path, const std::string& text) {
+  IniFile file;
+  file.path_ = path;
+  size_t crlf = 0;
+  size_t lf = 0;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t newline = text.find('\n', start);
+    Line line;
+    if (newline == std::string::npos) {
+      line.text = text.substr(start);
+      start = text.size();
+    } else {
+      bool has_cr = newline > start && text[newline - 1] == '\r';
+      line.text = text.substr(start, newline - start - (has_cr ? 1 : 0));
+      line.line_end = has_cr ? "\r\n" : "\n";
+      (has_cr ? crlf : lf) += 1;
+      start = newline + 1;
+    }
+    file.lines_.push_back(std::move(line));
+  }
+  if (lf > crlf) file.default_line_end_ = "\n";
+  return file;
+}
+
+std::optional<size_t> IniFile::FindSection(const std::string& section) const {
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    auto name = SectionName(lines_[i].text);
+    if (name && SameName(*name, section)) return i;
+  }
+  return std::nullopt;
+}
+
+size_t IniFile::SectionEnd(size_t header) const {
+  size_t i = header + 1;
+  while (i < lines_.size() && !SectionName(lines_[i].text)) ++i;
+  return i;
+}
+
+std::optional<size_t> IniFile::FindKey(size_t header, const std::string& key) const {
+  size_t end = SectionEnd(header);
+  for (size_t i = header + 1; i < end; ++i) {
+    const std::string& text = lines_[i].text;
+    if (IsComment(text)) continue;
+    size_t equals = text.find('=');
+    if (equals == std::string::npos) continue;
+    if (SameName(Trim(text.substr(0, equals)), key)) return i;
+  }
+  return std::nullopt;
+}
+
+bool IniFile::HasKey(const std::string& section, const std::string& key) const {
+  auto header = FindSection(section);
+  return header && FindKey(*header, key);
+}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& default_value) const {
+  auto header = FindSection(section);
+  if (!header) return default_value;
+  auto line = FindKey(*header, key);
+  if (!line) return default_value;
+  const std::string& text = lines_[*line].text;
+  std::string value = Trim(text.substr(text.find('=') + 1));
+  // A value in matching quotes is read without them, as profile readers do.
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
+  return value;
+}
+
+int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
+                             int32_t default_value) const {
+  if (!HasKey(section, key)) return default_value;
+  return ParseIniInteger(ReadString(section, key, "")).value_or(default_value);
+}
+
+bool IniFile::ReadBool(const std::string& section, const std::string& key, bool default_value) const {
+  return ReadInteger(section, key, default_value ? 1 : 0) != 0;
+}
+
+void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  dirty_ = true;
+  std::string entry = key + "=" + value;
+  auto header = FindSection(section);
+  if (!header) {
+    if (!lines_.empty() && lines_.back().line_end.empty()) lines_.back().line_end = default_line_end_;
+    lines_.push_back({"[" + section + "]", default_line_end_});
+    lines_.push_back({entry, default_line_end_});
+    return;
+  }
+  if (auto line = FindKey(*header, key)) {
+    lines_[*line].text = entry;
+    return;
+  }
+  // After the section's last key, so blank lines and comments that close the section stay
+  // where they are.
+  size_t insert_at = SectionEnd(*header);
+  while (insert_at > *header + 1 && Trim(lines_[insert_at - 1].text).empty()) --insert_at;
+  if (lines_[insert_at - 1].line_end.empty()) lines_[insert_at - 1].line_end = default_line_end_;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at), Line{entry, default_line_end_});
+}
+
+void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+void IniFile::EraseSection(const std::string& section) {
+  while (auto header = FindSection(section)) {
+    size_t end = SectionEnd(*header);
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*header),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(end));
+    dirty_ = true;
+  }
+}
+
+std::string IniFile::Text() const {
+  std::string text;
+  for (const Line& line : lines_) text += line.text + line.line_end;
+  return text;
+}
+
+std::optional<std::string> IniFile::Commit() {
+  if (!dirty_) return std::nullopt;
+  if (auto error = ReplaceFileAtomically(path_, Text())) return error;
+  dirty_ = false;
+  return std::nullopt;
+}
+
+}  // namespace plat

@@ -1,0 +1,64 @@
+// The configuration file in the common INI form, with private-profile semantics: section and
+// key names compared without regard to case, values read whole, a missing key giving the
+// caller's default.
+//
+// The file is loaded into memory, changed there and written back as one atomic replacement
+// (Commit), so everything the file held besides the changed keys (other sections, comments,
+// blank lines, order, line ends) stays as it was, and a crash leaves either the old or the new
+// file. Not thread-safe: callers serialise their use of one file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+class IniFile {
+ public:
+  static constexpr size_t kMaxValueLength = 2047;
+
+  // Loads `path`. A missing file is no failure: it reads as empty. Returns nothing on an
+  // unreadable file and sets `error`.
+  static std::optional<IniFile> Open(const std::string& path, std::string* error);
+  // An empty document for `path` (the tests build documents from text with Parse).
+  static IniFile Parse(const std::string& path, const std::string& text);
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& default_value) const;
+  int32_t ReadInteger(const std::string& section, const std::string& key, int32_t default_value) const;
+  bool ReadBool(const std::string& section, const std::string& key, bool default_value) const;
+  bool HasKey(const std::string& section, const std::string& key) const;
+
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  void WriteInteger(const std::string& section, const std::string& key, int32_t value);
+  void WriteBool(const std::string& section, const std::string& key, bool value);
+  void EraseSection(const std::string& section);
+
+  // Writes the document back to its file if it changed; an error text on failure.
+  std::optional<std::string> Commit();
+  std::string Text() const;
+  const std::string& path() const { return path_; }
+
+ private:
+  struct Line {
+    std::string text;        // the line as it stands, without its line end
+    std::string line_end;    // "\r\n", "\n" or "" for a last line without one
+  };
+  IniFile() = default;
+  std::optional<size_t> FindSection(const std::string& section) const;
+  size_t SectionEnd(size_t header) const;
+  std::optional<size_t> FindKey(size_t header, const std::string& key) const;
+
+  std::string path_;
+  std::vector<Line> lines_;
+  std::string default_line_end_ = "\r\n";
+  bool dirty_ = false;
+};
+
+// The integer rules of the file: decimal with an optional sign, hexadecimal after "$", or after
+// "0x"/"0X" when digits follow. Anything that is not a valid 32-bit integer gives nothing.
+std::optional<int32_t> ParseIniInteger(const std::string& text);
+
+}  // namespace plat

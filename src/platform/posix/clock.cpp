@@ -1,0 +1,36 @@
+#include "platform/clock.h"
+
+#include <time.h>
+
+namespace plat {
+
+uint32_t TickCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+LocalDateTime NowLocal() {
+  time_t now = time(nullptr);
+  tm parts{};
+  localtime_r(&now, &parts);
+  return LocalDateTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                       parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+uint32_t MillisecondsSinceUtcMidnight() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t ms_of_day = (static_cast<uint64_t>(now.tv_sec) % 86400u) * 1000u +
+                       static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms_of_day);
+}
+
+void SleepMs(uint32_t milliseconds) {
+  timespec wait{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&wait, &wait) != 0) {
+  }
+}
+
+}  // namespace plat

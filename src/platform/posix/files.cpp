@@ -1,0 +1,106 @@
+#include "platform/files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace plat {
+namespace {
+
+std::string ErrorText(const char* what, const std::string& path) {
+  return std::string(what) + "(" + path + "): " + strerror(errno);
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> AppendToFile(const std::string& path, std::string_view text) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return ErrorText("open", path);
+  if (!WriteAll(fd, text)) {
+    std::string error = ErrorText("write", path);
+    close(fd);
+    return error;
+  }
+  if (close(fd) != 0) return ErrorText("close", path);
+  return std::nullopt;
+}
+
+FileContents ReadWholeFile(const std::string& path) {
+  FileContents result;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    result.status = errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kError;
+    result.error = ErrorText("open", path);
+    return result;
+  }
+  char chunk[16384];
+  for (;;) {
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      result.error = ErrorText("read", path);
+      close(fd);
+      return result;
+    }
+    if (got == 0) break;
+    result.bytes.append(chunk, static_cast<size_t>(got));
+  }
+  close(fd);
+  result.status = ReadStatus::kOk;
+  return result;
+}
+
+std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::string_view contents) {
+  std::string temporary = path + ".tmp-" + std::to_string(getpid());
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return ErrorText("open", temporary);
+  if (!WriteAll(fd, contents) || fsync(fd) != 0) {
+    std::string error = ErrorText("write", temporary);
+    close(fd);
+    unlink(temporary.c_str());
+    return error;
+  }
+  if (close(fd) != 0) {
+    std::string error = ErrorText("close", temporary);
+    unlink(temporary.c_str());
+    return error;
+  }
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    std::string error = ErrorText("rename", path);
+    unlink(temporary.c_str());
+    return error;
+  }
+  // Make the rename itself durable.
+  std::string directory = DirectoryOf(path);
+  int dir_fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    fsync(dir_fd);
+    close(dir_fd);
+  }
+  return std::nullopt;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string BaseNameOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace plat

@@ -1,0 +1,221 @@
+#include "platform/tcp_connection.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/clock.h"
+
+namespace plat {
+
+TcpConnection::TcpConnection(int fd, Endpoint peer, Endpoint local)
+    : fd_(fd), peer_(peer), local_(local) {
+  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+TcpConnection::~TcpConnection() {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  if (!socket_closed_) close(fd_);
+  socket_closed_ = true;
+  if (wake_fd_ >= 0) close(wake_fd_);
+}
+
+int TcpConnection::PollTimeoutMs() {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  if (pending_head_ >= pending_.size()) return -1;
+  uint32_t waited = TickCount() - pending_since_;
+  if (waited >= kMaxUndrainedMs) return 0;
+  return static_cast<int>(kMaxUndrainedMs - waited) + 1;
+}
+
+bool TcpConnection::WaitForData() {
+  while (Buffered() == 0) {
+    if (!IsOpen() || peer_gone_) return false;
+    bool want_output;
+    {
+      std::lock_guard<std::mutex> lock(output_mutex_);
+      want_output = pending_head_ < pending_.size();
+      if (want_output && TickCount() - pending_since_ >= kMaxUndrainedMs) {
+        // A peer that has not taken its output for this long is not reading: give it up.
+        close_requested_.store(true, std::memory_order_release);
+        return false;
+      }
+    }
+    pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0},
+                     {wake_fd_, POLLIN, 0}};
+    int ready = poll(fds, 2, PollTimeoutMs());
+    if (ready < 0 && errno != EINTR) {
+      peer_gone_ = true;
+      return false;
+    }
+    if (fds[1].revents & POLLIN) ConsumeWake();
+    if (fds[0].revents & POLLOUT) {
+      std::lock_guard<std::mutex> lock(output_mutex_);
+      DrainPendingLocked();
+    }
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      if (!ReceiveOnce() && Buffered() == 0) return false;
+    }
+  }
+  return true;
+}
+
+bool TcpConnection::ReadAvailable(int timeout_ms) {
+  if (!peer_gone_ && IsOpen() && Buffered() < kMaxBufferedInput) {
+    pollfd fds[1] = {{fd_, POLLIN, 0}};
+    if (poll(fds, 1, timeout_ms) > 0) ReceiveOnce();
+  }
+  return !(peer_gone_ && Buffered() == 0);
+}
+
+bool TcpConnection::ReceiveOnce() {
+  if (input_head_ > 0 && input_head_ == input_.size()) {
+    input_.clear();
+    input_head_ = 0;
+  }
+  size_t old_size = input_.size();
+  input_.resize(old_size + kReadChunk);
+  ssize_t got;
+  do {
+    got = recv(fd_, input_.data() + old_size, kReadChunk, MSG_DONTWAIT);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0) {
+    input_.resize(old_size + static_cast<size_t>(got));
+    return true;
+  }
+  input_.resize(old_size);
+  if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) peer_gone_ = true;
+  return false;
+}
+
+uint8_t TcpConnection::PeekByte(size_t offset) const {
+  return offset < Buffered() ? input_[input_head_ + offset] : 0;
+}
+
+size_t TcpConnection::Take(uint8_t* dest, size_t count) {
+  size_t taken = std::min(count, Buffered());
+  if (taken > 0) std::memcpy(dest, input_.data() + input_head_, taken);
+  input_head_ += taken;
+  if (input_head_ == input_.size()) {
+    input_.clear();
+    input_head_ = 0;
+  } else if (input_head_ > kReadChunk) {
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(input_head_));
+    input_head_ = 0;
+  }
+  return taken;
+}
+
+void TcpConnection::DrainPendingLocked() {
+  while (pending_head_ < pending_.size() && !socket_closed_) {
+    ssize_t sent = send(fd_, pending_.data() + pending_head_, pending_.size() - pending_head_,
+                        MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        write_failed_ = true;
+        pending_.clear();
+        pending_head_ = 0;
+      }
+      return;
+    }
+    pending_head_ += static_cast<size_t>(sent);
+    pending_since_ = TickCount();  // progress restarts the undrained clock
+  }
+  if (pending_head_ >= pending_.size()) {
+    pending_.clear();
+    pending_head_ = 0;
+  }
+}
+
+bool TcpConnection::Write(const uint8_t* data, size_t size) {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  if (socket_closed_ || write_failed_ || close_requested_.load(std::memory_order_acquire)) return false;
+  bool was_idle = pending_head_ >= pending_.size();
+  if (!was_idle) DrainPendingLocked();
+  size_t offset = 0;
+  if (pending_head_ >= pending_.size()) {
+    while (offset < size) {
+      ssize_t sent = send(fd_, data + offset, size - offset, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (sent < 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+        write_failed_ = true;
+        return false;
+      }
+      offset += static_cast<size_t>(sent);
+    }
+  }
+  if (offset == size) return true;
+  if (pending_.size() - pending_head_ + (size - offset) > kMaxPendingOutput) {
+    // The peer does not read: give the connection up rather than hold its output without bound.
+    close_requested_.store(true, std::memory_order_release);
+    WakeLocked();
+    return false;
+  }
+  if (pending_head_ >= pending_.size()) pending_since_ = TickCount();
+  pending_.append(reinterpret_cast<const char*>(data) + offset, size - offset);
+  WakeLocked();  // the connection's own thread now also waits for the socket to drain
+  return true;
+}
+
+void TcpConnection::WakeLocked() {
+  if (wake_fd_ < 0 || socket_closed_) return;
+  uint64_t one = 1;
+  if (write(wake_fd_, &one, sizeof one) < 0) { /* already signalled */ }
+}
+
+void TcpConnection::ConsumeWake() {
+  uint64_t value;
+  if (read(wake_fd_, &value, sizeof value) < 0) { /* nothing to consume */ }
+}
+
+void TcpConnection::RequestClose() {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  close_requested_.store(true, std::memory_order_release);
+  WakeLocked();
+}
+
+void TcpConnection::Close() {
+  close_requested_.store(true, std::memory_order_release);
+  uint32_t started = TickCount();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(output_mutex_);
+      if (socket_closed_) return;
+      DrainPendingLocked();
+      if (pending_head_ >= pending_.size() || write_failed_ ||
+          TickCount() - started >= kCloseLingerMs) {
+        shutdown(fd_, SHUT_RDWR);
+        close(fd_);
+        socket_closed_ = true;
+        pending_.clear();
+        pending_head_ = 0;
+        return;
+      }
+    }
+    pollfd fds[1] = {{fd_, POLLOUT, 0}};
+    poll(fds, 1, 50);
+  }
+}
+
+void TcpConnection::SetSlot(std::shared_ptr<void> value) {
+  std::shared_ptr<void> old;
+  {
+    std::lock_guard<std::mutex> lock(slot_mutex_);
+    old = std::move(slot_);
+    slot_ = std::move(value);
+  }
+  // `old` is released here, outside the slot lock.
+}
+
+std::shared_ptr<void> TcpConnection::Slot() const {
+  std::lock_guard<std::mutex> lock(slot_mutex_);
+  return slot_;
+}
+
+}  // namespace plat

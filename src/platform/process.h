@@ -1,0 +1,52 @@
+// Process services: the program file, priorities, the terminal, termination signals and exit.
+#pragma once
+
+#include <string>
+
+namespace plat {
+
+// Full path of the running program file, symbolic links resolved; empty when unknown.
+std::string ProgramFilePath();
+
+enum class PriorityResult { kRaised, kNotPermitted, kFailed };
+// Raises the whole process to the platform's high priority class. Lack of permission is not a
+// failure of the call; only kFailed is.
+PriorityResult RaiseProcessPriority();
+// Gives the calling thread the platform's highest thread priority, where permitted.
+PriorityResult RaiseCurrentThreadPriority();
+
+bool StdinIsTerminal();
+
+// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and every thread it creates later, so
+// that only WaitForTerminationSignal sees them. Also ignores SIGPIPE.
+void BlockTerminationSignals();
+
+enum class ShellEvent { kTerminationSignal, kKey, kTimeout };
+struct ShellInput {
+  ShellEvent event = ShellEvent::kTimeout;
+  char key = 0;
+};
+// Waits up to timeout_ms for a blocked termination signal or, when watch_stdin, a key on
+// standard input.
+ShellInput WaitForSignalOrKey(bool watch_stdin, int timeout_ms);
+
+// Puts the terminal on standard input into single-key mode without echo, for as long as the
+// object lives; restores it on every way out.
+class RawTerminal {
+ public:
+  RawTerminal();
+  ~RawTerminal();
+  RawTerminal(const RawTerminal&) = delete;
+  RawTerminal& operator=(const RawTerminal&) = delete;
+  bool active() const { return active_; }
+
+ private:
+  bool active_ = false;
+  unsigned char saved_[128];
+};
+
+// Ends the process at once with `code`, without running destructors: threads still running
+// end with it.
+[[noreturn]] void ExitProcessNow(int code);
+
+}  // namespace plat

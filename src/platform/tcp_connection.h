@@ -1,0 +1,102 @@
+// One accepted TCP control connection: its input buffer, the reads the control channel's pass
+// needs, and writes that never block the writer.
+//
+// Threading: the read side (WaitForData, ReadAvailable, Buffered, Take, PeekByte, Close) belongs
+// to the connection's own thread. Write, RequestClose, IsOpen, Peer and the slot may be used from
+// any thread.
+//
+// Writes never wait for a slow reader: what the kernel does not take stays pending and is sent as
+// the socket drains (by the connection's own thread while it waits for input, and by every later
+// Write). A connection whose pending output passes kMaxPendingOutput bytes, or stays undrained for
+// kMaxUndrainedMs, is closed.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/endpoint.h"
+
+namespace plat {
+
+class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
+ public:
+  static constexpr size_t kReadChunk = 32768;
+  // Above this many unconsumed input bytes the connection stops reading from the socket, so a
+  // peer that sends faster than it is served is held back by TCP flow control.
+  static constexpr size_t kMaxBufferedInput = 65536;
+  static constexpr size_t kMaxPendingOutput = 256 * 1024;
+  static constexpr uint32_t kMaxUndrainedMs = 10000;
+  // How long Close lets already queued output drain before the socket is closed.
+  static constexpr uint32_t kCloseLingerMs = 1000;
+
+  TcpConnection(int fd, Endpoint peer, Endpoint local);
+  ~TcpConnection();
+  TcpConnection(const TcpConnection&) = delete;
+  TcpConnection& operator=(const TcpConnection&) = delete;
+
+  // Waits until at least one input byte is buffered. Returns false when the connection is closed,
+  // was asked to close, or the peer closed it with nothing left in the buffer.
+  bool WaitForData();
+  // One socket read waiting at most timeout_ms, appending what arrives. Returns false when the
+  // peer has closed the connection (or it failed) and the input buffer is empty.
+  bool ReadAvailable(int timeout_ms);
+  size_t Buffered() const { return input_.size() - input_head_; }
+  // Byte `offset` of the buffered input; 0 beyond it.
+  uint8_t PeekByte(size_t offset) const;
+  // Moves up to `count` buffered bytes to `dest`; returns how many.
+  size_t Take(uint8_t* dest, size_t count);
+  // True once the peer has closed its side or the socket failed.
+  bool PeerGone() const { return peer_gone_; }
+
+  // Queues `size` bytes for the peer. Returns false when the bytes will not be sent: the
+  // connection is closed or failed, or its pending output overflowed (which closes it).
+  bool Write(const uint8_t* data, size_t size);
+  // Asks the connection to close: its own thread's wait returns and the pass closes it.
+  void RequestClose();
+  bool IsOpen() const { return !close_requested_.load(std::memory_order_acquire); }
+  // Own thread: lets pending output drain (bounded), then closes the socket.
+  void Close();
+
+  Endpoint Peer() const { return peer_; }
+  Endpoint Local() const { return local_; }
+
+  // An opaque slot for the control channel's per-connection state (its logged-in client).
+  void SetSlot(std::shared_ptr<void> value);
+  std::shared_ptr<void> Slot() const;
+  void ClearSlot() { SetSlot(nullptr); }
+
+ private:
+  bool ReceiveOnce();
+  // REQUIRES: output_mutex_ held.
+  void DrainPendingLocked();
+  void WakeLocked();
+  void ConsumeWake();
+  int PollTimeoutMs();
+
+  const int fd_;
+  int wake_fd_ = -1;
+  const Endpoint peer_;
+  const Endpoint local_;
+
+  std::vector<uint8_t> input_;
+  size_t input_head_ = 0;
+  bool peer_gone_ = false;
+
+  mutable std::mutex output_mutex_;
+  std::string pending_;  // guarded by output_mutex_
+  size_t pending_head_ = 0;
+  uint32_t pending_since_ = 0;
+  bool socket_closed_ = false;  // guarded by output_mutex_
+  std::atomic<bool> close_requested_{false};
+  std::atomic<bool> write_failed_{false};
+
+  mutable std::mutex slot_mutex_;
+  std::shared_ptr<void> slot_;
+};
+
+}  // namespace plat

@@ -1,0 +1,69 @@
+// The TCP listener: binds a default port or a list of address-and-port bindings, accepts
+// connections and runs each on a thread of its own, calling the connection handler over and
+// over while the connection is open.
+//
+// Threading: configure and Activate/Deactivate from one thread; the handler runs on the
+// connection threads. The destructor waits for every connection thread to end.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/endpoint.h"
+#include "platform/tcp_connection.h"
+
+namespace plat {
+
+class TcpListener {
+ public:
+  using Handler = std::function<void(TcpConnection&)>;
+  // Called once per accepted connection before its thread starts; returning false closes the
+  // connection at once.
+  using AcceptFilter = std::function<bool(TcpConnection&)>;
+  static constexpr int kBacklog = 15;
+
+  TcpListener();
+  ~TcpListener();
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  void SetDefaultPort(uint16_t port) { default_port_ = port; }
+  void ClearBindings() { bindings_.clear(); }
+  void AddBinding(Endpoint binding) { bindings_.push_back(binding); }
+  void SetHandler(Handler handler) { handler_ = std::move(handler); }
+  void SetAcceptFilter(AcceptFilter filter) { accept_filter_ = std::move(filter); }
+
+  // Binds, listens and starts accepting. Returns an error text when a socket cannot be bound.
+  std::optional<std::string> Activate();
+  // Stops accepting, asks every open connection to close and waits up to wait_ms for their
+  // threads to end.
+  void Deactivate(uint32_t wait_ms = 5000);
+
+  size_t ConnectionCount() const;
+  // The first bound port (useful when the default port was 0).
+  uint16_t BoundPort() const { return bound_port_; }
+
+ private:
+  struct Shared;
+  void AcceptLoop();
+  void StartConnection(int fd, Endpoint peer, Endpoint local);
+
+  uint16_t default_port_ = 0;
+  std::vector<Endpoint> bindings_;
+  Handler handler_;
+  AcceptFilter accept_filter_;
+  std::vector<int> listen_fds_;
+  int wake_fd_ = -1;
+  uint16_t bound_port_ = 0;
+  std::thread accept_thread_;
+  std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace plat

@@ -1,0 +1,68 @@
+// The UDP socket of the voice channel and its listener thread.
+//
+// Threading: SendTo and SendBatch may be called from any thread once the socket is bound. The
+// handler runs on the listener thread, one datagram at a time.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/endpoint.h"
+
+namespace plat {
+
+struct OutgoingDatagram {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  Endpoint to;
+};
+
+class UdpListener {
+ public:
+  static constexpr size_t kReceiveBufferSize = 8192;
+  using Handler = std::function<void(uint8_t* data, size_t size, Endpoint from)>;
+
+  UdpListener();
+  ~UdpListener();
+  UdpListener(const UdpListener&) = delete;
+  UdpListener& operator=(const UdpListener&) = delete;
+
+  void SetDefaultPort(uint16_t port) { default_port_ = port; }
+  void ClearBindings() { bindings_.clear(); }
+  // The socket binds the first binding given; without one, the default port on every address.
+  void AddBinding(Endpoint binding) { bindings_.push_back(binding); }
+  void SetHandler(Handler handler) { handler_ = std::move(handler); }
+
+  // Binds the socket and starts the listener thread; an error text when it cannot bind.
+  std::optional<std::string> Activate();
+  // Closes the socket and ends the listener thread; no handler runs after it returns.
+  void Deactivate();
+
+  // Sends one datagram from the server's socket; false when it could not be sent.
+  bool SendTo(const uint8_t* data, size_t size, Endpoint to) const;
+  // Sends a batch with as few system calls as the platform allows; sent[i] tells whether
+  // datagram i went out. Returns how many went out.
+  size_t SendBatch(std::span<const OutgoingDatagram> batch, bool* sent) const;
+  uint16_t BoundPort() const { return bound_port_; }
+
+ private:
+  void ListenLoop();
+
+  uint16_t default_port_ = 0;
+  std::vector<Endpoint> bindings_;
+  Handler handler_;
+  std::atomic<int> fd_{-1};
+  std::atomic<bool> stopping_{false};
+  Endpoint bound_;
+  uint16_t bound_port_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace plat

@@ -1,0 +1,43 @@
+#include "voice/voice_queue.h"
+
+#include <cstring>
+
+namespace voice {
+
+bool VoiceQueue::Append(const uint8_t* data, size_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (queued_.size() >= kMaxQueued) {
+    ++dropped_;
+    return false;
+  }
+  VoiceBuffer buffer;
+  if (!spare_.empty()) {
+    buffer = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  buffer.resize(size);
+  if (size > 0) std::memcpy(buffer.data(), data, size);
+  queued_.push_back(std::move(buffer));
+  return true;
+}
+
+void VoiceQueue::TakeAll(std::vector<VoiceBuffer>& batch) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  batch.swap(queued_);
+}
+
+void VoiceQueue::Recycle(std::vector<VoiceBuffer>& batch) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (VoiceBuffer& buffer : batch) {
+    if (spare_.size() >= kMaxSpare) break;
+    spare_.push_back(std::move(buffer));
+  }
+  batch.clear();
+}
+
+size_t VoiceQueue::Dropped() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_;
+}
+
+}  // namespace voice
