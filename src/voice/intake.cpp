@@ -1,11 +1,97 @@
+// The datagram intake: every datagram that reaches the UDP socket, on the listener thread. It
+// identifies the sender by the Id field, records its address and activity, verifies voice
+// (packet-id continuity, CRC-32), answers pings, takes in pongs, and hands voice to the relay
+// thread.
 #include "core/servermain.h"
+#include "platform/clock.h"
+#include "voice/datagrams.h"
 
 namespace core {
+namespace {
 
-void TParlowindServer::Server_UDPRead(uint8_t*, size_t size, plat::Endpoint) {
+void ReportUnknown(const EventHook& events, plat::Endpoint from) {
+  if (events.Enabled()) events.Report("ALERT UDP", "Incoming traffic from unknown client ip: " + from.IpText(), 0);
+}
+
+// Whether the voice datagram passes its checks; the CRC field is left 0 when it was examined.
+bool VerifyVoice(const EventHook& events, clients::TServerClient& client, uint8_t* data, size_t size) {
+  std::span<const uint8_t> bytes(data, size);
+  const uint32_t packet_id = wire::ReadU32(bytes, voice::kOffsetPacketId);
+  const uint32_t last = client.LastPacketId.load(std::memory_order_relaxed);
+  bool faulty = false;
+  if (last != 0 && packet_id != last + 1) {
+    faulty = true;
+    events.Report("UDP Error", "lost packet <false packetid>", 0, client.EventClientPart());
+  } else if (!voice::CheckAndClearCrc(data, size)) {
+    faulty = true;
+    events.Report("UDP Error", "false CRC32", 0, client.EventClientPart());
+  }
+  client.LastPacketId.store(packet_id, std::memory_order_relaxed);
+  return !faulty;
+}
+
+}  // namespace
+
+void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint from) {
+  if (!server_lock_) return;
   std::lock_guard<std::mutex> server_lock(*server_lock_);
+  const std::span<const uint8_t> bytes(data, size);
   Add(counters_.UdpBytesReceived, static_cast<uint32_t>(size));
   Add(counters_.UdpPacketsReceived, 1);
+
+  clients::ClientRef client = clients_.FindClientById(wire::ReadU16(bytes, wire::kOffsetId));
+  // An Id is only believed from the address of its client's control connection (NAT may change
+  // the port): anyone else could otherwise steal a client's voice address with one datagram.
+  if (client && !settings_.UdpFromAnyAddress && client->Connection() &&
+      client->Connection()->Peer().ip != from.ip) {
+    client = nullptr;
+  }
+  if (!client) return ReportUnknown(events_, from);
+  if (client->Dropped) return;
+
+  client->SetLastSeen(plat::TickCount());
+  client->SetPeer(from);
+  const uint16_t magic = wire::ReadU16(bytes, wire::kOffsetMagic);
+  if (magic == wire::kFrameMagic) {
+    Add(client->Counters.UdpPacketsReceived, 1);
+    Add(client->Counters.UdpBytesReceived, static_cast<uint32_t>(size));
+    // Too short for the header, or a list that runs past the end: counted, relayed to nobody.
+    if (size < voice::kVoiceHeaderSize ||
+        (wire::ReadU8(bytes, voice::kOffsetMode) == voice::kModeList && !voice::ListFits(bytes))) {
+      Add(client->UdpErrors, 1);
+      return;
+    }
+    if (!VerifyVoice(events_, *client, data, size)) Add(client->UdpErrors, 1);
+    if (voice_queue_.Append(data, size) && relay_event_) relay_event_->Set();
+    return;
+  }
+  if (magic != wire::kKeepAliveMagic) return;
+
+  Add(client->Counters.UdpPacketsReceived, 1);
+  Add(client->Counters.UdpBytesReceived, static_cast<uint32_t>(size));
+  const uint8_t marker = wire::ReadU8(bytes, voice::kOffsetMarker);
+  switch (voice::ClassifyKeepAlive(wire::ReadU8(bytes, voice::kOffsetKeepAliveType), marker)) {
+    case voice::KeepAliveKind::kPing: {
+      uint8_t pong[voice::kKeepAliveSize];
+      voice::BuildKeepAlive(pong, client->Id, voice::kTypePong, marker);
+      if (udp_listener_->SendTo(pong, sizeof pong, from)) {
+        Add(counters_.UdpPacketsSent, 1);
+        Add(counters_.UdpBytesSent, sizeof pong);
+      }
+      break;
+    }
+    case voice::KeepAliveKind::kPong: {
+      std::lock_guard<std::mutex> ping_lock(client->ping_mutex);
+      // Without a ping pending there is no round trip to measure.
+      if (!client->Ping.PingPending) break;
+      client->Ping.PingPending = false;
+      client->Ping.PingTries = 0;
+      client->Ping.PingRtt = plat::TickCount() - client->Ping.PingSentAt;
+      client->Ping.PingSentAt = 0;
+      break;
+    }
+    case voice::KeepAliveKind::kIgnored: break;
+  }
 }
 
 }  // namespace core

@@ -1,9 +1,20 @@
 #include "voice/udpsender.h"
 
+#include <bitset>
+#include <cstring>
+
 #include "core/servermain.h"
 #include "platform/process.h"
+#include "voice/datagrams.h"
 
 namespace voice {
+
+TUDPSender::TUDPSender(core::TParlowindServer& server) : server_(server) {
+  // Left uninitialised: only the pages a batch uses become resident.
+  copies_.reset(new uint8_t[kCopyStorage]);
+  outgoing_.reserve(kBatchCopies);
+  recipients_.reserve(kBatchCopies);
+}
 
 void TUDPSender::Start() {
   thread_.Start([this] { Execute(); });
@@ -16,14 +27,106 @@ void TUDPSender::Execute() {
   while (!thread_.Terminated()) {
     relay_event->Wait();
     if (thread_.Terminated()) break;
-    RelayQueue();
+    try {
+      RelayQueue();
+    } catch (const std::exception&) {
+      // A failed pass loses its datagrams, never the relay.
+    }
   }
   server_.WriteWorkerLine("UDPSender.Terminated");
 }
 
 void TUDPSender::RelayQueue() {
-  server_.voice_queue().TakeAll(batch_);
-  server_.voice_queue().Recycle(batch_);
+  VoiceQueue& queue = server_.voice_queue();
+  queue.TakeAll(batch_);
+  if (batch_.empty()) return;
+  {
+    clients::ClientList& clients = server_.clients();
+    // Held through the sends: no client is added, removed or destroyed during the pass.
+    clients::ClientList::Lock lock = clients.Acquire();
+    for (const VoiceBuffer& datagram : batch_) {
+      const std::span<const uint8_t> bytes(datagram);
+      const clients::TServerClient* sender = clients.FindByIdLocked(lock, wire::ReadU16(bytes, wire::kOffsetId));
+      if (sender == nullptr || sender->Dropped) continue;
+      const uint8_t mode = wire::ReadU8(bytes, kOffsetMode);
+      if (mode == kModeRoom) {
+        RelayToRoom(*sender, datagram.data(), datagram.size());
+      } else if (mode == kModeList) {
+        RelayToList(*sender, datagram.data(), datagram.size());
+      }
+    }
+    SendBatch();
+  }
+  core::Add(server_.counters().UdpBytesSent, pass_bytes_);
+  core::Add(server_.counters().UdpPacketsSent, pass_packets_);
+  pass_bytes_ = 0;
+  pass_packets_ = 0;
+  queue.Recycle(batch_);
+}
+
+void TUDPSender::RelayToRoom(const clients::TServerClient& sender, const uint8_t* datagram, size_t size) {
+  if (size < kVoiceHeaderSize) return;
+  const int32_t room = sender.RoomId.load(std::memory_order_relaxed);
+  clients::ClientList& clients = server_.clients();
+  clients::ClientList::Lock lock = clients.Acquire();
+  for (const clients::ClientRef& client : clients.Entries(lock)) {
+    if (client->Dropped || client.get() == &sender || client->RoomId.load(std::memory_order_relaxed) != room) {
+      continue;
+    }
+    AddCopy(*client, datagram, size);
+  }
+}
+
+void TUDPSender::RelayToList(const clients::TServerClient& sender, const uint8_t* datagram, size_t size) {
+  const std::span<const uint8_t> bytes(datagram, size);
+  if (size < kVoiceHeaderSize || !ListFits(bytes)) return;
+  const size_t count = datagram[kOffsetListCount];
+  std::bitset<256> listed;
+  for (size_t i = 0; i < count; ++i) listed.set(datagram[kOffsetList + i]);
+
+  const size_t rebuilt_size = size - 1 - count;
+  list_datagram_.assign(datagram, datagram + kVoiceHeaderSize);
+  list_datagram_.insert(list_datagram_.end(), datagram + kOffsetList + count, datagram + size);
+  list_datagram_[kOffsetMode] = kModeRoom;
+  wire::StoreU16(list_datagram_.data() + wire::kOffsetLength, static_cast<uint16_t>(rebuilt_size));
+
+  clients::ClientList& clients = server_.clients();
+  clients::ClientList::Lock lock = clients.Acquire();
+  for (const clients::ClientRef& client : clients.Entries(lock)) {
+    if (client->Dropped || client.get() == &sender || !listed.test(client->PlayerNo + 1u)) continue;
+    AddCopy(*client, list_datagram_.data(), rebuilt_size);
+  }
+}
+
+void TUDPSender::AddCopy(clients::TServerClient& recipient, const uint8_t* datagram, size_t size) {
+  const plat::Endpoint peer = recipient.Peer();
+  // A client that has sent no datagram has no address to send to.
+  if (peer.port == 0) return;
+  const size_t slot = (size + 15) & ~size_t{15};
+  if (outgoing_.size() == kBatchCopies || copies_used_ + slot > kCopyStorage) SendBatch();
+  uint8_t* copy = copies_.get() + copies_used_;
+  copies_used_ += slot;
+  std::memcpy(copy, datagram, size);
+  wire::StoreU16(copy + wire::kOffsetId, recipient.Id);
+  Seal(copy, size);
+  outgoing_.push_back({copy, size, peer});
+  recipients_.push_back(&recipient);
+}
+
+void TUDPSender::SendBatch() {
+  if (outgoing_.empty()) return;
+  server_.udp().SendBatch(outgoing_, sent_);
+  for (size_t i = 0; i < outgoing_.size(); ++i) {
+    if (!sent_[i]) continue;  // a failed send skips only that recipient
+    const auto size = static_cast<uint32_t>(outgoing_[i].size);
+    core::Add(recipients_[i]->Counters.UdpPacketsSent, 1);
+    core::Add(recipients_[i]->Counters.UdpBytesSent, size);
+    ++pass_packets_;
+    pass_bytes_ += size;
+  }
+  outgoing_.clear();
+  recipients_.clear();
+  copies_used_ = 0;
 }
 
 }  // namespace voice

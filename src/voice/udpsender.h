@@ -1,21 +1,32 @@
 // TUDPSender: the relay thread. It sleeps on RelayEvent and, on each wake-up, sends every queued
-// voice datagram to its recipients, each copy with the recipient's Id and a fresh CRC-32.
+// voice datagram to its recipients: in mode 0 to the other clients of the sender's room, in mode 1
+// to the listed players. Each copy carries the recipient's Id and a fresh CRC-32. The copies of a
+// pass are sent in batches, with as few system calls as the platform allows.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/worker_thread.h"
+#include "platform/udp_socket.h"
 #include "voice/voice_queue.h"
 
 namespace core {
 class TParlowindServer;
+}
+namespace clients {
+class TServerClient;
 }
 
 namespace voice {
 
 class TUDPSender {
  public:
-  explicit TUDPSender(core::TParlowindServer& server) : server_(server) {}
+  // Copies are sent once this many are ready, or at the end of a pass.
+  static constexpr size_t kBatchCopies = 64;
+
+  explicit TUDPSender(core::TParlowindServer& server);
   void Start();
   // Sets the terminate flag; the caller then signals RelayEvent.
   void Terminate() { thread_.Terminate(); }
@@ -25,10 +36,25 @@ class TUDPSender {
 
  private:
   void Execute();
+  void RelayToRoom(const clients::TServerClient& sender, const uint8_t* datagram, size_t size);
+  void RelayToList(const clients::TServerClient& sender, const uint8_t* datagram, size_t size);
+  // Copies the datagram for one recipient: its Id, then the seal.
+  void AddCopy(clients::TServerClient& recipient, const uint8_t* datagram, size_t size);
+  void SendBatch();
 
   core::TParlowindServer& server_;
   core::WorkerThread thread_;
   std::vector<VoiceBuffer> batch_;
+  std::vector<uint8_t> list_datagram_;  // a mode-1 datagram without its list
+  // The copies of one batch, packed one after the other.
+  static constexpr size_t kCopyStorage = 256 * 1024;
+  std::unique_ptr<uint8_t[]> copies_;
+  size_t copies_used_ = 0;
+  std::vector<plat::OutgoingDatagram> outgoing_;
+  std::vector<clients::TServerClient*> recipients_;
+  bool sent_[kBatchCopies];
+  uint32_t pass_packets_ = 0;
+  uint32_t pass_bytes_ = 0;
 };
 
 }  // namespace voice

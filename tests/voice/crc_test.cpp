@@ -1,0 +1,85 @@
+#include "voice/crc.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "voice/datagrams.h"
+
+namespace {
+
+uint32_t BitwiseCrc32(const std::vector<uint8_t>& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (uint8_t byte : bytes) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return ~crc;
+}
+
+TEST(Crc32, MatchesTheStandardCheckValueAndABitwiseReference) {
+  const std::string check = "123456789";
+  EXPECT_EQ(voice::Crc32(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+  std::vector<uint8_t> bytes;
+  for (size_t length = 0; length < 300; ++length) {
+    EXPECT_EQ(voice::Crc32(bytes.data(), bytes.size()), BitwiseCrc32(bytes)) << length;
+    bytes.push_back(static_cast<uint8_t>(length * 37 + 11));
+  }
+}
+
+TEST(Crc32, LengthLimits) {
+  std::vector<uint8_t> block(voice::kMaxCrcLength + 1, 0x5A);
+  EXPECT_EQ(voice::Crc32(block.data(), 0), 0u);
+  std::vector<uint8_t> largest(block.begin(), block.end() - 1);
+  EXPECT_EQ(voice::Crc32(largest.data(), largest.size()), BitwiseCrc32(largest));
+  EXPECT_EQ(voice::Crc32(block.data(), block.size()), 0xFFFFFFFFu);
+  // Beyond the limit the data is not even read.
+  EXPECT_EQ(voice::Crc32(nullptr, 1 << 20), 0xFFFFFFFFu);
+}
+
+std::vector<uint8_t> VoiceDatagram(size_t payload) {
+  std::vector<uint8_t> datagram(voice::kVoiceHeaderSize + payload);
+  for (size_t i = 0; i < datagram.size(); ++i) datagram[i] = static_cast<uint8_t>(i * 7);
+  return datagram;
+}
+
+TEST(Datagrams, ASealedDatagramPassesItsCheckAndAnyFlippedBitFailsIt) {
+  std::vector<uint8_t> sealed = VoiceDatagram(40);
+  voice::Seal(sealed.data(), sealed.size());
+  std::vector<uint8_t> copy = sealed;
+  EXPECT_TRUE(voice::CheckAndClearCrc(copy.data(), copy.size()));
+  EXPECT_EQ(wire::ReadU32(copy, voice::kOffsetCrc), 0u);  // the field stays 0
+  for (size_t bit = 0; bit < sealed.size() * 8; ++bit) {
+    std::vector<uint8_t> damaged = sealed;
+    damaged[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+    EXPECT_FALSE(voice::CheckAndClearCrc(damaged.data(), damaged.size())) << "bit " << bit;
+  }
+}
+
+TEST(Datagrams, KeepAliveLayoutAndClassification) {
+  uint8_t ping[voice::kKeepAliveSize];
+  voice::BuildKeepAlive(ping, 0x0102, voice::kTypePing, voice::kServerPingMarker);
+  const std::vector<uint8_t> expected = {0xBB, 0xAA, 0x02, 0x01, 0x0C, 0x00, 0x01, 0xC8, 0xFF, 0xEE, 0x00, 0x00};
+  EXPECT_EQ(std::vector<uint8_t>(ping, ping + sizeof ping), expected);
+
+  using voice::KeepAliveKind;
+  EXPECT_EQ(voice::ClassifyKeepAlive(1, 5), KeepAliveKind::kPong);
+  EXPECT_EQ(voice::ClassifyKeepAlive(1, 4), KeepAliveKind::kPing);
+  EXPECT_EQ(voice::ClassifyKeepAlive(1, 200), KeepAliveKind::kPong);
+  EXPECT_EQ(voice::ClassifyKeepAlive(2, 0), KeepAliveKind::kPong);
+  EXPECT_EQ(voice::ClassifyKeepAlive(3, 0), KeepAliveKind::kIgnored);
+}
+
+TEST(Datagrams, ListFitsOnlyWhenCountAndListLieWithinTheDatagram) {
+  std::vector<uint8_t> datagram(17, 0);
+  EXPECT_TRUE(voice::ListFits(datagram));  // count 0
+  datagram[voice::kOffsetListCount] = 3;
+  EXPECT_FALSE(voice::ListFits(datagram));
+  datagram.resize(20);
+  EXPECT_TRUE(voice::ListFits(datagram));
+  datagram.resize(16);
+  EXPECT_FALSE(voice::ListFits(datagram));
+}
+
+}  // namespace
