@@ -1,0 +1,22 @@
+// Feeds arbitrary datagrams to the intake, which hands voice to the running relay thread. The
+// first input byte picks the Id the datagram carries (one of the registered clients, or the
+// datagram's own), so the checks, the pongs and the relay of every mode are reached.
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "fuzz/fuzz_server.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0 || size > 8193) return 0;
+  core::TParlowindServer& server = fuzz::Server();
+  std::vector<uint8_t> datagram(data + 1, data + size);
+  const uint8_t selector = data[0];
+  if (selector < 4 * 16 && datagram.size() >= 4) {
+    uint16_t id = fuzz::kClients[selector % 4].id;
+    datagram[2] = static_cast<uint8_t>(id);
+    datagram[3] = static_cast<uint8_t>(id >> 8);
+  }
+  server.Server_UDPRead(datagram.data(), datagram.size(), {0x7F000001, static_cast<uint16_t>(40000 + selector)});
+  return 0;
+}
