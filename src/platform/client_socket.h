@@ -1,0 +1,74 @@
+// Client-side sockets for the protocol client library (tests, benchmark, operator tools): a
+// blocking-style TCP socket whose every operation has a time limit, and a UDP socket.
+//
+// Threading: one object is used by one thread at a time; sending on a TcpClientSocket while
+// another thread receives on it is allowed (the kernel serialises the two directions).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/endpoint.h"
+
+namespace plat {
+
+// Resolves "127.0.0.1"-style text or "localhost" (taken as 127.0.0.1) without any name lookup.
+std::optional<uint32_t> ParseClientHost(const std::string& host);
+
+enum class IoStatus { kOk, kTimeout, kClosed, kError };
+
+struct TcpClientOptions {
+  int connect_timeout_ms = 2000;
+  // When above 0, the kernel receive buffer asked for before connecting (a small value makes a
+  // reader that stops reading fill up quickly).
+  int receive_buffer_bytes = 0;
+  bool no_delay = true;
+};
+
+class TcpClientSocket {
+ public:
+  // Connects to `to`; nothing and an error text when it cannot within the time limit.
+  static std::unique_ptr<TcpClientSocket> Connect(Endpoint to, const TcpClientOptions& options,
+                                                  std::string* error);
+  ~TcpClientSocket();
+  TcpClientSocket(const TcpClientSocket&) = delete;
+  TcpClientSocket& operator=(const TcpClientSocket&) = delete;
+
+  // Sends every byte, waiting at most timeout_ms in all.
+  IoStatus SendAll(const uint8_t* data, size_t size, int timeout_ms);
+  // Receives what is there (at most `size` bytes), waiting at most timeout_ms for the first byte.
+  // `received` is set on kOk; kClosed means the peer closed its side (or reset the connection).
+  IoStatus Receive(uint8_t* buffer, size_t size, int timeout_ms, size_t* received);
+  // Closes the sending side only.
+  void ShutdownWrite();
+  Endpoint Local() const { return local_; }
+
+ private:
+  TcpClientSocket(int fd, Endpoint local) : fd_(fd), local_(local) {}
+  int fd_;
+  Endpoint local_;
+};
+
+class UdpClientSocket {
+ public:
+  // Binds a UDP socket to `local` (port 0: any free port).
+  static std::unique_ptr<UdpClientSocket> Bind(Endpoint local, std::string* error);
+  ~UdpClientSocket();
+  UdpClientSocket(const UdpClientSocket&) = delete;
+  UdpClientSocket& operator=(const UdpClientSocket&) = delete;
+
+  bool SendTo(const uint8_t* data, size_t size, Endpoint to);
+  // One datagram of at most `size` bytes within timeout_ms.
+  IoStatus Receive(uint8_t* buffer, size_t size, int timeout_ms, size_t* received, Endpoint* from);
+  Endpoint Local() const { return local_; }
+
+ private:
+  UdpClientSocket(int fd, Endpoint local) : fd_(fd), local_(local) {}
+  int fd_;
+  Endpoint local_;
+};
+
+}  // namespace plat

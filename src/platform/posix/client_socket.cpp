@@ -1,0 +1,174 @@
+#include "platform/client_socket.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
+#include "platform/posix/socket_util.h"
+
+namespace plat {
+namespace {
+
+// What is left of a time limit that started at `started`; never below 0.
+int Remaining(uint32_t started, int timeout_ms) {
+  uint32_t waited = TickCount() - started;
+  return waited >= static_cast<uint32_t>(timeout_ms) ? 0 : timeout_ms - static_cast<int>(waited);
+}
+
+// Waits for `events` on fd; false on time-out.
+bool WaitFor(int fd, short events, int timeout_ms, short* revents) {
+  pollfd entry{fd, events, 0};
+  for (;;) {
+    int ready = poll(&entry, 1, timeout_ms);
+    if (ready < 0 && errno == EINTR) continue;
+    *revents = ready > 0 ? entry.revents : 0;
+    return ready > 0;
+  }
+}
+
+Endpoint LocalOf(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  return FromSockaddr(address);
+}
+
+}  // namespace
+
+std::optional<uint32_t> ParseClientHost(const std::string& host) {
+  if (host == "localhost") return 0x7F000001u;
+  return ParseIpv4(host);
+}
+
+std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to, const TcpClientOptions& options,
+                                                          std::string* error) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    if (error) *error = SocketErrorText("socket", to, errno);
+    return nullptr;
+  }
+  if (options.receive_buffer_bytes > 0) {
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options.receive_buffer_bytes, sizeof options.receive_buffer_bytes);
+  }
+  if (options.no_delay) {
+    int yes = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  }
+  sockaddr_in address = ToSockaddr(to);
+  int result = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  if (result != 0 && errno != EINPROGRESS) {
+    if (error) *error = SocketErrorText("connect", to, errno);
+    close(fd);
+    return nullptr;
+  }
+  if (result != 0) {
+    short revents = 0;
+    if (!WaitFor(fd, POLLOUT, options.connect_timeout_ms, &revents)) {
+      if (error) *error = SocketErrorText("connect", to, ETIMEDOUT);
+      close(fd);
+      return nullptr;
+    }
+    int failure = 0;
+    socklen_t length = sizeof failure;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &length);
+    if (failure != 0) {
+      if (error) *error = SocketErrorText("connect", to, failure);
+      close(fd);
+      return nullptr;
+    }
+  }
+  return std::unique_ptr<TcpClientSocket>(new TcpClientSocket(fd, LocalOf(fd)));
+}
+
+TcpClientSocket::~TcpClientSocket() { close(fd_); }
+
+IoStatus TcpClientSocket::SendAll(const uint8_t* data, size_t size, int timeout_ms) {
+  uint32_t started = TickCount();
+  size_t offset = 0;
+  while (offset < size) {
+    ssize_t sent = send(fd_, data + offset, size - offset, MSG_NOSIGNAL);
+    if (sent > 0) {
+      offset += static_cast<size_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      short revents = 0;
+      if (!WaitFor(fd_, POLLOUT, Remaining(started, timeout_ms), &revents)) return IoStatus::kTimeout;
+      continue;
+    }
+    return errno == EPIPE || errno == ECONNRESET ? IoStatus::kClosed : IoStatus::kError;
+  }
+  return IoStatus::kOk;
+}
+
+IoStatus TcpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, size_t* received) {
+  uint32_t started = TickCount();
+  for (;;) {
+    ssize_t got = recv(fd_, buffer, size, 0);
+    if (got > 0) {
+      *received = static_cast<size_t>(got);
+      return IoStatus::kOk;
+    }
+    if (got == 0) return IoStatus::kClosed;
+    if (errno == EINTR) continue;
+    if (errno == ECONNRESET) return IoStatus::kClosed;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return IoStatus::kError;
+    short revents = 0;
+    if (!WaitFor(fd_, POLLIN, Remaining(started, timeout_ms), &revents)) return IoStatus::kTimeout;
+  }
+}
+
+void TcpClientSocket::ShutdownWrite() { shutdown(fd_, SHUT_WR); }
+
+std::unique_ptr<UdpClientSocket> UdpClientSocket::Bind(Endpoint local, std::string* error) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    if (error) *error = SocketErrorText("socket", local, errno);
+    return nullptr;
+  }
+  sockaddr_in address = ToSockaddr(local);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (error) *error = SocketErrorText("bind", local, errno);
+    close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<UdpClientSocket>(new UdpClientSocket(fd, LocalOf(fd)));
+}
+
+UdpClientSocket::~UdpClientSocket() { close(fd_); }
+
+bool UdpClientSocket::SendTo(const uint8_t* data, size_t size, Endpoint to) {
+  sockaddr_in address = ToSockaddr(to);
+  ssize_t sent;
+  do {
+    sent = sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } while (sent < 0 && errno == EINTR);
+  return sent == static_cast<ssize_t>(size);
+}
+
+IoStatus UdpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, size_t* received,
+                                  Endpoint* from) {
+  uint32_t started = TickCount();
+  for (;;) {
+    sockaddr_in source{};
+    socklen_t length = sizeof source;
+    ssize_t got = recvfrom(fd_, buffer, size, 0, reinterpret_cast<sockaddr*>(&source), &length);
+    if (got >= 0) {
+      *received = static_cast<size_t>(got);
+      if (from) *from = FromSockaddr(source);
+      return IoStatus::kOk;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return IoStatus::kError;
+    short revents = 0;
+    if (!WaitFor(fd_, POLLIN, Remaining(started, timeout_ms), &revents)) return IoStatus::kTimeout;
+  }
+}
+
+}  // namespace plat
