@@ -156,7 +156,8 @@ TEST_F(Relay, ShortDatagramsAreCountedButRelayedToNobody) {
   plclient::SealVoiceDatagram(overrun);
   ASSERT_TRUE(a.udp->Send(overrun));
   EXPECT_TRUE(b.Collect(250).empty());
-  EXPECT_TRUE(WaitUntil([&] { return record->Counters.UdpPacketsReceived.load() == 1u + 4u + 1u; }));
+  // Three bytes do not hold the whole Id, which then names nobody; the other four count for A.
+  EXPECT_TRUE(WaitUntil([&] { return record->Counters.UdpPacketsReceived.load() == 1u + 3u + 1u; }));
   // Still serving.
   ASSERT_TRUE(a.udp->Send(VoiceDatagramForRoom(a.id, 3, Payload(20))));
   EXPECT_EQ(b.Collect().size(), 1u);
