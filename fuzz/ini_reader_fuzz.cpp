@@ -1,0 +1,31 @@
+// Arbitrary text as a configuration file: every read of the server's keys, then a version
+// rewrite's worth of writes and erasures, then the text back.
+#include <cstdint>
+#include <string>
+
+#include "platform/ini_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string text(reinterpret_cast<const char*>(data), size);
+  plat::IniFile ini = plat::IniFile::Parse("/nonexistent/plserver.ini", text);
+  static const char* const kSections[] = {"Version", "Passwords", "General", "Networking", "Ping", "WebStatus", "Channels", "Security"};
+  static const char* const kKeys[] = {"ServerVersion", "ServerPassword", "MaxClients", "TCPPort", "IP", "0", "1", "Active"};
+  for (const char* section : kSections) {
+    for (const char* key : kKeys) {
+      ini.ReadString(section, key, "default");
+      ini.ReadInteger(section, key, 16);
+      ini.ReadBool(section, key, true);
+    }
+  }
+  plat::ParseIniInteger(text.substr(0, 64));
+  ini.EraseSection("Passwords");
+  ini.WriteString("Passwords", "ServerPassword", text.substr(0, 30));
+  ini.WriteInteger("General", "MaxClients", static_cast<int32_t>(size));
+  ini.EraseSection("Channels");
+  ini.WriteString("Channels", "0", "Lobby");
+  std::string written = ini.Text();
+  // What was written must read back.
+  plat::IniFile again = plat::IniFile::Parse("/nonexistent/plserver.ini", written);
+  if (again.ReadString("Channels", "0", "") != "Lobby") __builtin_trap();
+  return 0;
+}
