@@ -1,5 +1,7 @@
 #include "shell/console_keys.h"
 
+#include <cstdio>
+
 namespace shell {
 namespace {
 
@@ -8,12 +10,19 @@ constexpr int kForegroundCheckMs = 500;
 
 }  // namespace
 
-ConsoleKeys::ConsoleKeys(bool watch_terminal) : watching_(watch_terminal) { FollowForeground(); }
+ConsoleKeys::ConsoleKeys(bool watch_terminal, std::string greeting)
+    : watching_(watch_terminal), greeting_(std::move(greeting)) {
+  FollowForeground();
+}
 
 void ConsoleKeys::FollowForeground() {
   if (!watching_) return;
   const bool foreground = plat::StdinIsForegroundTerminal();
-  if (foreground && !raw_) raw_.emplace();
+  if (foreground && !raw_) {
+    raw_.emplace();
+    std::fputs(greeting_.c_str(), stdout);
+    std::fflush(stdout);
+  }
   if (!foreground && raw_) raw_.reset();
 }
 

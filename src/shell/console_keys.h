@@ -7,6 +7,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "platform/process.h"
 
@@ -15,8 +16,9 @@ namespace shell {
 class ConsoleKeys {
  public:
   // watch_terminal: standard input is a terminal the operator types on. Without it nothing is
-  // ever read from standard input.
-  explicit ConsoleKeys(bool watch_terminal);
+  // ever read from standard input. `greeting` is shown each time the shell takes the terminal
+  // (at start in the foreground, and whenever it is brought back there).
+  ConsoleKeys(bool watch_terminal, std::string greeting);
   ConsoleKeys(const ConsoleKeys&) = delete;
   ConsoleKeys& operator=(const ConsoleKeys&) = delete;
 
@@ -31,6 +33,7 @@ class ConsoleKeys {
   void FollowForeground();
 
   bool watching_;
+  std::string greeting_;
   std::optional<plat::RawTerminal> raw_;
 };
 

@@ -63,8 +63,7 @@ void ReportFatalStart(core::TParlowindServer& server) {
 void TfrmMain::Run() {
   {
     // The terminal is back in its own modes before the shutdown starts.
-    ConsoleKeys keys(plat::StdinIsTerminal());
-    if (keys.watching()) Show("Parlowind server running. Keys: a = about, e = exit\n");
+    ConsoleKeys keys(plat::StdinIsTerminal(), "Parlowind server running. Keys: a = about, e = exit\n");
     MessageLoop(keys);
   }
   FormClose();

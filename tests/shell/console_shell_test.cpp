@@ -124,4 +124,36 @@ TEST(ConsoleShell, WithoutATerminalNothingIsReadAndASignalStopsTheServer) {
   EXPECT_EQ(shell.output().find(kKeysHint), std::string::npos);
 }
 
+// Started with "&" from a job-control shell, the server is in a background group of the
+// terminal: it must neither read keys nor change the terminal's modes, either of which would
+// have the terminal stop it.
+TEST(ConsoleShell, InTheBackgroundOfATerminalTheServerKeepsRunning) {
+  ProgramDirectory directory("plserver", shelltest::PickFreePortPair());
+  const std::string script = "set -m; ./plserver -LOG=" + directory.log +
+                             " & echo \"pid=$!.\"; wait $!; echo \"rc=$?.\"";
+  ChildProcess shell("/bin/sh", {"-c", script}, directory.directory.path(),
+                     ChildProcess::Input::kPseudoTerminal);
+  std::optional<size_t> pid_start = shell.WaitForOutput("pid=", kWaitMs);
+  ASSERT_TRUE(pid_start);
+  ASSERT_TRUE(shell.WaitForOutput(".", kWaitMs, *pid_start));
+  const pid_t server_pid = std::stoi(shell.output().substr(*pid_start));
+  for (int waited = 0; waited < kWaitMs; waited += 20) {
+    if (shelltest::ReadFile(directory.log).find("server started") != std::string::npos) break;
+    shell.WaitForOutput("rc=", 20);
+  }
+  const std::optional<unsigned> modes_before = shell.TerminalLocalModes();
+
+  // A key typed now stays for whoever holds the terminal's foreground.
+  ASSERT_TRUE(shell.Send("e"));
+  EXPECT_FALSE(shell.WaitForOutput(kQuestion, 300));
+  EXPECT_EQ(shelltest::ServerVersionOverTheWire(directory.port), "v1.2.0 Win32 Service");
+  EXPECT_EQ(shell.output().find(kKeysHint), std::string::npos);
+  EXPECT_EQ(shell.TerminalLocalModes(), modes_before);
+  kill(server_pid, SIGTERM);
+  const bool ended = shell.WaitForOutput("rc=0.", 10000).has_value();
+  EXPECT_TRUE(ended) << shell.output();
+  if (!ended) kill(server_pid, SIGKILL);
+  EXPECT_EQ(shell.WaitForExit(kWaitMs), 0);
+}
+
 }  // namespace
