@@ -41,9 +41,13 @@ std::vector<std::string> WordWrapped(const std::string& text) {
 
 }  // namespace
 
-TfrmAbout::TfrmAbout() { FormCreate(); }
+TfrmAbout::TfrmAbout() {
+  FormCreate();
+}
 
-void TfrmAbout::FormCreate() { lbversion_ = VersionInfo().VersionText(); }
+void TfrmAbout::FormCreate() {
+  lbversion_ = VersionInfo().VersionText();
+}
 
 std::string TfrmAbout::Render() const {
   const std::string rule(kTextWidth + 4, '-');
@@ -72,7 +76,7 @@ ModalResult TfrmAbout::ShowModal(ConsoleKeys& keys) const {
   // Any key closes the box, and so does the end of the terminal's input.
   plat::ShellInput input = keys.Next();
   return input.event == plat::ShellEvent::kTerminationSignal ? ModalResult::kTerminationSignal
-                                                              : ModalResult::kClosed;
+                                                             : ModalResult::kClosed;
 }
 
 }  // namespace shell

@@ -19,7 +19,8 @@ constexpr size_t kFixedInfoWords = 13;
 
 uint32_t WordAt(std::span<const uint8_t> bytes, size_t offset) {
   return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
-         static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
+         static_cast<uint32_t>(bytes[offset + 2]) << 16 |
+         static_cast<uint32_t>(bytes[offset + 3]) << 24;
 }
 
 // The root block's fixed file information: the first whole record that starts with the
@@ -32,8 +33,12 @@ std::optional<size_t> FindFixedInfo(std::span<const uint8_t> bytes) {
   return std::nullopt;
 }
 
-std::string High(uint32_t value) { return std::to_string(value >> 16); }
-std::string Low(uint32_t value) { return std::to_string(value & 0xFFFF); }
+std::string High(uint32_t value) {
+  return std::to_string(value >> 16);
+}
+std::string Low(uint32_t value) {
+  return std::to_string(value & 0xFFFF);
+}
 
 }  // namespace
 
@@ -50,10 +55,18 @@ TVersionInfo TVersionInfo::LoadFrom(const std::string& path) {
   return TVersionInfo(plat::ReadVersionResource(path));
 }
 
-std::string TVersionInfo::MajorVersion() const { return High(version_high_); }
-std::string TVersionInfo::MinorVersion() const { return Low(version_high_); }
-std::string TVersionInfo::ReleaseNumber() const { return High(version_low_); }
-std::string TVersionInfo::BuildNumber() const { return Low(version_low_); }
+std::string TVersionInfo::MajorVersion() const {
+  return High(version_high_);
+}
+std::string TVersionInfo::MinorVersion() const {
+  return Low(version_high_);
+}
+std::string TVersionInfo::ReleaseNumber() const {
+  return High(version_low_);
+}
+std::string TVersionInfo::BuildNumber() const {
+  return Low(version_low_);
+}
 
 std::string TVersionInfo::FlagsText() const {
   std::string text;
@@ -69,8 +82,8 @@ std::string TVersionInfo::FlagsText() const {
 }
 
 std::string TVersionInfo::VersionText() const {
-  return MajorVersion() + "." + MinorVersion() + "." + ReleaseNumber() + "." + BuildNumber() +
-         " " + FlagsText();
+  return MajorVersion() + "." + MinorVersion() + "." + ReleaseNumber() + "." + BuildNumber() + " " +
+         FlagsText();
 }
 
 const TVersionInfo& VersionInfo() {

@@ -63,7 +63,8 @@ void ReportFatalStart(core::TParlowindServer& server) {
 void TfrmMain::Run() {
   {
     // The terminal is back in its own modes before the shutdown starts.
-    ConsoleKeys keys(plat::StdinIsTerminal(), "Parlowind server running. Keys: a = about, e = exit\n");
+    ConsoleKeys keys(plat::StdinIsTerminal(),
+                     "Parlowind server running. Keys: a = about, e = exit\n");
     MessageLoop(keys);
   }
   FormClose();
@@ -99,6 +100,8 @@ void TfrmMain::Exit1Click(ConsoleKeys& keys) {
   closing_ = yes;
 }
 
-void TfrmMain::FormClose() { server_.Server_DeInit(); }
+void TfrmMain::FormClose() {
+  server_.Server_DeInit();
+}
 
 }  // namespace shell

@@ -31,10 +31,11 @@ struct RunningServer {
 RunningServer StartServer(const std::string& program_name, ChildProcess::Input input) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     RunningServer server;
-    server.directory = std::make_unique<ProgramDirectory>(program_name, shelltest::PickFreePortPair());
-    server.process = std::make_unique<ChildProcess>(server.directory->program,
-                                                    server.directory->Arguments(),
-                                                    server.directory->directory.path(), input);
+    server.directory =
+        std::make_unique<ProgramDirectory>(program_name, shelltest::PickFreePortPair());
+    server.process =
+        std::make_unique<ChildProcess>(server.directory->program, server.directory->Arguments(),
+                                       server.directory->directory.path(), input);
     for (int waited = 0; waited < kWaitMs; waited += 20) {
       if (server.Log().find("Parlowind server started") != std::string::npos) return server;
       if (server.process->WaitForExit(20)) break;
@@ -129,8 +130,8 @@ TEST(ConsoleShell, WithoutATerminalNothingIsReadAndASignalStopsTheServer) {
 // have the terminal stop it.
 TEST(ConsoleShell, InTheBackgroundOfATerminalTheServerKeepsRunning) {
   ProgramDirectory directory("plserver", shelltest::PickFreePortPair());
-  const std::string script = "set -m; ./plserver -LOG=" + directory.log +
-                             " & echo \"pid=$!.\"; wait $!; echo \"rc=$?.\"";
+  const std::string script =
+      "set -m; ./plserver -LOG=" + directory.log + " & echo \"pid=$!.\"; wait $!; echo \"rc=$?.\"";
   ChildProcess shell("/bin/sh", {"-c", script}, directory.directory.path(),
                      ChildProcess::Input::kPseudoTerminal);
   std::optional<size_t> pid_start = shell.WaitForOutput("pid=", kWaitMs);

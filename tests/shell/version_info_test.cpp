@@ -43,7 +43,8 @@ TEST(VersionInfo, NumbersAndFlagsText) {
   EXPECT_EQ(TVersionInfo(FixedInfo(0, 0, 0x3F, 0x10)).FlagsText(), "");
   EXPECT_EQ(TVersionInfo(FixedInfo(0, 0, 0x3F, 0x3F)).FlagsText(),
             "Debug, pre-release, patched, private build, special build");
-  EXPECT_EQ(TVersionInfo(FixedInfo(0, 0, 0x3F, 0x0C)).VersionText(), "0.0.0.0 Patched, private build");
+  EXPECT_EQ(TVersionInfo(FixedInfo(0, 0, 0x3F, 0x0C)).VersionText(),
+            "0.0.0.0 Patched, private build");
   // Only the flags the mask declares valid count.
   EXPECT_EQ(TVersionInfo(FixedInfo(0, 0, 0x02, 0x23)).FlagsText(), "Pre-release");
 }
@@ -78,12 +79,14 @@ TEST(ProgramFile, DamagedOrForeignFilesHaveNoSections) {
     std::ofstream(directory.File(name), std::ios::binary) << bytes;
     return directory.File(name);
   };
-  EXPECT_FALSE(plat::LocateSection(write("text", "[Version]\nServerVersion=v1.2.0\n"), ".plversion"));
+  EXPECT_FALSE(
+      plat::LocateSection(write("text", "[Version]\nServerVersion=v1.2.0\n"), ".plversion"));
   EXPECT_FALSE(plat::LocateSection(write("empty", ""), ".plversion"));
   EXPECT_FALSE(plat::LocateSection(directory.File("missing"), ".plversion"));
   // Cut short: the section table, which sits at the end, is gone.
   EXPECT_FALSE(plat::LocateSection(write("head", binary.substr(0, 64)), ".plversion"));
-  EXPECT_FALSE(plat::LocateSection(write("half", binary.substr(0, binary.size() / 2)), ".plversion"));
+  EXPECT_FALSE(
+      plat::LocateSection(write("half", binary.substr(0, binary.size() / 2)), ".plversion"));
   // A section count far beyond what the file can hold.
   std::string huge_count = binary;
   huge_count[0x3C] = '\xFF';
@@ -93,7 +96,8 @@ TEST(ProgramFile, DamagedOrForeignFilesHaveNoSections) {
   std::string moved = binary;
   auto word = [&](size_t at, size_t width) {
     uint64_t value = 0;
-    for (size_t b = 0; b < width; ++b) value |= uint64_t{static_cast<uint8_t>(moved[at + b])} << (8 * b);
+    for (size_t b = 0; b < width; ++b)
+      value |= uint64_t{static_cast<uint8_t>(moved[at + b])} << (8 * b);
     return value;
   };
   const uint64_t table = word(0x28, 8), entry = word(0x3A, 2), count = word(0x3C, 2);
@@ -134,9 +138,11 @@ TEST(ProgramFile, VersionOfProgramFilesWithRewrittenFlags) {
   ASSERT_TRUE(shelltest::CopyExecutable(PLSERVER_BINARY, program));
   EXPECT_EQ(VersionOutput(program, directory.path()), "Parlowind server 1.2.0.19\n");
   PatchFlags(program, 0x3F, 0x03);
-  EXPECT_EQ(VersionOutput(program, directory.path()), "Parlowind server 1.2.0.19 Debug, pre-release\n");
+  EXPECT_EQ(VersionOutput(program, directory.path()),
+            "Parlowind server 1.2.0.19 Debug, pre-release\n");
   PatchFlags(program, 0x3F, 0x21);
-  EXPECT_EQ(VersionOutput(program, directory.path()), "Parlowind server 1.2.0.19 Debug, special build\n");
+  EXPECT_EQ(VersionOutput(program, directory.path()),
+            "Parlowind server 1.2.0.19 Debug, special build\n");
   PatchFlags(program, 0x3F, 0x10);
   EXPECT_EQ(VersionOutput(program, directory.path()), "Parlowind server 1.2.0.19\n");
   // --version and --help never start the server: nothing is logged, no configuration written.

@@ -46,8 +46,8 @@ class ChildProcess {
   void ReadAvailable(int timeout_ms);
 
   pid_t pid_ = -1;
-  int input_fd_ = -1;   // terminal master or the write end of the input pipe
-  int output_fd_ = -1;  // terminal master or the read end of the output pipe
+  int input_fd_ = -1;        // terminal master or the write end of the input pipe
+  int output_fd_ = -1;       // terminal master or the read end of the output pipe
   int input_read_end_ = -1;  // kept open to look at what the child left unread
   std::string output_;
   std::optional<int> exit_code_;

@@ -30,7 +30,8 @@ void PutWord(std::vector<uint8_t>& frame, uint16_t value) {
 void PutCountedText(std::vector<uint8_t>& frame, const std::string& text) {
   const size_t length = std::min(text.size(), kTextLength);
   frame.push_back(static_cast<uint8_t>(length));
-  for (size_t i = 0; i < kTextLength; ++i) frame.push_back(i < length ? static_cast<uint8_t>(text[i]) : 0);
+  for (size_t i = 0; i < kTextLength; ++i)
+    frame.push_back(i < length ? static_cast<uint8_t>(text[i]) : 0);
 }
 
 std::vector<uint8_t> Header(uint16_t length, uint16_t code) {
@@ -102,8 +103,7 @@ ProgramDirectory::ProgramDirectory(const std::string& program_name, uint16_t por
     : program(directory.File(program_name)), log(directory.File("server.log")), port(port) {
   CopyExecutable(PLSERVER_BINARY, program);
   std::ofstream ini(directory.File("plserver.ini"));
-  ini << "[Version]\nServerVersion=v1.2.0\n[Networking]\nTCPPort=" << port
-      << "\nIP=127.0.0.1\n";
+  ini << "[Version]\nServerVersion=v1.2.0\n[Networking]\nTCPPort=" << port << "\nIP=127.0.0.1\n";
 }
 
 RawControlSocket::~RawControlSocket() {
@@ -142,7 +142,9 @@ std::vector<uint8_t> ClientLoginFrame(const std::string& name, const std::string
   return frame;
 }
 
-std::vector<uint8_t> ServerStatsReqFrame() { return Header(8, kServerStatsReq); }
+std::vector<uint8_t> ServerStatsReqFrame() {
+  return Header(8, kServerStatsReq);
+}
 
 uint16_t FrameWord(const std::vector<uint8_t>& frame, size_t offset) {
   if (offset + 2 > frame.size()) return 0;

@@ -67,9 +67,15 @@ void BlockTerminationSignals() {
 
 ShellInput WaitForSignalOrKey(bool watch_stdin, int timeout_ms) {
   static int signal_fd = -1;
+  const sigset_t set = TerminationSignals();
+  if (signal_fd < 0) signal_fd = signalfd(-1, &set, SFD_CLOEXEC);
   if (signal_fd < 0) {
-    sigset_t set = TerminationSignals();
-    signal_fd = signalfd(-1, &set, SFD_CLOEXEC);
+    // Without the descriptor (out of descriptors) the blocked signals would never be seen and
+    // the process could not be stopped: look at the pending ones at short intervals instead.
+    constexpr int kPendingCheckMs = 100;
+    timespec no_wait{};
+    if (sigtimedwait(&set, nullptr, &no_wait) > 0) return {ShellEvent::kTerminationSignal, 0};
+    if (timeout_ms < 0 || timeout_ms > kPendingCheckMs) timeout_ms = kPendingCheckMs;
   }
   pollfd fds[2] = {{signal_fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
   int count = watch_stdin ? 2 : 1;

@@ -16,7 +16,7 @@ constexpr uint8_t kClass32 = 1;
 constexpr uint8_t kClass64 = 2;
 constexpr uint8_t kLittleEndian = 1;
 constexpr uint8_t kBigEndian = 2;
-constexpr uint32_t kSectionWithoutBytes = 8;  // SHT_NOBITS
+constexpr uint32_t kSectionWithoutBytes = 8;       // SHT_NOBITS
 constexpr uint32_t kIndexInFirstSection = 0xFFFF;  // SHN_XINDEX
 
 // Where the fields sit in the two classes of the format.
@@ -31,7 +31,8 @@ class OpenFile {
  public:
   explicit OpenFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
     struct stat info {};
-    if (fd_ >= 0 && fstat(fd_, &info) == 0 && info.st_size > 0) size_ = static_cast<uint64_t>(info.st_size);
+    if (fd_ >= 0 && fstat(fd_, &info) == 0 && info.st_size > 0)
+      size_ = static_cast<uint64_t>(info.st_size);
   }
   ~OpenFile() {
     if (fd_ >= 0) close(fd_);
@@ -46,8 +47,8 @@ class OpenFile {
     std::vector<uint8_t> bytes(static_cast<size_t>(count));
     size_t done = 0;
     while (done < bytes.size()) {
-      ssize_t got = pread(fd_, bytes.data() + done, bytes.size() - done,
-                          static_cast<off_t>(offset + done));
+      ssize_t got =
+          pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
       if (got <= 0) return std::nullopt;
       done += static_cast<size_t>(got);
     }
