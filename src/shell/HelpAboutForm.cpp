@@ -56,7 +56,7 @@ std::string TfrmAbout::Render() const {
   const std::string caption = std::string("-- ") + kCaption + " ";
   text += "+" + caption + rule.substr(caption.size()) + "+\n";
   line(std::string(kProductName) + " " + lbversion_);
-  line(kMakers);
+  for (const std::string& part : WordWrapped(kMakers)) line(part);
   line(std::string("Our HP: ") + kProductSite);
   line("");
   line(kTeamHeading);
