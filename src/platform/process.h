@@ -16,22 +16,28 @@ PriorityResult RaiseProcessPriority();
 PriorityResult RaiseCurrentThreadPriority();
 
 bool StdinIsTerminal();
+// True when standard input is a terminal whose foreground is this process's group: only then may
+// the process read keys from it or change its modes without being stopped by the terminal.
+bool StdinIsForegroundTerminal();
 
 // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and every thread it creates later, so
 // that only WaitForTerminationSignal sees them. Also ignores SIGPIPE.
 void BlockTerminationSignals();
 
-enum class ShellEvent { kTerminationSignal, kKey, kTimeout };
+enum class ShellEvent { kTerminationSignal, kKey, kEndOfInput, kTimeout };
 struct ShellInput {
   ShellEvent event = ShellEvent::kTimeout;
   char key = 0;
 };
-// Waits up to timeout_ms for a blocked termination signal or, when watch_stdin, a key on
-// standard input.
+// Waits up to timeout_ms (-1: without limit) for a blocked termination signal or, when
+// watch_stdin, a key on standard input. A signal wins over a key that is ready at the same time.
+// kEndOfInput: standard input has ended or failed (the terminal hung up); the caller should stop
+// watching it.
 ShellInput WaitForSignalOrKey(bool watch_stdin, int timeout_ms);
 
 // Puts the terminal on standard input into single-key mode without echo, for as long as the
-// object lives; restores it on every way out.
+// object lives; restores it on every way out. Signal keys (Ctrl-C) keep working. Restoring never
+// stops the process, even when it has been moved to the background meanwhile.
 class RawTerminal {
  public:
   RawTerminal();

@@ -53,6 +53,12 @@ PriorityResult RaiseCurrentThreadPriority() {
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
+bool StdinIsForegroundTerminal() {
+  if (!StdinIsTerminal()) return false;
+  pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  return foreground != -1 && foreground == getpgrp();
+}
+
 void BlockTerminationSignals() {
   sigset_t set = TerminationSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
@@ -61,9 +67,15 @@ void BlockTerminationSignals() {
 
 ShellInput WaitForSignalOrKey(bool watch_stdin, int timeout_ms) {
   static int signal_fd = -1;
+  const sigset_t set = TerminationSignals();
+  if (signal_fd < 0) signal_fd = signalfd(-1, &set, SFD_CLOEXEC);
   if (signal_fd < 0) {
-    sigset_t set = TerminationSignals();
-    signal_fd = signalfd(-1, &set, SFD_CLOEXEC);
+    // Without the descriptor (out of descriptors) the blocked signals would never be seen and
+    // the process could not be stopped: look at the pending ones at short intervals instead.
+    constexpr int kPendingCheckMs = 100;
+    timespec no_wait{};
+    if (sigtimedwait(&set, nullptr, &no_wait) > 0) return {ShellEvent::kTerminationSignal, 0};
+    if (timeout_ms < 0 || timeout_ms > kPendingCheckMs) timeout_ms = kPendingCheckMs;
   }
   pollfd fds[2] = {{signal_fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
   int count = watch_stdin ? 2 : 1;
@@ -74,15 +86,31 @@ ShellInput WaitForSignalOrKey(bool watch_stdin, int timeout_ms) {
     if (read(signal_fd, &info, sizeof info) < 0) { /* the signal is what matters */ }
     return {ShellEvent::kTerminationSignal, 0};
   }
-  if (watch_stdin && (fds[1].revents & (POLLIN | POLLHUP))) {
-    char key = 0;
-    ssize_t got = read(STDIN_FILENO, &key, 1);
-    if (got == 1) return {ShellEvent::kKey, key};
-    // End of input on the terminal: stop watching it by reporting nothing.
-    return {ShellEvent::kTimeout, 0};
-  }
-  return {};
+  if (!watch_stdin || fds[1].revents == 0) return {};
+  if (fds[1].revents & POLLNVAL) return {ShellEvent::kEndOfInput, 0};
+  char key = 0;
+  ssize_t got = read(STDIN_FILENO, &key, 1);
+  if (got == 1) return {ShellEvent::kKey, key};
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return {};
+  // 0 bytes: end of input; an error (EIO once the terminal has hung up): nothing more will come.
+  return {ShellEvent::kEndOfInput, 0};
 }
+
+namespace {
+
+// tcsetattr from a background process group would stop the process with SIGTTOU unless the
+// signal is ignored; the shell must never be stopped by putting the terminal back.
+bool SetTerminalModes(const termios& modes) {
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGTTOU, &ignore, &previous);
+  bool done = tcsetattr(STDIN_FILENO, TCSANOW, &modes) == 0;
+  sigaction(SIGTTOU, &previous, nullptr);
+  return done;
+}
+
+}  // namespace
 
 RawTerminal::RawTerminal() {
   static_assert(sizeof(termios) <= sizeof saved_, "saved terminal state does not fit");
@@ -93,14 +121,14 @@ RawTerminal::RawTerminal() {
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
-  active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+  active_ = SetTerminalModes(raw);
 }
 
 RawTerminal::~RawTerminal() {
   if (!active_) return;
   termios saved{};
   memcpy(&saved, saved_, sizeof saved);
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  SetTerminalModes(saved);
 }
 
 void ExitProcessNow(int code) { _exit(code); }
