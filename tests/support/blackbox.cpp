@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -91,11 +92,39 @@ std::vector<std::string> DirectoryEntries(const std::string& path) {
   for (const auto& entry : fs::directory_iterator(path, ignored)) {
     names.push_back(entry.path().filename().string());
   }
+  std::sort(names.begin(), names.end());
   return names;
 }
 
 bool TcpPortFree(int port) { return PortFree(SOCK_STREAM, port); }
 bool UdpPortFree(int port) { return PortFree(SOCK_DGRAM, port); }
+
+PortHolder::PortHolder(bool tcp, int port) {
+  fd_ = socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
+  if (fd_ < 0) return;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  holding_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+             (!tcp || listen(fd_, 1) == 0);
+}
+
+PortHolder::~PortHolder() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool TcpConnects(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
 
 int PickFreePortPair() {
   static std::mt19937 random(std::random_device{}());

@@ -34,12 +34,28 @@ void WriteFile(const std::string& path, const std::string& contents);
 bool FileExists(const std::string& path);
 // Modification time in nanoseconds, or -1 when missing.
 long long ModificationTimeNs(const std::string& path);
-// The names in a directory, without "." and "..".
+// The names in a directory, sorted, without "." and "..".
 std::vector<std::string> DirectoryEntries(const std::string& path);
 
 // Whether a socket of that kind could bind the port on all local addresses right now.
 bool TcpPortFree(int port);
 bool UdpPortFree(int port);
+// A socket that holds a port on all local addresses for as long as it lives (a TCP one
+// listens), without SO_REUSEADDR, so nobody else can bind it.
+class PortHolder {
+ public:
+  PortHolder(bool tcp, int port);
+  ~PortHolder();
+  PortHolder(const PortHolder&) = delete;
+  PortHolder& operator=(const PortHolder&) = delete;
+  bool holding() const { return holding_; }
+
+ private:
+  int fd_ = -1;
+  bool holding_ = false;
+};
+// Whether a TCP connection to 127.0.0.1:port is accepted.
+bool TcpConnects(int port);
 // A random TCP port p such that TCP p and UDP p + 1 are free at the moment of the call.
 int PickFreePortPair();
 
