@@ -97,6 +97,7 @@ TEST_F(ShutdownTest, SigtermAfterAStartWithChosenFilesLeavesTheWholeRunInTheLog)
 struct SignalCase {
   int signal_number;
   const char* version_line;
+  friend void PrintTo(const SignalCase& value, std::ostream* out) { *out << "signal " << value.signal_number; }
 };
 
 class SignalTest : public ServerFixture, public ::testing::WithParamInterface<SignalCase> {};

@@ -157,9 +157,15 @@ TEST_P(OutdatedVersionTest, IsRewrittenWithValuesInForceAndForeignContentIntact)
   EXPECT_EQ(testsupport::DirectoryEntries(dir_.path()), std::vector<std::string>{"plserver.ini"});
 }
 
+std::string VersionCaseName(const ::testing::TestParamInfo<const char*>& info) {
+  static const char* const kNames[] = {"LetterCase", "Win32Suffix", "Older", "Missing"};
+  return kNames[info.index];
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, OutdatedVersionTest,
                          ::testing::Values("ServerVersion=V1.2.0\r\n", "ServerVersion=v1.2.0 Win32\r\n",
-                                           "ServerVersion=v1.1.9\r\n", ""));
+                                           "ServerVersion=v1.1.9\r\n", ""),
+                         VersionCaseName);
 
 TEST(WebPostUrl, GetsTheSchemeOnlyWhenItHasNone) {
   EXPECT_EQ(core::NormaliseWebPostUrl(""), "");
