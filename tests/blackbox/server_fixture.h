@@ -37,8 +37,12 @@ class ServerFixture : public ::testing::Test {
     chmod(work_dir_.path().c_str(), 0777);
   }
 
-  std::string IniPath(const std::string& name = "plserver.ini") const { return program_dir_.File(name); }
-  std::string LogPath(const std::string& name = "plserver.log") const { return work_dir_.File(name); }
+  std::string IniPath(const std::string& name = "plserver.ini") const {
+    return program_dir_.File(name);
+  }
+  std::string LogPath(const std::string& name = "plserver.log") const {
+    return work_dir_.File(name);
+  }
   std::vector<std::string> LogTexts(const std::string& name = "plserver.log") const {
     std::vector<std::string> texts;
     for (const std::string& line : testsupport::ReadLogLines(LogPath(name))) {
@@ -47,7 +51,8 @@ class ServerFixture : public ::testing::Test {
     return texts;
   }
 
-  std::unique_ptr<ServerProcess> Spawn(std::vector<std::string> arguments = {}, bool unprivileged = false) {
+  std::unique_ptr<ServerProcess> Spawn(std::vector<std::string> arguments = {},
+                                       bool unprivileged = false) {
     testsupport::SpawnOptions options;
     options.arguments = std::move(arguments);
     options.working_directory = work_dir_.path();

@@ -40,11 +40,14 @@ void ExpectWholeRun(const std::vector<std::string>& lines) {
   }
   std::vector<std::string> shutdown;
   std::copy_if(texts.begin(), texts.end(), std::back_inserter(shutdown),
-               [](const std::string& text) { return text.starts_with("Server_DeInit") || text == "Parlowind server shutdown"; });
+               [](const std::string& text) {
+                 return text.starts_with("Server_DeInit") || text == "Parlowind server shutdown";
+               });
   EXPECT_EQ(shutdown, kShutdownLines) << all;
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts.back(), "Parlowind server shutdown") << all;
-  EXPECT_EQ(IndexOf(texts, "Server_DeInit -- Web term sent"), texts.size()) << "no poster was configured";
+  EXPECT_EQ(IndexOf(texts, "Server_DeInit -- Web term sent"), texts.size())
+      << "no poster was configured";
 
   const size_t slept = IndexOf(texts, "Server_DeInit -- Slept 2 secs");
   const size_t ping_end = IndexOf(texts, "PingThread.Terminated");
@@ -59,7 +62,8 @@ void ExpectWholeRun(const std::vector<std::string>& lines) {
   // The pause is one second; the stamps have whole seconds.
   ASSERT_GT(slept, 0u);
   ASSERT_LT(slept, lines.size());
-  const long long pause = testsupport::LogLineSeconds(lines[slept]) - testsupport::LogLineSeconds(lines[slept - 1]);
+  const long long pause =
+      testsupport::LogLineSeconds(lines[slept]) - testsupport::LogLineSeconds(lines[slept - 1]);
   EXPECT_GE(pause, 1) << all;
   EXPECT_LE(pause, 2) << all;
 }
@@ -77,7 +81,8 @@ TEST_F(ShutdownTest, SigtermAfterAStartWithChosenFilesLeavesTheWholeRunInTheLog)
   };
   // The prefixes in any letter case: the INI under the program directory, the log under the
   // current directory.
-  auto server = StartOnFreePorts(write_ini, {"-ini=Custom.ini", "-Log=run.log", "-PID=1234"}, "run.log");
+  auto server =
+      StartOnFreePorts(write_ini, {"-ini=Custom.ini", "-Log=run.log", "-PID=1234"}, "run.log");
   ASSERT_NE(server, nullptr);
   EXPECT_TRUE(testsupport::TcpConnects(port_));
 
@@ -90,14 +95,17 @@ TEST_F(ShutdownTest, SigtermAfterAStartWithChosenFilesLeavesTheWholeRunInTheLog)
   EXPECT_TRUE(testsupport::LogWellFormed(ReadFile(LogPath("run.log"))));
   EXPECT_EQ(ReadFile(IniPath("Custom.ini")), ini_contents);
   EXPECT_EQ(testsupport::ModificationTimeNs(IniPath("Custom.ini")), ini_mtime);
-  EXPECT_EQ(testsupport::DirectoryEntries(program_dir_.path()), (std::vector<std::string>{"Custom.ini", "plserver"}));
+  EXPECT_EQ(testsupport::DirectoryEntries(program_dir_.path()),
+            (std::vector<std::string>{"Custom.ini", "plserver"}));
   EXPECT_EQ(testsupport::DirectoryEntries(work_dir_.path()), std::vector<std::string>{"run.log"});
 }
 
 struct SignalCase {
   int signal_number;
   const char* version_line;
-  friend void PrintTo(const SignalCase& value, std::ostream* out) { *out << "signal " << value.signal_number; }
+  friend void PrintTo(const SignalCase& value, std::ostream* out) {
+    *out << "signal " << value.signal_number;
+  }
 };
 
 class SignalTest : public ServerFixture, public ::testing::WithParamInterface<SignalCase> {};
@@ -112,10 +120,12 @@ TEST_P(SignalTest, OutdatedFileIsRewrittenAndTheSignalShutsDown) {
   auto server = StartOnFreePorts(write_ini);
   ASSERT_NE(server, nullptr);
   const std::string rewritten = ReadFile(IniPath());
-  EXPECT_EQ(rewritten.find("[Version]\r\nServerVersion=v1.2.0\r\n"), channels.size() + custom.size())
+  EXPECT_EQ(rewritten.find("[Version]\r\nServerVersion=v1.2.0\r\n"),
+            channels.size() + custom.size())
       << rewritten;
   EXPECT_EQ(rewritten.substr(0, channels.size() + custom.size()), channels + custom) << rewritten;
-  EXPECT_NE(rewritten.find("TCPPort=" + std::to_string(port_) + "\r\n"), std::string::npos) << rewritten;
+  EXPECT_NE(rewritten.find("TCPPort=" + std::to_string(port_) + "\r\n"), std::string::npos)
+      << rewritten;
 
   server->Signal(GetParam().signal_number);
   std::optional<int> code = server->WaitForExit(10s);
@@ -129,7 +139,9 @@ TEST_P(SignalTest, OutdatedFileIsRewrittenAndTheSignalShutsDown) {
 INSTANTIATE_TEST_SUITE_P(Signals, SignalTest,
                          ::testing::Values(SignalCase{SIGINT, "ServerVersion=V1.2.0\r\n"},
                                            SignalCase{SIGHUP, "ServerVersion=v1.2.0 Win32\r\n"}),
-                         [](const auto& info) { return info.param.signal_number == SIGINT ? "Sigint" : "Sighup"; });
+                         [](const auto& info) {
+                           return info.param.signal_number == SIGINT ? "Sigint" : "Sighup";
+                         });
 
 }  // namespace
 }  // namespace blackbox

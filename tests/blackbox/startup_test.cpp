@@ -108,7 +108,8 @@ TEST_F(StartupTest, ReadOnlyLocationFailsOnlyWhenARewriteIsNeeded) {
   ExpectFatalLog(LogPath(), kFatalConfig);
   EXPECT_EQ(ReadFile(IniPath()), outdated);
   EXPECT_EQ(testsupport::DirectoryEntries(program_dir_.path()),
-            (std::vector<std::string>{"plserver", "plserver.ini"}) ) << "a temporary was left behind";
+            (std::vector<std::string>{"plserver", "plserver.ini"}))
+      << "a temporary was left behind";
 
   // The same file, brought up to date by hand, starts normally in the same place.
   chmod(program_dir_.path().c_str(), 0755);

@@ -138,10 +138,11 @@ TEST_P(OutdatedVersionTest, IsRewrittenWithValuesInForceAndForeignContentIntact)
   const std::string version_line = GetParam();
   const std::string head = "; Parlowind server settings\r\n[Custom]\r\nanswer=42\r\n\r\n";
   const std::string channels = "[Channels]\r\n0=Lobby\r\n1=Music\r\n";
-  WriteFile(IniPath(),
-            head + "[Version]\r\n" + version_line + "[Passwords]\r\nServerPassword=secret\r\n"
-                "AdminPassword=boss\r\n[General]\r\nMaxClients=0x20\r\nLegacyKey=1\r\n" +
-                channels + "[WebStatus]\r\nActive=2\r\nWebPostURL=HTTP://lists.example\r\n");
+  WriteFile(IniPath(), head + "[Version]\r\n" + version_line +
+                           "[Passwords]\r\nServerPassword=secret\r\n"
+                           "AdminPassword=boss\r\n[General]\r\nMaxClients=0x20\r\nLegacyKey=1\r\n" +
+                           channels +
+                           "[WebStatus]\r\nActive=2\r\nWebPostURL=HTTP://lists.example\r\n");
   Read();
   EXPECT_EQ(ReadFile(IniPath()),
             head + channels +
@@ -163,13 +164,15 @@ std::string VersionCaseName(const ::testing::TestParamInfo<const char*>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, OutdatedVersionTest,
-                         ::testing::Values("ServerVersion=V1.2.0\r\n", "ServerVersion=v1.2.0 Win32\r\n",
+                         ::testing::Values("ServerVersion=V1.2.0\r\n",
+                                           "ServerVersion=v1.2.0 Win32\r\n",
                                            "ServerVersion=v1.1.9\r\n", ""),
                          VersionCaseName);
 
 TEST(WebPostUrl, GetsTheSchemeOnlyWhenItHasNone) {
   EXPECT_EQ(core::NormaliseWebPostUrl(""), "");
-  EXPECT_EQ(core::NormaliseWebPostUrl("lists.example/webpost.php"), "http://lists.example/webpost.php");
+  EXPECT_EQ(core::NormaliseWebPostUrl("lists.example/webpost.php"),
+            "http://lists.example/webpost.php");
   EXPECT_EQ(core::NormaliseWebPostUrl("http://lists.example/"), "http://lists.example/");
   EXPECT_EQ(core::NormaliseWebPostUrl("xHtTp://odd"), "xHtTp://odd");
   // Only the plain scheme counts.

@@ -21,7 +21,8 @@ TEST(LogLine, IsLocalTimeStampSeparatorTextAndCrLf) {
   const std::string line = core::FormatLogLine("Parlowind server started");
   const long long after = static_cast<long long>(std::time(nullptr));
 
-  EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{2}/\d{2}/\d{4} \d{2}:\d{2}:\d{2} \| Parlowind server started\r\n)")))
+  EXPECT_TRUE(std::regex_match(
+      line, std::regex(R"(\d{2}/\d{2}/\d{4} \d{2}:\d{2}:\d{2} \| Parlowind server started\r\n)")))
       << line;
   const long long stamp = testsupport::LogLineSeconds(line);
   EXPECT_GE(stamp, before);
@@ -106,7 +107,8 @@ TEST(LogFile, ConcurrentWritersLeaveWholeLines) {
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t) {
     writers.emplace_back([&log, t] {
-      for (int i = 0; i < kLines; ++i) log.WriteLogLine("writer " + std::to_string(t) + " line " + std::to_string(i));
+      for (int i = 0; i < kLines; ++i)
+        log.WriteLogLine("writer " + std::to_string(t) + " line " + std::to_string(i));
     });
   }
   for (auto& writer : writers) writer.join();

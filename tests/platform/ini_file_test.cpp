@@ -20,7 +20,9 @@ using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
-IniFile Doc(const std::string& text) { return IniFile::Parse("unused.ini", text); }
+IniFile Doc(const std::string& text) {
+  return IniFile::Parse("unused.ini", text);
+}
 
 IniFile OpenOrDie(const std::string& path) {
   std::string error;
@@ -81,17 +83,17 @@ TEST(IniFileRead, IntegerForms) {
 }
 
 TEST(IniFileRead, InvalidIntegersGiveNothing) {
-  for (const char* text : {"", "abc", "0x", "0X", "$", "+", "-", "12abc", "1.5", "0x1G", "$G",
-                           "2147483648", "-2147483649", "99999999999", "$100000000",
-                           "0x100000000"}) {
+  for (const char* text :
+       {"", "abc", "0x", "0X", "$", "+", "-", "12abc", "1.5", "0x1G", "$G", "2147483648",
+        "-2147483649", "99999999999", "$100000000", "0x100000000"}) {
     EXPECT_EQ(ParseIniInteger(text), std::nullopt) << '"' << text << '"';
   }
 }
 
 TEST(IniFileRead, IntegersAndBooleansFallBackToTheirDefaults) {
-  IniFile ini = Doc(
-      "[General]\nMaxClients=0x20\nBad=abc\nBig=4294967296\nEmpty=\n"
-      "[WebStatus]\nActive=2\nOff=0\nNeg=-1\nText=yes\nHex=$0\n");
+  IniFile ini =
+      Doc("[General]\nMaxClients=0x20\nBad=abc\nBig=4294967296\nEmpty=\n"
+          "[WebStatus]\nActive=2\nOff=0\nNeg=-1\nText=yes\nHex=$0\n");
   EXPECT_EQ(ini.ReadInteger("General", "MaxClients", 16), 32);
   EXPECT_EQ(ini.ReadInteger("General", "Bad", 16), 16);
   EXPECT_EQ(ini.ReadInteger("General", "Big", 16), 16);
@@ -138,7 +140,8 @@ TEST(IniFileWrite, LastLineWithoutLineEndGetsOne) {
 }
 
 TEST(IniFileWrite, EraseSectionRemovesItsHeaderAndKeysOnly) {
-  IniFile ini = Doc("; head\r\n[Keep]\r\na=1\r\n[Passwords]\r\nServerPassword=x\r\n\r\n[keep2]\r\nb=2\r\n");
+  IniFile ini =
+      Doc("; head\r\n[Keep]\r\na=1\r\n[Passwords]\r\nServerPassword=x\r\n\r\n[keep2]\r\nb=2\r\n");
   ini.EraseSection("PASSWORDS");
   EXPECT_EQ(ini.Text(), "; head\r\n[Keep]\r\na=1\r\n[keep2]\r\nb=2\r\n");
   EXPECT_EQ(ini.ReadString("Passwords", "ServerPassword", "gone"), "gone");

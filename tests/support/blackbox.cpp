@@ -60,7 +60,9 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
-std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
+std::string TempDir::File(const std::string& name) const {
+  return path_ + "/" + name;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -96,8 +98,12 @@ std::vector<std::string> DirectoryEntries(const std::string& path) {
   return names;
 }
 
-bool TcpPortFree(int port) { return PortFree(SOCK_STREAM, port); }
-bool UdpPortFree(int port) { return PortFree(SOCK_DGRAM, port); }
+bool TcpPortFree(int port) {
+  return PortFree(SOCK_STREAM, port);
+}
+bool UdpPortFree(int port) {
+  return PortFree(SOCK_DGRAM, port);
+}
 
 PortHolder::PortHolder(bool tcp, int port) {
   fd_ = socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
@@ -206,8 +212,10 @@ ServerProcess::ServerProcess(const std::string& binary, const SpawnOptions& opti
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) _exit(126);
-    if (drop && (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedId) != 0 || setuid(kUnprivilegedId) != 0)) {
+    if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0)
+      _exit(126);
+    if (drop && (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedId) != 0 ||
+                 setuid(kUnprivilegedId) != 0)) {
       _exit(125);
     }
     execv(binary.c_str(), argv.data());
@@ -262,6 +270,8 @@ bool ServerProcess::WaitForLogText(const std::string& log_path, const std::strin
   }
 }
 
-std::string ServerProcess::Output() const { return ReadFile(output_path_); }
+std::string ServerProcess::Output() const {
+  return ReadFile(output_path_);
+}
 
 }  // namespace testsupport
