@@ -85,6 +85,10 @@ TEST_F(ShutdownTest, SigtermAfterAStartWithChosenFilesLeavesTheWholeRunInTheLog)
       StartOnFreePorts(write_ini, {"-ini=Custom.ini", "-Log=run.log", "-PID=1234"}, "run.log");
   ASSERT_NE(server, nullptr);
   EXPECT_TRUE(testsupport::TcpConnects(port_));
+  // The workers write their start lines on their own threads, possibly after the start line of
+  // the main thread; on a busy machine a signal sent at once could overtake them.
+  EXPECT_TRUE(server->WaitForLogText(LogPath("run.log"), "UDPSender.Execute", 5s));
+  EXPECT_TRUE(server->WaitForLogText(LogPath("run.log"), "PingThread.Execute", 5s));
 
   server->Signal(SIGTERM);
   std::optional<int> code = server->WaitForExit(10s);
