@@ -191,10 +191,13 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
     lines_[*line].text = entry;
     return;
   }
-  // After the section's last key, so blank lines and comments that close the section stay
-  // where they are.
+  // After the section's last key, so blank lines and comments that close the section (often
+  // the comment of the next one) stay where they are.
   size_t insert_at = SectionEnd(*header);
-  while (insert_at > *header + 1 && Trim(lines_[insert_at - 1].text).empty()) --insert_at;
+  while (insert_at > *header + 1 &&
+         (Trim(lines_[insert_at - 1].text).empty() || IsComment(lines_[insert_at - 1].text))) {
+    --insert_at;
+  }
   if (lines_[insert_at - 1].line_end.empty()) lines_[insert_at - 1].line_end = default_line_end_;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at), Line{entry, default_line_end_});
 }

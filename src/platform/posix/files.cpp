@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plat {
@@ -67,6 +68,10 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::s
   std::string temporary = path + ".tmp-" + std::to_string(getpid());
   int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return ErrorText("open", temporary);
+  // The replacement keeps the old file's permissions: a file holding passwords that only its
+  // owner may read must not become readable by everyone.
+  struct stat old_file;
+  if (stat(path.c_str(), &old_file) == 0) fchmod(fd, old_file.st_mode & 07777);
   if (!WriteAll(fd, contents) || fsync(fd) != 0) {
     std::string error = ErrorText("write", temporary);
     close(fd);

@@ -1,0 +1,130 @@
+// The real binary at start-up: the configuration file it creates or rewrites, and each way a
+// start can fail with its fatal log line and exit code 1.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include "blackbox/server_fixture.h"
+
+namespace blackbox {
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+constexpr char kCreatedIni[] =
+    "[Version]\r\nServerVersion=v1.2.0\r\n"
+    "[Passwords]\r\nServerPassword=\r\nAdminPassword=rivet\r\n"
+    "[General]\r\nServername=Parlowind Server\r\nMaxClients=16\r\n"
+    "[Networking]\r\nTCPPort=8765\r\nIP=\r\n"
+    "[Ping]\r\nMaxPingTries=3\r\nPingWaitTime=15000\r\nIdleTimeBeforePing=5000\r\n"
+    "[WebStatus]\r\nActive=0\r\nParlowindSite_Active=0\r\nParlowindSite_DisplayInWebList=0\r\n"
+    "WebPostURL=\r\n";
+
+using StartupTest = ServerFixture;
+
+// The last log line is `message` with a proper time stamp, and the server never said it started.
+void ExpectFatalLog(const std::string& log_path, const std::string& message) {
+  const std::string contents = ReadFile(log_path);
+  EXPECT_TRUE(testsupport::LogWellFormed(contents)) << contents;
+  std::vector<std::string> lines = testsupport::ReadLogLines(log_path);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(testsupport::LogText(lines.back()), message) << contents;
+  EXPECT_EQ(contents.find(kStarted), std::string::npos) << contents;
+}
+
+TEST_F(StartupTest, WithoutIniFileCreatesItAndServesOnTheDefaultPorts) {
+  const bool defaults_free = testsupport::TcpPortFree(8765) && testsupport::UdpPortFree(8766);
+  auto server = Spawn();
+  const bool started = server->WaitForLogText(LogPath(), kStarted, 10s);
+  // The file is written before the listeners start, so it exists whether or not they could bind.
+  EXPECT_EQ(ReadFile(IniPath()), kCreatedIni);
+  EXPECT_FALSE(testsupport::FileExists(program_dir_.File("plserver.log")));
+  const std::vector<std::string> texts = LogTexts();
+  const bool clash = !texts.empty() && texts.back() == kFatalCommunication;
+  if (!started && (!defaults_free || clash)) {
+    GTEST_SKIP() << "port 8765 or 8766 is in use on this machine";
+  }
+  ASSERT_TRUE(started) << server->Output();
+  EXPECT_TRUE(testsupport::TcpConnects(8765));
+  EXPECT_FALSE(testsupport::UdpPortFree(8766)) << "the voice port is not bound";
+  // Nothing here is about the shutdown, which has tests of its own.
+  server->Signal(SIGKILL);
+}
+
+class PortInUseTest : public ServerFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PortInUseTest, EndsStartUpWithCommunicationFailure) {
+  const bool tcp = GetParam();
+  const int port = testsupport::PickFreePortPair();
+  testsupport::PortHolder holder(tcp, tcp ? port : port + 1);
+  ASSERT_TRUE(holder.holding());
+  WriteFile(IniPath(), CurrentIni(port));
+  EXPECT_EQ(RunToFailure(), 1);
+  ExpectFatalLog(LogPath(), kFatalCommunication);
+}
+
+INSTANTIATE_TEST_SUITE_P(TcpOrUdp, PortInUseTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Tcp" : "Udp"; });
+
+TEST_F(StartupTest, AddressThisMachineDoesNotHaveFailsAtActivation) {
+  // Only a bind is attempted: nothing is sent to the address.
+  WriteFile(IniPath(), CurrentIni(testsupport::PickFreePortPair(), "IP=10.255.255.1\r\n"));
+  EXPECT_EQ(RunToFailure(), 1);
+  ExpectFatalLog(LogPath(), kFatalCommunication);
+}
+
+TEST_F(StartupTest, AddressThatIsNoAddressFailsAtTheBindings) {
+  WriteFile(IniPath(), CurrentIni(testsupport::PickFreePortPair(), "IP=not-an-ip\r\n"));
+  EXPECT_EQ(RunToFailure(), 1);
+  ExpectFatalLog(LogPath(), kFatalBind);
+}
+
+TEST_F(StartupTest, TooManyChannelsFail) {
+  std::string ini = CurrentIni(testsupport::PickFreePortPair(), "[Channels]\r\n");
+  for (int i = 0; i < 256; ++i) ini += std::to_string(i) + "=Room " + std::to_string(i) + "\r\n";
+  WriteFile(IniPath(), ini);
+  EXPECT_EQ(RunToFailure(), 1);
+  ExpectFatalLog(LogPath(), kFatalConfig);
+}
+
+TEST_F(StartupTest, RewriteIntoMissingDirectoryFails) {
+  // sub/ does not exist: the file reads as missing, and the rewrite has nowhere to go.
+  EXPECT_EQ(RunToFailure({"-INI=sub/plserver.ini"}), 1);
+  ExpectFatalLog(LogPath(), kFatalConfig);
+  EXPECT_FALSE(testsupport::FileExists(program_dir_.File("sub")));
+}
+
+TEST_F(StartupTest, ReadOnlyLocationFailsOnlyWhenARewriteIsNeeded) {
+  // The program directory is made read-only. Root ignores directory permissions, so when the
+  // tests run as root the server runs as the unprivileged user "nobody" (dropped after fork,
+  // before exec); that is the situation of a real operator, and unlike chattr +i or a read-only
+  // mount it needs no file system support and leaves nothing behind when a test dies.
+  const int port = testsupport::PickFreePortPair();
+  const std::string outdated =
+      "[Version]\r\nServerVersion=v1.1.0\r\n[Networking]\r\nTCPPort=" + std::to_string(port) +
+      "\r\n[Channels]\r\n0=Lobby\r\n";
+  WriteFile(IniPath(), outdated);
+  chmod(program_dir_.path().c_str(), 0555);
+
+  EXPECT_EQ(RunToFailure({}, /*unprivileged=*/true), 1);
+  ExpectFatalLog(LogPath(), kFatalConfig);
+  EXPECT_EQ(ReadFile(IniPath()), outdated);
+  EXPECT_EQ(testsupport::DirectoryEntries(program_dir_.path()),
+            (std::vector<std::string>{"plserver", "plserver.ini"}))
+      << "a temporary was left behind";
+
+  // The same file, brought up to date by hand, starts normally in the same place.
+  chmod(program_dir_.path().c_str(), 0755);
+  std::string current = outdated;
+  current.replace(current.find("v1.1.0"), 6, "v1.2.0");
+  WriteFile(IniPath(), current);
+  chmod(program_dir_.path().c_str(), 0555);
+  std::remove(LogPath().c_str());
+  auto server = Spawn({}, /*unprivileged=*/true);
+  EXPECT_TRUE(server->WaitForLogText(LogPath(), kStarted, 10s)) << server->Output();
+  EXPECT_EQ(ReadFile(IniPath()), current);
+  server->Signal(SIGKILL);
+}
+
+}  // namespace
+}  // namespace blackbox

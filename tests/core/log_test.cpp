@@ -1,0 +1,135 @@
+// The event log on real files: the line format, appending, writing with and without LogLock,
+// and failures that reach the caller.
+#include "core/log.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+#include <thread>
+
+#include "support/blackbox.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::ReadLogLines;
+using testsupport::TempDir;
+
+TEST(LogLine, IsLocalTimeStampSeparatorTextAndCrLf) {
+  const long long before = static_cast<long long>(std::time(nullptr));
+  const std::string line = core::FormatLogLine("Parlowind server started");
+  const long long after = static_cast<long long>(std::time(nullptr));
+
+  EXPECT_TRUE(std::regex_match(
+      line, std::regex(R"(\d{2}/\d{2}/\d{4} \d{2}:\d{2}:\d{2} \| Parlowind server started\r\n)")))
+      << line;
+  const long long stamp = testsupport::LogLineSeconds(line);
+  EXPECT_GE(stamp, before);
+  EXPECT_LE(stamp, after);
+  // The text goes in unchanged, whatever it holds.
+  EXPECT_EQ(testsupport::LogText(core::FormatLogLine(" | odd | text ")), " | odd | text \r\n");
+}
+
+TEST(LogFile, FirstLineCreatesTheFileAndLaterRunsAppend) {
+  TempDir dir;
+  const std::string path = dir.File("plserver.log");
+  {
+    core::EventLog first_run;
+    first_run.SetFileName(path);
+    ASSERT_EQ(first_run.WriteLogLine("one"), std::nullopt);
+  }
+  core::EventLog second_run;
+  second_run.SetFileName(path);
+  ASSERT_EQ(second_run.WriteLogLine("two"), std::nullopt);
+
+  const auto lines = ReadLogLines(path);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(testsupport::LogText(lines[0]), "one");
+  EXPECT_EQ(testsupport::LogText(lines[1]), "two");
+  EXPECT_TRUE(testsupport::LogWellFormed(ReadFile(path)));
+}
+
+TEST(LogFile, ExistingContentIsKept) {
+  TempDir dir;
+  const std::string path = dir.File("plserver.log");
+  testsupport::WriteFile(path, "not ours\n");
+  core::EventLog log;
+  log.SetFileName(path);
+  ASSERT_EQ(log.WriteLogLine("ours"), std::nullopt);
+  const std::string contents = ReadFile(path);
+  EXPECT_EQ(contents.substr(0, 9), "not ours\n");
+  EXPECT_EQ(testsupport::LogText(contents.substr(9)), "ours\r\n");
+}
+
+TEST(LogFile, WritesBeforeTheLockExistsAndAfterItIsDestroyed) {
+  TempDir dir;
+  const std::string path = dir.File("plserver.log");
+  core::EventLog log;
+  log.SetFileName(path);
+  EXPECT_EQ(log.WriteLogLine("without lock"), std::nullopt);
+  log.CreateLock();
+  EXPECT_EQ(log.WriteLogLine("with lock"), std::nullopt);
+  log.DestroyLock();
+  EXPECT_FALSE(log.HasLock());
+  EXPECT_EQ(log.WriteLogLine("after lock"), std::nullopt);
+  EXPECT_EQ(ReadLogLines(path).size(), 3u);
+}
+
+TEST(LogFile, FailureIsReportedAndReleasesTheLock) {
+  TempDir dir;
+  testsupport::WriteFile(dir.File("file"), "");
+  core::EventLog log;
+  log.CreateLock();
+  // A path through a regular file cannot be opened, whatever the privileges.
+  log.SetFileName(dir.File("file/plserver.log"));
+  std::optional<std::string> error = log.WriteLogLine("lost");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_FALSE(error->empty());
+  // A directory in place of the file.
+  log.SetFileName(dir.path());
+  EXPECT_TRUE(log.WriteLogLine("lost").has_value());
+
+  // The lock was given back: the next line does not wait for it forever.
+  log.SetFileName(dir.File("plserver.log"));
+  EXPECT_EQ(log.WriteLogLine("kept"), std::nullopt);
+  EXPECT_EQ(ReadLogLines(dir.File("plserver.log")).size(), 1u);
+}
+
+TEST(LogFile, ConcurrentWritersLeaveWholeLines) {
+  TempDir dir;
+  const std::string path = dir.File("plserver.log");
+  core::EventLog log;
+  log.SetFileName(path);
+  log.CreateLock();
+  constexpr int kThreads = 4;
+  constexpr int kLines = 50;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&log, t] {
+      for (int i = 0; i < kLines; ++i)
+        log.WriteLogLine("writer " + std::to_string(t) + " line " + std::to_string(i));
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  EXPECT_EQ(ReadLogLines(path).size(), static_cast<size_t>(kThreads * kLines));
+  EXPECT_TRUE(testsupport::LogWellFormed(ReadFile(path)));
+}
+
+TEST(EventHook, HasNoOutputByDefaultAndNeverFailsItsCaller) {
+  core::EventHook hook;
+  EXPECT_FALSE(hook.Enabled());
+  hook.Report("CMD <-", "ClientLogin", 1);
+
+  int reports = 0;
+  hook.SetSink([&reports](const core::EventReport& report) {
+    ++reports;
+    if (report.code == 99) throw std::runtime_error("sink failed");
+  });
+  EXPECT_TRUE(hook.Enabled());
+  EXPECT_NO_THROW(hook.Report("ALERT", "boom", 99));
+  hook.Report("TCP/IP", "Disconnected", 0, " ClientId: 1 ClientName: a");
+  EXPECT_EQ(reports, 2);
+}
+
+}  // namespace
