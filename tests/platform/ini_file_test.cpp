@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "support/blackbox.h"
 
@@ -260,6 +263,30 @@ TEST(IniFileDisk, FailedRenameLeavesNoTemporary) {
   ini.WriteString("S", "k", "v");
   EXPECT_NE(ini.Commit(), std::nullopt);
   EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"plserver.ini"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(IniFileLinks, ACommitThroughASymbolicLinkReplacesTheTargetAndKeepsTheLink) {
+  std::string directory = ::testing::TempDir() + "ini-link-" + std::to_string(::getpid());
+  std::filesystem::create_directories(directory + "/real");
+  const std::string target = directory + "/real/plserver.ini";
+  const std::string link = directory + "/plserver.ini";
+  { std::ofstream(target) << "[General]\nServername=Old\n"; }
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(target, link);
+  std::string error;
+  auto ini = plat::IniFile::Open(link, &error);
+  ASSERT_TRUE(ini) << error;
+  ini->WriteString("General", "Servername", "New");
+  ASSERT_FALSE(ini->Commit());
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  std::ifstream in(target);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "[General]\nServername=New\n");
+  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,7 +66,11 @@ FileContents ReadWholeFile(const std::string& path) {
   return result;
 }
 
-std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::string_view contents) {
+std::optional<std::string> ReplaceFileAtomically(const std::string& given_path, std::string_view contents) {
+  // A file that is a symbolic link is replaced where the link points, and the link stays.
+  std::string path = given_path;
+  char resolved[PATH_MAX];
+  if (realpath(given_path.c_str(), resolved) != nullptr) path = resolved;
   std::string temporary = path + ".tmp-" + std::to_string(getpid());
   int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return ErrorText("open", temporary);
