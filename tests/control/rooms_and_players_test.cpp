@@ -136,4 +136,23 @@ TEST(Departure, ADroppedConnectionIsAnnouncedOnceWithReasonZero) {
   EXPECT_TRUE(pltest::WaitUntil([&] { return server.server().clients().Count() == 1; }));
 }
 
+// The peer sends a burst of frames and closes at once: the frames still buffered when the close
+// is seen must not keep the departure from being handled.
+TEST(Departure, APeerThatClosesRightAfterABurstIsStillRemovedAndAnnounced) {
+  TestServer server;
+  pltest::Member stay = server.Join("Stay");
+  {
+    pltest::Member burst = server.Join("Burst");
+    std::vector<uint8_t> frames;
+    for (int i = 0; i < 20; ++i) {
+      std::vector<uint8_t> frame = plclient::ClientChangeRoomFrame(static_cast<uint8_t>(1 + i % 3));
+      frames.insert(frames.end(), frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(burst->Send(frames));
+  }
+  auto left = stay->ReadUntil([](const Frame& f) { return plclient::ParsePlayerLeft(f).has_value(); }, 3000);
+  ASSERT_TRUE(left);
+  EXPECT_TRUE(pltest::WaitUntil([&] { return server.server().clients().Count() == 1; }));
+}
+
 }  // namespace
