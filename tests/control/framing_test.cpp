@@ -63,6 +63,28 @@ TEST(Framing, AnUnknownCodeIsCountedAndOtherwiseIgnored) {
   EXPECT_TRUE(member->Await(&plclient::ParseServerLists, 2000));
 }
 
+// Fields beyond the bytes that arrived read as zero.
+TEST(Framing, ShortFramesReadMissingFieldsAsZero) {
+  TestServer server;
+  auto client = server.Connect();
+  ASSERT_TRUE(client->Send(plclient::BareFrame(1)));  // a login with no payload at all
+  auto accepted = client->ReadFrame(2000);
+  ASSERT_TRUE(accepted);
+  EXPECT_TRUE(plclient::ParseLoginAccepted(*accepted));
+  ASSERT_TRUE(client->Send(plclient::BareFrame(50)));  // room byte missing: 0
+  auto moved = client->Await(&plclient::ParsePlayerMoved, 2000);
+  ASSERT_TRUE(moved);
+  EXPECT_EQ(moved->room_byte, 0);
+  ASSERT_TRUE(client->Send(plclient::BareFrame(60)));  // player byte missing: no reply
+  EXPECT_TRUE(client->ExpectSilence(150));
+  ASSERT_TRUE(client->Send(plclient::BareFrame(2)));
+  auto lists = client->Await(&plclient::ParseServerLists, 2000);
+  ASSERT_TRUE(lists);
+  ASSERT_EQ(lists->players.size(), 1u);
+  EXPECT_EQ(lists->players[0].name, "");
+  EXPECT_EQ(lists->players[0].room_byte, 0);
+}
+
 TEST(Ordering, QueuedFramesLeaveOldestFirst) {
   TestServer server;
   Member member = server.Join("Queue");
