@@ -64,8 +64,12 @@ class SessionChecker {
 
 // One session: log in, ask for the lists, move, leave; returns an error text or "".
 std::string RunSession(uint16_t port, int index, int round) {
-  auto client = plclient::ProtocolClient::Connect("127.0.0.1", port);
-  if (!client) return "cannot connect";
+  // The listen backlog is small; under a sanitizer a refused SYN is retried after a second or more.
+  plclient::ClientOptions options;
+  options.connect_timeout_ms = 10000;
+  std::string connect_error;
+  auto client = plclient::ProtocolClient::Connect("127.0.0.1", port, options, &connect_error);
+  if (!client) return "cannot connect: " + connect_error;
   const uint8_t room_byte = static_cast<uint8_t>(1 + (index + round) % 5);
   SessionChecker checker;
   if (!client->SendLogin("C" + std::to_string(index), "", index % 2 ? "1.2.0" : "1.3.0")) return "login not sent";
