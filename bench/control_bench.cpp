@@ -36,12 +36,14 @@ struct InProcessServer {
 
   bool Start() {
     std::mt19937 random(std::random_device{}());
-    directory = (std::filesystem::temp_directory_path() / ("plbench-" + std::to_string(random()))).string();
+    directory =
+        (std::filesystem::temp_directory_path() / ("plbench-" + std::to_string(random()))).string();
     std::filesystem::create_directories(directory);
     for (int attempt = 0; attempt < 20; ++attempt) {
       port = static_cast<uint16_t>(20000 + random() % 40000);
       std::ofstream(directory + "/plserver.ini", std::ios::trunc)
-          << "[Version]\nServerVersion=v1.2.0\n[Networking]\nTCPPort=" << port << "\n[General]\nMaxClients=255\n";
+          << "[Version]\nServerVersion=v1.2.0\n[Networking]\nTCPPort=" << port
+          << "\n[General]\nMaxClients=255\n";
       core::StartupEnvironment environment;
       environment.program_file = directory + "/plserver";
       environment.arguments = {"-LOG=" + directory + "/plserver.log"};
@@ -58,7 +60,9 @@ struct InProcessServer {
   }
 };
 
-double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+double Seconds(Clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
 
 // Connect, log in, wait for LoginAccepted, leave; false on any failure.
 bool OneLogin(const std::string& host, uint16_t port, const std::string& name) {
@@ -71,10 +75,11 @@ bool OneLogin(const std::string& host, uint16_t port, const std::string& name) {
 void MeasureLogins(const std::string& host, uint16_t port) {
   int failures = 0;
   auto started = Clock::now();
-  for (int i = 0; i < kSequentialLogins; ++i) failures += OneLogin(host, port, "Seq" + std::to_string(i)) ? 0 : 1;
+  for (int i = 0; i < kSequentialLogins; ++i)
+    failures += OneLogin(host, port, "Seq" + std::to_string(i)) ? 0 : 1;
   double elapsed = Seconds(Clock::now() - started);
-  std::printf("sequential logins: %d in %.3f s = %.0f logins/s (%d failed)\n", kSequentialLogins, elapsed,
-              kSequentialLogins / elapsed, failures);
+  std::printf("sequential logins: %d in %.3f s = %.0f logins/s (%d failed)\n", kSequentialLogins,
+              elapsed, kSequentialLogins / elapsed, failures);
 
   std::atomic<int> failed{0};
   started = Clock::now();
@@ -89,8 +94,8 @@ void MeasureLogins(const std::string& host, uint16_t port) {
   for (auto& thread : threads) thread.join();
   elapsed = Seconds(Clock::now() - started);
   const int total = kThreads * kLoginsPerThread;
-  std::printf("parallel logins (%d threads): %d in %.3f s = %.0f logins/s (%d failed)\n", kThreads, total, elapsed,
-              total / elapsed, failed.load());
+  std::printf("parallel logins (%d threads): %d in %.3f s = %.0f logins/s (%d failed)\n", kThreads,
+              total, elapsed, total / elapsed, failed.load());
 }
 
 void MeasureFanOut(const std::string& host, uint16_t port) {
@@ -126,12 +131,14 @@ void MeasureFanOut(const std::string& host, uint16_t port) {
     }
     for (auto& reader : readers) reader.join();
     double elapsed = Seconds(Clock::now() - started);
-    if (received.load() != kFanOutClients) std::printf("fan-out round %d: only %d received\n", round, received.load());
+    if (received.load() != kFanOutClients)
+      std::printf("fan-out round %d: only %d received\n", round, received.load());
     samples.push_back(elapsed * 1000.0);
   }
   std::sort(samples.begin(), samples.end());
-  std::printf("PlayerMoved to %d clients: median %.2f ms, best %.2f ms, worst %.2f ms over %d rounds\n",
-              kFanOutClients, samples[samples.size() / 2], samples.front(), samples.back(), kFanOutRounds);
+  std::printf(
+      "PlayerMoved to %d clients: median %.2f ms, best %.2f ms, worst %.2f ms over %d rounds\n",
+      kFanOutClients, samples[samples.size() / 2], samples.front(), samples.back(), kFanOutRounds);
 }
 
 }  // namespace

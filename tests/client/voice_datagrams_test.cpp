@@ -10,7 +10,8 @@ namespace {
 
 TEST(ClientCrc, MatchesTheStandardCheckValues) {
   const std::string check = "123456789";
-  EXPECT_EQ(plclient::ClientCrc32(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+  EXPECT_EQ(plclient::ClientCrc32(reinterpret_cast<const uint8_t*>(check.data()), check.size()),
+            0xCBF43926u);
   EXPECT_EQ(plclient::ClientCrc32(nullptr, 0), 0u);
   const uint8_t zero = 0;
   EXPECT_EQ(plclient::ClientCrc32(&zero, 1), 0xD202EF8Du);
@@ -45,7 +46,8 @@ TEST(VoiceDatagrams, PlayerListDatagramCarriesCountListAndPayload) {
 
 TEST(VoiceDatagrams, KeepAliveLayout) {
   EXPECT_EQ(plclient::KeepAliveDatagram(0x0102, 1, 200),
-            (std::vector<uint8_t>{0xBB, 0xAA, 0x02, 0x01, 0x0C, 0x00, 0x01, 0xC8, 0xFF, 0xEE, 0x00, 0x00}));
+            (std::vector<uint8_t>{0xBB, 0xAA, 0x02, 0x01, 0x0C, 0x00, 0x01, 0xC8, 0xFF, 0xEE, 0x00,
+                                  0x00}));
   auto parsed = plclient::ParseKeepAlive(plclient::KeepAliveDatagram(9, 2, 3));
   ASSERT_TRUE(parsed);
   EXPECT_EQ(parsed->id, 9);

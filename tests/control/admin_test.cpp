@@ -27,7 +27,8 @@ IniKeys WithExtras() {
 }
 
 std::string IniValue(const TestServer& server, const std::string& section, const std::string& key) {
-  return plat::IniFile::Parse(server.ini_path(), server.ReadIni()).ReadString(section, key, "<missing>");
+  return plat::IniFile::Parse(server.ini_path(), server.ReadIni())
+      .ReadString(section, key, "<missing>");
 }
 
 TEST(Admin, EveryCommandOfANonAdministratorIsRefusedAndChangesNothing) {
@@ -35,8 +36,8 @@ TEST(Admin, EveryCommandOfANonAdministratorIsRefusedAndChangesNothing) {
   Member user = server.Join("User");
   const std::string ini_before = server.ReadIni();
   std::vector<std::vector<uint8_t>> commands = {
-      plclient::AdminCreateRoomFrame("New"), plclient::AdminDeleteRoomFrame(1),
-      plclient::AdminKickPlayerFrame(1), plclient::AdminChangeServerPasswordFrame("x"),
+      plclient::AdminCreateRoomFrame("New"),       plclient::AdminDeleteRoomFrame(1),
+      plclient::AdminKickPlayerFrame(1),           plclient::AdminChangeServerPasswordFrame("x"),
       plclient::AdminSaveAsDefaultChannelsFrame(), plclient::AdminChangeAdminPasswordFrame("y")};
   for (const auto& command : commands) {
     ASSERT_TRUE(user->Send(command));
@@ -67,8 +68,9 @@ TEST(Admin, OlderDialectAdministratorGetsResult100AndOnlyNewerClientsHearOfIt) {
   ASSERT_TRUE(older->SendAdminLogin("rivet"));
   std::optional<Frame> accepted = older->ReadFrame(2000);
   ASSERT_TRUE(accepted);
-  EXPECT_EQ(accepted->bytes, (std::vector<uint8_t>{0xBA, 0xB0, static_cast<uint8_t>(older.id),
-                                                   static_cast<uint8_t>(older.id >> 8), 8, 0, 100, 0}));
+  EXPECT_EQ(accepted->bytes,
+            (std::vector<uint8_t>{0xBA, 0xB0, static_cast<uint8_t>(older.id),
+                                  static_cast<uint8_t>(older.id >> 8), 8, 0, 100, 0}));
   std::optional<Frame> notice = newer->ReadFrame(2000);
   ASSERT_TRUE(notice);
   EXPECT_EQ(notice->bytes, (std::vector<uint8_t>{0xBA, 0xB0, static_cast<uint8_t>(newer.id),
@@ -108,10 +110,19 @@ TEST(Admin, CreateRoomTakesTheLowestFreeNumberAndRefusesANameInAnyCase) {
   }
   ASSERT_TRUE(admin->SendAdminCreateRoom("Quiet Corner"));
   for (Member* member : {&admin, &other}) {
-    std::optional<Frame> frame = (*member)->ReadUntil([](const Frame& f) { return f.Code() == 13; }, 2000);
+    std::optional<Frame> frame =
+        (*member)->ReadUntil([](const Frame& f) { return f.Code() == 13; }, 2000);
     ASSERT_TRUE(frame);
-    std::vector<uint8_t> expected = {0xBA, 0xB0, static_cast<uint8_t>(member->id),
-                                     static_cast<uint8_t>(member->id >> 8), 40, 0, 13, 0, 1, 12};
+    std::vector<uint8_t> expected = {0xBA,
+                                     0xB0,
+                                     static_cast<uint8_t>(member->id),
+                                     static_cast<uint8_t>(member->id >> 8),
+                                     40,
+                                     0,
+                                     13,
+                                     0,
+                                     1,
+                                     12};
     for (char c : std::string("Quiet Corner")) expected.push_back(static_cast<uint8_t>(c));
     expected.resize(40, 0);
     EXPECT_EQ(frame->bytes, expected);
@@ -163,7 +174,8 @@ TEST(Admin, ChangeServerPasswordAnswers140AndWritesOnlyItsKey) {
   Member admin = server.JoinAsAdmin("Admin");
   ASSERT_TRUE(admin->SendAdminChangeServerPassword("NewPass"));
   EXPECT_EQ(NextResult(admin), 140);
-  EXPECT_TRUE(pltest::WaitUntil([&] { return IniValue(server, "Passwords", "ServerPassword") == "NewPass"; }));
+  EXPECT_TRUE(pltest::WaitUntil(
+      [&] { return IniValue(server, "Passwords", "ServerPassword") == "NewPass"; }));
   const std::string ini = server.ReadIni();
   EXPECT_NE(ini.find("; keep this comment"), std::string::npos);
   EXPECT_EQ(IniValue(server, "Custom", "Keep"), "yes");
@@ -180,7 +192,8 @@ TEST(Admin, ChangeAdminPasswordAnswers160AndAdministratorsStay) {
   Member admin = server.JoinAsAdmin("Admin");
   ASSERT_TRUE(admin->SendAdminChangeAdminPassword("Harder"));
   EXPECT_EQ(NextResult(admin), 160);
-  EXPECT_TRUE(pltest::WaitUntil([&] { return IniValue(server, "Passwords", "AdminPassword") == "Harder"; }));
+  EXPECT_TRUE(pltest::WaitUntil(
+      [&] { return IniValue(server, "Passwords", "AdminPassword") == "Harder"; }));
   EXPECT_EQ(IniValue(server, "Custom", "Keep"), "yes");
   Member user = server.Join("User");
   ASSERT_TRUE(user->SendAdminLogin("rivet"));
@@ -190,7 +203,8 @@ TEST(Admin, ChangeAdminPasswordAnswers160AndAdministratorsStay) {
 }
 
 TEST(Admin, SaveAsDefaultChannelsWritesTheRoomsInListOrder) {
-  TestServer server(WithExtras().Set("Channels", "2", "Old Third").Set("Channels", "3", "Old Fourth"));
+  TestServer server(
+      WithExtras().Set("Channels", "2", "Old Third").Set("Channels", "3", "Old Fourth"));
   Member admin = server.JoinAsAdmin("Admin");
   ASSERT_TRUE(admin->SendAdminDeleteRoom(2));  // Games
   ASSERT_TRUE(admin->SendAdminDeleteRoom(4));  // Old Fourth

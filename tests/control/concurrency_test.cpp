@@ -24,16 +24,25 @@ constexpr auto kRunTime = std::chrono::milliseconds(3000);
 class SessionChecker {
  public:
   std::string Check(const Frame& frame) {
-    if (frames_++ == 0) return plclient::ParseLoginAccepted(frame) ? "" : "first frame is " + plclient::DescribeFrame(frame);
+    if (frames_++ == 0)
+      return plclient::ParseLoginAccepted(frame)
+                 ? ""
+                 : "first frame is " + plclient::DescribeFrame(frame);
     if (id_ == 0) id_ = frame.Id();
-    if (frame.Id() != id_) return "frame for Id " + std::to_string(frame.Id()) + " on the connection of " + std::to_string(id_);
+    if (frame.Id() != id_)
+      return "frame for Id " + std::to_string(frame.Id()) + " on the connection of " +
+             std::to_string(id_);
     if (auto joined = plclient::ParsePlayerJoined(frame)) return Enter(joined->player_byte);
     if (auto left = plclient::ParsePlayerLeft(frame)) return Leave(left->player_byte);
     if (auto moved = plclient::ParsePlayerMoved(frame)) {
-      return state_[moved->player_byte] == kAbsent ? "PlayerMoved for absent player " + std::to_string(moved->player_byte) : "";
+      return state_[moved->player_byte] == kAbsent
+                 ? "PlayerMoved for absent player " + std::to_string(moved->player_byte)
+                 : "";
     }
-    if (auto created = plclient::ParseRoomCreated(frame)) return Flip(rooms_, created->room_byte, true);
-    if (auto deleted = plclient::ParseRoomDeleted(frame)) return Flip(rooms_, deleted->room_byte, false);
+    if (auto created = plclient::ParseRoomCreated(frame))
+      return Flip(rooms_, created->room_byte, true);
+    if (auto deleted = plclient::ParseRoomDeleted(frame))
+      return Flip(rooms_, deleted->room_byte, false);
     return "";
   }
   uint16_t id() const { return id_; }
@@ -41,7 +50,8 @@ class SessionChecker {
  private:
   enum State { kUnknown, kPresent, kAbsent };
   std::string Enter(uint8_t player) {
-    if (state_[player] == kPresent) return "PlayerJoined twice for player " + std::to_string(player);
+    if (state_[player] == kPresent)
+      return "PlayerJoined twice for player " + std::to_string(player);
     state_[player] = kPresent;
     return "";
   }
@@ -52,7 +62,8 @@ class SessionChecker {
   }
   static std::string Flip(std::map<uint8_t, bool>& rooms, uint8_t room, bool exists) {
     auto at = rooms.find(room);
-    if (at != rooms.end() && at->second == exists) return "room " + std::to_string(room) + " announced twice alike";
+    if (at != rooms.end() && at->second == exists)
+      return "room " + std::to_string(room) + " announced twice alike";
     rooms[room] = exists;
     return "";
   }
@@ -72,7 +83,8 @@ std::string RunSession(uint16_t port, int index, int round) {
   if (!client) return "cannot connect: " + connect_error;
   const uint8_t room_byte = static_cast<uint8_t>(1 + (index + round) % 5);
   SessionChecker checker;
-  if (!client->SendLogin("C" + std::to_string(index), "", index % 2 ? "1.2.0" : "1.3.0")) return "login not sent";
+  if (!client->SendLogin("C" + std::to_string(index), "", index % 2 ? "1.2.0" : "1.3.0"))
+    return "login not sent";
   bool moved_seen = false;
   uint8_t own_player = 0;
   std::optional<Frame> frame;
@@ -82,7 +94,7 @@ std::string RunSession(uint16_t port, int index, int round) {
     return checker.Check(*frame);
   };
   if (std::string error = next(); !error.empty()) return error;
-  if (!client->SendListsReq() ) return "lists not sent";
+  if (!client->SendListsReq()) return "lists not sent";
   for (;;) {
     if (std::string error = next(); !error.empty()) return error;
     if (auto lists = plclient::ParseServerLists(*frame)) {
@@ -175,7 +187,8 @@ TEST(Concurrency, ManyClientsComeAndGoWhileRoomsChange) {
     clients::ClientList::Lock lock = server.server().clients().Acquire();
     for (const auto& client : server.server().clients().Entries(lock)) {
       ADD_FAILURE() << "still registered: " << client->Name << " dropped " << client->Dropped.load()
-                    << " queued " << client->QueuedFrames() << " open " << client->Connection()->IsOpen();
+                    << " queued " << client->QueuedFrames() << " open "
+                    << client->Connection()->IsOpen();
     }
   }
 }

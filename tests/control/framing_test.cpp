@@ -24,7 +24,8 @@ TEST(Framing, TwoFramesBackToBackAreBothHandledAndCountedApart) {
   ASSERT_TRUE(pltest::WaitUntil([&] { return counters.TcpPacketsSent.load() == 2; }));
   const uint32_t packets = counters.TcpPacketsReceived.load();
   const uint32_t bytes = counters.TcpBytesReceived.load();
-  ASSERT_TRUE(member->Send(Concat(plclient::ClientChangeRoomFrame(3), plclient::ServerStatsReqFrame())));
+  ASSERT_TRUE(
+      member->Send(Concat(plclient::ClientChangeRoomFrame(3), plclient::ServerStatsReqFrame())));
   auto moved = member->ReadFrame(2000);
   ASSERT_TRUE(moved);
   EXPECT_TRUE(plclient::ParsePlayerMoved(*moved)) << plclient::DescribeFrame(*moved);
@@ -90,7 +91,8 @@ TEST(Ordering, QueuedFramesLeaveOldestFirst) {
   Member member = server.Join("Queue");
   clients::ClientRef client = server.server().clients().FindClientByPlayerNo(0);
   ASSERT_TRUE(client);
-  for (int code : {1001, 1002, 1003}) client->QueueFrame(plclient::BareFrame(static_cast<int16_t>(code)));
+  for (int code : {1001, 1002, 1003})
+    client->QueueFrame(plclient::BareFrame(static_cast<int16_t>(code)));
   client->FlushQueue();
   for (int code : {1001, 1002, 1003}) {
     auto frame = member->ReadFrame(2000);
@@ -119,7 +121,8 @@ TEST(Ordering, LoginAcceptedComesFirstWhileOthersBroadcast) {
     ASSERT_TRUE(client->SendLogin("New" + std::to_string(i), "", "1.3.0"));
     auto first = client->ReadFrame(2000);
     ASSERT_TRUE(first);
-    EXPECT_TRUE(plclient::ParseLoginAccepted(*first)) << "login " << i << " first got " << plclient::DescribeFrame(*first);
+    EXPECT_TRUE(plclient::ParseLoginAccepted(*first))
+        << "login " << i << " first got " << plclient::DescribeFrame(*first);
   }
   stop = true;
   storm.join();

@@ -15,7 +15,9 @@ void PutText(std::vector<uint8_t>& bytes, const std::string& text) {
   bytes.resize(bytes.size() + 30 - text.size(), 0);
 }
 
-IniKeys TwoRooms() { return IniKeys().Set("Channels", "0", "Lobby").Set("Channels", "1", "Games"); }
+IniKeys TwoRooms() {
+  return IniKeys().Set("Channels", "0", "Lobby").Set("Channels", "1", "Games");
+}
 
 TEST(ServerLists, OlderDialectGetsCodeTwoWith33BytePlayerRecords) {
   TestServer server(TwoRooms());
@@ -24,8 +26,18 @@ TEST(ServerLists, OlderDialectGetsCodeTwoWith33BytePlayerRecords) {
   std::optional<Frame> frame = client->ReadFrame(2000);
   ASSERT_TRUE(frame);
   uint16_t id = frame->Id();
-  std::vector<uint8_t> expected = {0xBA, 0xB0, static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8),
-                                   12 + 64 + 33, 0, 2, 0, 2, 1, 1, 0};
+  std::vector<uint8_t> expected = {0xBA,
+                                   0xB0,
+                                   static_cast<uint8_t>(id),
+                                   static_cast<uint8_t>(id >> 8),
+                                   12 + 64 + 33,
+                                   0,
+                                   2,
+                                   0,
+                                   2,
+                                   1,
+                                   1,
+                                   0};
   expected.push_back(1);
   PutText(expected, "Lobby");
   expected.push_back(2);
@@ -86,9 +98,16 @@ TEST(ChangeRoom, PlayerMovedGoesToEveryoneWithTheByteAsSent) {
     for (pltest::Member* member : {&mover, &watcher}) {
       std::optional<Frame> frame = (*member)->ReadFrame(2000);
       ASSERT_TRUE(frame);
-      std::vector<uint8_t> expected = {0xBA, 0xB0, static_cast<uint8_t>(member->id),
-                                       static_cast<uint8_t>(member->id >> 8), 10, 0, 10, 0,
-                                       mover.player_byte, room_byte};
+      std::vector<uint8_t> expected = {0xBA,
+                                       0xB0,
+                                       static_cast<uint8_t>(member->id),
+                                       static_cast<uint8_t>(member->id >> 8),
+                                       10,
+                                       0,
+                                       10,
+                                       0,
+                                       mover.player_byte,
+                                       room_byte};
       EXPECT_EQ(frame->bytes, expected);
     }
   }
@@ -114,8 +133,16 @@ TEST(Departure, LeaveIsAnnouncedOnceToEveryoneTheLeaverIncluded) {
   EXPECT_TRUE(leaver->WaitForClose(2000));
   std::optional<Frame> frame = stay->ReadFrame(2000);
   ASSERT_TRUE(frame);
-  std::vector<uint8_t> expected = {0xBA, 0xB0, static_cast<uint8_t>(stay.id), static_cast<uint8_t>(stay.id >> 8),
-                                   10, 0, 12, 0, leaver.player_byte, 0};
+  std::vector<uint8_t> expected = {0xBA,
+                                   0xB0,
+                                   static_cast<uint8_t>(stay.id),
+                                   static_cast<uint8_t>(stay.id >> 8),
+                                   10,
+                                   0,
+                                   12,
+                                   0,
+                                   leaver.player_byte,
+                                   0};
   EXPECT_EQ(frame->bytes, expected);
   EXPECT_TRUE(stay->ExpectSilence(200)) << "no second PlayerLeft";
   EXPECT_EQ(server.server().clients().Count(), 1u);
@@ -150,7 +177,8 @@ TEST(Departure, APeerThatClosesRightAfterABurstIsStillRemovedAndAnnounced) {
     }
     ASSERT_TRUE(burst->Send(frames));
   }
-  auto left = stay->ReadUntil([](const Frame& f) { return plclient::ParsePlayerLeft(f).has_value(); }, 3000);
+  auto left = stay->ReadUntil(
+      [](const Frame& f) { return plclient::ParsePlayerLeft(f).has_value(); }, 3000);
   ASSERT_TRUE(left);
   EXPECT_TRUE(pltest::WaitUntil([&] { return server.server().clients().Count() == 1; }));
 }

@@ -19,7 +19,8 @@ constexpr int kMovesEach = 700;
 
 pltest::IniKeys ManyRooms() {
   pltest::IniKeys keys;
-  for (int i = 0; i < 100; ++i) keys.Set("Channels", std::to_string(i), "Room number " + std::to_string(i));
+  for (int i = 0; i < 100; ++i)
+    keys.Set("Channels", std::to_string(i), "Room number " + std::to_string(i));
   return keys;
 }
 
@@ -58,14 +59,17 @@ TEST(StalledReader, OthersStayPromptAndTheStalledClientIsDisconnected) {
         auto own = mover->ReadUntil(
             [&](const Frame& f) {
               auto moved = plclient::ParsePlayerMoved(f);
-              return moved && moved->player_byte == mover.player_byte && moved->room_byte == room_byte;
+              return moved && moved->player_byte == mover.player_byte &&
+                     moved->room_byte == room_byte;
             },
             5000);
         if (!own) {
           move_failed = true;
           break;
         }
-        int64_t took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+        int64_t took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
         int64_t worst = worst_ms.load();
         while (took > worst && !worst_ms.compare_exchange_weak(worst, took)) {
         }
@@ -85,7 +89,8 @@ TEST(StalledReader, OthersStayPromptAndTheStalledClientIsDisconnected) {
   EXPECT_EQ(plclient::ParsePlayerLeft(*gone)->reason, 0);
   EXPECT_FALSE(move_failed) << "a mover's own PlayerMoved did not come";
   EXPECT_LT(worst_ms.load(), 2000) << "a reply waited for the stalled reader";
-  EXPECT_TRUE(pltest::WaitUntil([&] { return server.server().clients().Count() == 1u + kMovers; }, 3000));
+  EXPECT_TRUE(
+      pltest::WaitUntil([&] { return server.server().clients().Count() == 1u + kMovers; }, 3000));
 }
 
 }  // namespace

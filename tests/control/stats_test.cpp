@@ -13,12 +13,14 @@ using pltest::TestServer;
 
 std::optional<Frame> StatsAbout(Member& asker, uint8_t player_byte) {
   EXPECT_TRUE(asker->SendPlayerStatsReq(player_byte));
-  return asker->ReadUntil([](const Frame& f) { return f.Code() == 60 || f.Code() == 61 || f.size() == 8; }, 2000);
+  return asker->ReadUntil(
+      [](const Frame& f) { return f.Code() == 60 || f.Code() == 61 || f.size() == 8; }, 2000);
 }
 
 // The player's UDP address as the voice channel would have recorded it.
 void RecordPeer(TestServer& server, uint8_t player_byte, plat::Endpoint peer) {
-  clients::ClientRef player = server.server().clients().FindClientByPlayerNo(static_cast<uint8_t>(player_byte - 1));
+  clients::ClientRef player =
+      server.server().clients().FindClientByPlayerNo(static_cast<uint8_t>(player_byte - 1));
   ASSERT_TRUE(player);
   player->SetPeer(peer);
 }
@@ -88,8 +90,9 @@ TEST(PlayerStats, UnknownPlayerGivesMinus60AndPlayerByteZeroNoReply) {
   Member asker = server.Join("Asker");
   std::optional<Frame> frame = StatsAbout(asker, 42);
   ASSERT_TRUE(frame);
-  EXPECT_EQ(frame->bytes, (std::vector<uint8_t>{0xBA, 0xB0, static_cast<uint8_t>(asker.id),
-                                                static_cast<uint8_t>(asker.id >> 8), 8, 0, 0xC4, 0xFF}));
+  EXPECT_EQ(frame->bytes,
+            (std::vector<uint8_t>{0xBA, 0xB0, static_cast<uint8_t>(asker.id),
+                                  static_cast<uint8_t>(asker.id >> 8), 8, 0, 0xC4, 0xFF}));
   ASSERT_TRUE(asker->SendPlayerStatsReq(0));
   EXPECT_TRUE(asker->ExpectSilence(200));
 }
@@ -114,7 +117,8 @@ TEST(ServerStats, Is75BytesWithTheCountersAsTheyWereBeforeTheRequest) {
   EXPECT_EQ(stats->counters.tcp_packets_sent, 2u);
   EXPECT_EQ(stats->version, "v1.2.0 Win32 Service");
   EXPECT_LT(stats->uptime_ms, 60000u);
-  EXPECT_TRUE(pltest::WaitUntil([&] { return counters.TcpPacketsReceived.load() == received_before + 1; }));
+  EXPECT_TRUE(
+      pltest::WaitUntil([&] { return counters.TcpPacketsReceived.load() == received_before + 1; }));
   EXPECT_EQ(counters.TcpBytesReceived.load(), bytes_before + 8);
 }
 
