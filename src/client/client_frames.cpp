@@ -15,7 +15,9 @@ std::vector<uint8_t> ByteFrame(int16_t code, uint8_t value) {
   return wire::FrameWriter(9).Header(0, code).U8(value).Finish();
 }
 
-std::span<const uint8_t> View(const Frame& frame) { return frame.bytes; }
+std::span<const uint8_t> View(const Frame& frame) {
+  return frame.bytes;
+}
 
 bool Is(const Frame& frame, int16_t code, size_t size) {
   return frame.size() == size && frame.Code() == code && frame.Length() == size;
@@ -44,27 +46,55 @@ std::vector<uint8_t> ClientLoginFrame(const std::string& name, const std::string
 std::vector<uint8_t> ClientListsReqFrame(uint8_t option, uint8_t mode) {
   return wire::FrameWriter(10).Header(0, wire::kClientListsReq).U8(option).U8(mode).Finish();
 }
-std::vector<uint8_t> ClientChangeRoomFrame(uint8_t room_byte) { return ByteFrame(wire::kClientChangeRoom, room_byte); }
-std::vector<uint8_t> ClientLeaveFrame() { return BareFrame(wire::kClientLeave); }
-std::vector<uint8_t> AdminLoginFrame(const std::string& password) { return TextFrame(wire::kAdminLogin, password); }
-std::vector<uint8_t> AdminCreateRoomFrame(const std::string& name) { return TextFrame(wire::kAdminCreateRoom, name); }
-std::vector<uint8_t> AdminDeleteRoomFrame(uint8_t room_byte) { return ByteFrame(wire::kAdminDeleteRoom, room_byte); }
-std::vector<uint8_t> AdminKickPlayerFrame(uint8_t player_byte) { return ByteFrame(wire::kAdminKickPlayer, player_byte); }
+std::vector<uint8_t> ClientChangeRoomFrame(uint8_t room_byte) {
+  return ByteFrame(wire::kClientChangeRoom, room_byte);
+}
+std::vector<uint8_t> ClientLeaveFrame() {
+  return BareFrame(wire::kClientLeave);
+}
+std::vector<uint8_t> AdminLoginFrame(const std::string& password) {
+  return TextFrame(wire::kAdminLogin, password);
+}
+std::vector<uint8_t> AdminCreateRoomFrame(const std::string& name) {
+  return TextFrame(wire::kAdminCreateRoom, name);
+}
+std::vector<uint8_t> AdminDeleteRoomFrame(uint8_t room_byte) {
+  return ByteFrame(wire::kAdminDeleteRoom, room_byte);
+}
+std::vector<uint8_t> AdminKickPlayerFrame(uint8_t player_byte) {
+  return ByteFrame(wire::kAdminKickPlayer, player_byte);
+}
 std::vector<uint8_t> AdminChangeServerPasswordFrame(const std::string& password) {
   return TextFrame(wire::kAdminChangeServerPassword, password);
 }
-std::vector<uint8_t> AdminSaveAsDefaultChannelsFrame() { return BareFrame(wire::kAdminSaveAsDefaultChannels); }
+std::vector<uint8_t> AdminSaveAsDefaultChannelsFrame() {
+  return BareFrame(wire::kAdminSaveAsDefaultChannels);
+}
 std::vector<uint8_t> AdminChangeAdminPasswordFrame(const std::string& password) {
   return TextFrame(wire::kAdminChangeAdminPassword, password);
 }
-std::vector<uint8_t> PlayerStatsReqFrame(uint8_t player_byte) { return ByteFrame(wire::kPlayerStatsReq, player_byte); }
-std::vector<uint8_t> ServerStatsReqFrame() { return BareFrame(wire::kServerStatsReq); }
-std::vector<uint8_t> BareFrame(int16_t code) { return wire::FrameWriter(8).Header(0, code).Finish(); }
+std::vector<uint8_t> PlayerStatsReqFrame(uint8_t player_byte) {
+  return ByteFrame(wire::kPlayerStatsReq, player_byte);
+}
+std::vector<uint8_t> ServerStatsReqFrame() {
+  return BareFrame(wire::kServerStatsReq);
+}
+std::vector<uint8_t> BareFrame(int16_t code) {
+  return wire::FrameWriter(8).Header(0, code).Finish();
+}
 
-uint16_t Frame::Magic() const { return wire::ReadU16(bytes, wire::kOffsetMagic); }
-uint16_t Frame::Id() const { return wire::ReadU16(bytes, wire::kOffsetId); }
-uint16_t Frame::Length() const { return wire::ReadU16(bytes, wire::kOffsetLength); }
-int16_t Frame::Code() const { return wire::ReadI16(bytes, wire::kOffsetCode); }
+uint16_t Frame::Magic() const {
+  return wire::ReadU16(bytes, wire::kOffsetMagic);
+}
+uint16_t Frame::Id() const {
+  return wire::ReadU16(bytes, wire::kOffsetId);
+}
+uint16_t Frame::Length() const {
+  return wire::ReadU16(bytes, wire::kOffsetLength);
+}
+int16_t Frame::Code() const {
+  return wire::ReadI16(bytes, wire::kOffsetCode);
+}
 
 std::optional<Result> ParseResult(const Frame& frame) {
   if (frame.size() != wire::kHeaderSize || frame.Length() != wire::kHeaderSize) return std::nullopt;
@@ -85,7 +115,8 @@ std::optional<ServerLists> ParseServerLists(const Frame& frame) {
   const size_t room_count = frame.bytes[8];
   const size_t player_count = frame.bytes[9];
   const size_t record = older ? kOlderPlayerRecordSize : kNewerPlayerRecordSize;
-  if (frame.size() != 12 + room_count * kRoomRecordSize + player_count * record) return std::nullopt;
+  if (frame.size() != 12 + room_count * kRoomRecordSize + player_count * record)
+    return std::nullopt;
   ServerLists lists;
   lists.id = frame.Id();
   lists.older = older;
@@ -110,7 +141,8 @@ std::optional<PlayerMoved> ParsePlayerMoved(const Frame& frame) {
 
 std::optional<PlayerJoined> ParsePlayerJoined(const Frame& frame) {
   if (!Is(frame, wire::kPlayerJoined, 41)) return std::nullopt;
-  return PlayerJoined{frame.Id(), frame.bytes[8], frame.bytes[9], Text(frame, 10, wire::kNameLength)};
+  return PlayerJoined{frame.Id(), frame.bytes[8], frame.bytes[9],
+                      Text(frame, 10, wire::kNameLength)};
 }
 
 std::optional<PlayerLeft> ParsePlayerLeft(const Frame& frame) {

@@ -51,8 +51,10 @@ constexpr size_t kServerStatsSize = 75;
 // Eight counters in wire order: UDP packets sent, bytes sent, packets received, bytes received,
 // then the same four for TCP.
 struct Counters {
-  uint32_t udp_packets_sent = 0, udp_bytes_sent = 0, udp_packets_received = 0, udp_bytes_received = 0;
-  uint32_t tcp_packets_sent = 0, tcp_bytes_sent = 0, tcp_packets_received = 0, tcp_bytes_received = 0;
+  uint32_t udp_packets_sent = 0, udp_bytes_sent = 0, udp_packets_received = 0,
+           udp_bytes_received = 0;
+  uint32_t tcp_packets_sent = 0, tcp_bytes_sent = 0, tcp_packets_received = 0,
+           tcp_bytes_received = 0;
 };
 
 // Any 8-byte frame: the code field is the result value.

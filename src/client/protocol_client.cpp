@@ -14,7 +14,8 @@ int Remaining(uint32_t started, int timeout_ms) {
 }  // namespace
 
 std::unique_ptr<ProtocolClient> ProtocolClient::Connect(const std::string& host, uint16_t port,
-                                                        const ClientOptions& options, std::string* error) {
+                                                        const ClientOptions& options,
+                                                        std::string* error) {
   std::optional<uint32_t> ip = plat::ParseClientHost(host);
   if (!ip) {
     if (error) *error = "not an IPv4 address: " + host;
@@ -30,7 +31,8 @@ std::unique_ptr<ProtocolClient> ProtocolClient::Connect(const std::string& host,
 }
 
 bool ProtocolClient::Send(std::span<const uint8_t> bytes) {
-  return socket_->SendAll(bytes.data(), bytes.size(), options_.send_timeout_ms) == plat::IoStatus::kOk;
+  return socket_->SendAll(bytes.data(), bytes.size(), options_.send_timeout_ms) ==
+         plat::IoStatus::kOk;
 }
 
 bool ProtocolClient::Fill(size_t wanted, uint32_t started, int timeout_ms) {
@@ -53,12 +55,14 @@ std::optional<Frame> ProtocolClient::ReadFrame(int timeout_ms) {
     return std::nullopt;
   }
   if (!Fill(length, started, timeout_ms)) return std::nullopt;
-  Frame frame{std::vector<uint8_t>(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length))};
+  Frame frame{
+      std::vector<uint8_t>(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length))};
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length));
   return frame;
 }
 
-std::optional<Frame> ProtocolClient::ReadUntil(const std::function<bool(const Frame&)>& match, int timeout_ms) {
+std::optional<Frame> ProtocolClient::ReadUntil(const std::function<bool(const Frame&)>& match,
+                                               int timeout_ms) {
   const uint32_t started = plat::TickCount();
   for (;;) {
     std::optional<Frame> frame = ReadFrame(Remaining(started, timeout_ms));

@@ -45,7 +45,9 @@ class ProtocolClient {
   bool SendLogin(const std::string& name, const std::string& password, const std::string& version) {
     return Send(ClientLoginFrame(name, password, version));
   }
-  bool SendListsReq(uint8_t option = 0, uint8_t mode = 0) { return Send(ClientListsReqFrame(option, mode)); }
+  bool SendListsReq(uint8_t option = 0, uint8_t mode = 0) {
+    return Send(ClientListsReqFrame(option, mode));
+  }
   bool SendChangeRoom(uint8_t room_byte) { return Send(ClientChangeRoomFrame(room_byte)); }
   bool SendLeave() { return Send(ClientLeaveFrame()); }
   bool SendAdminLogin(const std::string& password) { return Send(AdminLoginFrame(password)); }
@@ -71,7 +73,8 @@ class ProtocolClient {
   // Reads frames until one parses with `parse`; nothing when none came in time.
   template <typename Parsed>
   std::optional<Parsed> Await(std::optional<Parsed> (*parse)(const Frame&), int timeout_ms) {
-    std::optional<Frame> frame = ReadUntil([&](const Frame& f) { return parse(f).has_value(); }, timeout_ms);
+    std::optional<Frame> frame =
+        ReadUntil([&](const Frame& f) { return parse(f).has_value(); }, timeout_ms);
     return frame ? parse(*frame) : std::nullopt;
   }
   // True when the server closes the connection within the time limit (frames that arrive

@@ -26,8 +26,8 @@ void FinishVoice(std::vector<uint8_t>& datagram) {
 
 }  // namespace
 
-std::vector<uint8_t> VoiceDatagramForRoom(uint16_t id, uint32_t packet_id, std::span<const uint8_t> payload,
-                                          uint8_t byte7) {
+std::vector<uint8_t> VoiceDatagramForRoom(uint16_t id, uint32_t packet_id,
+                                          std::span<const uint8_t> payload, uint8_t byte7) {
   std::vector<uint8_t> datagram = VoiceHeader(id, 0, byte7, packet_id);
   datagram.insert(datagram.end(), payload.begin(), payload.end());
   FinishVoice(datagram);
@@ -70,12 +70,14 @@ std::vector<uint8_t> KeepAliveDatagram(uint16_t id, uint8_t type, uint8_t marker
 }
 
 std::optional<KeepAlive> ParseKeepAlive(std::span<const uint8_t> datagram) {
-  if (datagram.size() < kKeepAliveSize || wire::ReadU16(datagram, 0) != wire::kKeepAliveMagic) return std::nullopt;
+  if (datagram.size() < kKeepAliveSize || wire::ReadU16(datagram, 0) != wire::kKeepAliveMagic)
+    return std::nullopt;
   return KeepAlive{wire::ReadU16(datagram, 2), datagram[6], datagram[7]};
 }
 
 std::unique_ptr<VoicePeer> VoicePeer::Open(uint16_t server_udp_port, std::string* error) {
-  std::unique_ptr<plat::UdpClientSocket> socket = plat::UdpClientSocket::Bind({kLoopback, 0}, error);
+  std::unique_ptr<plat::UdpClientSocket> socket =
+      plat::UdpClientSocket::Bind({kLoopback, 0}, error);
   if (!socket) return nullptr;
   return std::unique_ptr<VoicePeer>(new VoicePeer(std::move(socket), {kLoopback, server_udp_port}));
 }
@@ -87,7 +89,8 @@ bool VoicePeer::Send(std::span<const uint8_t> datagram) {
 std::optional<std::vector<uint8_t>> VoicePeer::Receive(int timeout_ms) {
   std::vector<uint8_t> buffer(65536);
   size_t received = 0;
-  if (socket_->Receive(buffer.data(), buffer.size(), timeout_ms, &received, nullptr) != plat::IoStatus::kOk) {
+  if (socket_->Receive(buffer.data(), buffer.size(), timeout_ms, &received, nullptr) !=
+      plat::IoStatus::kOk) {
     return std::nullopt;
   }
   buffer.resize(received);

@@ -21,8 +21,8 @@ constexpr uint8_t kKeepAlivePong = 2;
 constexpr uint8_t kServerPingMarker = 200;
 
 // A mode-0 voice datagram (for the sender's room), sealed.
-std::vector<uint8_t> VoiceDatagramForRoom(uint16_t id, uint32_t packet_id, std::span<const uint8_t> payload,
-                                          uint8_t byte7 = 0);
+std::vector<uint8_t> VoiceDatagramForRoom(uint16_t id, uint32_t packet_id,
+                                          std::span<const uint8_t> payload, uint8_t byte7 = 0);
 // A mode-1 voice datagram for the listed player bytes (PlayerNo + 1), sealed.
 std::vector<uint8_t> VoiceDatagramForPlayers(uint16_t id, uint32_t packet_id,
                                              std::span<const uint8_t> player_bytes,

@@ -61,6 +61,8 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   bool IsOpen() const { return !close_requested_.load(std::memory_order_acquire); }
   // Own thread: lets pending output drain (bounded), then closes the socket.
   void Close();
+  // True once Close has closed the socket.
+  bool IsClosed() const;
 
   Endpoint Peer() const { return peer_; }
   Endpoint Local() const { return local_; }

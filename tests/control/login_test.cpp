@@ -101,7 +101,8 @@ TEST(Login, PlayerJoinedReachesTheOthersOnly) {
   ASSERT_TRUE(second->Login("Second").accepted);
   std::optional<Frame> joined = first->ReadFrame(2000);
   ASSERT_TRUE(joined);
-  std::vector<uint8_t> expected = Bytes({0xBA, 0xB0, first.id & 0xFF, first.id >> 8, 41, 0, 11, 0, 2, 1, 6});
+  std::vector<uint8_t> expected =
+      Bytes({0xBA, 0xB0, first.id & 0xFF, first.id >> 8, 41, 0, 11, 0, 2, 1, 6});
   for (char c : std::string("Second")) expected.push_back(static_cast<uint8_t>(c));
   expected.resize(41, 0);
   EXPECT_EQ(joined->bytes, expected);

@@ -78,14 +78,16 @@ std::string TestServer::ReadIni() const {
   return text.str();
 }
 
-std::unique_ptr<plclient::ProtocolClient> TestServer::Connect(const plclient::ClientOptions& options) {
+std::unique_ptr<plclient::ProtocolClient> TestServer::Connect(
+    const plclient::ClientOptions& options) {
   std::string error;
   auto client = plclient::ProtocolClient::Connect("127.0.0.1", tcp_port_, options, &error);
   EXPECT_TRUE(client) << error;
   return client;
 }
 
-std::unique_ptr<plclient::ProtocolClient> TestServer::LoggedIn(const std::string& name, const std::string& version,
+std::unique_ptr<plclient::ProtocolClient> TestServer::LoggedIn(const std::string& name,
+                                                               const std::string& version,
                                                                const std::string& password) {
   auto client = Connect();
   if (!client) return nullptr;

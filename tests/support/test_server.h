@@ -61,7 +61,8 @@ class TestServer {
   // A new control connection to the server (fails the test when it cannot connect).
   std::unique_ptr<plclient::ProtocolClient> Connect(const plclient::ClientOptions& options = {});
   // Connects and logs in; fails the test unless LoginAccepted arrives.
-  std::unique_ptr<plclient::ProtocolClient> LoggedIn(const std::string& name, const std::string& version = "1.3.0",
+  std::unique_ptr<plclient::ProtocolClient> LoggedIn(const std::string& name,
+                                                     const std::string& version = "1.3.0",
                                                      const std::string& password = "");
   // Logs in and fetches the lists; fails the test when either does not come.
   Member Join(const std::string& name, const std::string& version = "1.3.0");

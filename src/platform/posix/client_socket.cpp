@@ -45,7 +45,8 @@ std::optional<uint32_t> ParseClientHost(const std::string& host) {
   return ParseIpv4(host);
 }
 
-std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to, const TcpClientOptions& options,
+std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
+                                                          const TcpClientOptions& options,
                                                           std::string* error) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
@@ -53,7 +54,8 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to, const Tcp
     return nullptr;
   }
   if (options.receive_buffer_bytes > 0) {
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options.receive_buffer_bytes, sizeof options.receive_buffer_bytes);
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options.receive_buffer_bytes,
+               sizeof options.receive_buffer_bytes);
   }
   if (options.no_delay) {
     int yes = 1;
@@ -85,7 +87,9 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to, const Tcp
   return std::unique_ptr<TcpClientSocket>(new TcpClientSocket(fd, LocalOf(fd)));
 }
 
-TcpClientSocket::~TcpClientSocket() { close(fd_); }
+TcpClientSocket::~TcpClientSocket() {
+  close(fd_);
+}
 
 IoStatus TcpClientSocket::SendAll(const uint8_t* data, size_t size, int timeout_ms) {
   uint32_t started = TickCount();
@@ -99,7 +103,8 @@ IoStatus TcpClientSocket::SendAll(const uint8_t* data, size_t size, int timeout_
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       short revents = 0;
-      if (!WaitFor(fd_, POLLOUT, Remaining(started, timeout_ms), &revents)) return IoStatus::kTimeout;
+      if (!WaitFor(fd_, POLLOUT, Remaining(started, timeout_ms), &revents))
+        return IoStatus::kTimeout;
       continue;
     }
     return errno == EPIPE || errno == ECONNRESET ? IoStatus::kClosed : IoStatus::kError;
@@ -124,7 +129,9 @@ IoStatus TcpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, 
   }
 }
 
-void TcpClientSocket::ShutdownWrite() { shutdown(fd_, SHUT_WR); }
+void TcpClientSocket::ShutdownWrite() {
+  shutdown(fd_, SHUT_WR);
+}
 
 std::unique_ptr<UdpClientSocket> UdpClientSocket::Bind(Endpoint local, std::string* error) {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -141,13 +148,16 @@ std::unique_ptr<UdpClientSocket> UdpClientSocket::Bind(Endpoint local, std::stri
   return std::unique_ptr<UdpClientSocket>(new UdpClientSocket(fd, LocalOf(fd)));
 }
 
-UdpClientSocket::~UdpClientSocket() { close(fd_); }
+UdpClientSocket::~UdpClientSocket() {
+  close(fd_);
+}
 
 bool UdpClientSocket::SendTo(const uint8_t* data, size_t size, Endpoint to) {
   sockaddr_in address = ToSockaddr(to);
   ssize_t sent;
   do {
-    sent = sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    sent = sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
+                  sizeof address);
   } while (sent < 0 && errno == EINTR);
   return sent == static_cast<ssize_t>(size);
 }

@@ -203,6 +203,11 @@ void TcpConnection::Close() {
   }
 }
 
+bool TcpConnection::IsClosed() const {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  return socket_closed_;
+}
+
 void TcpConnection::SetSlot(std::shared_ptr<void> value) {
   std::shared_ptr<void> old;
   {

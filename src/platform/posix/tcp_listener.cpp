@@ -112,9 +112,12 @@ void TcpListener::StartConnection(int fd, Endpoint peer, Endpoint local) {
   Handler handler = handler_;
   try {
     std::thread([shared, connection, handler] {
-      // The handler is called again after a close request too, so that its disconnect path runs.
+      // The handler runs until it has closed the connection itself, so that its disconnect
+      // path (which unregisters the client) always runs: also after a close request from
+      // another thread, and when the peer left with frames still buffered.
+      int passes_after_close_request = 0;
       int passes_after_peer_gone = 0;
-      do {
+      for (;;) {
         if (handler) {
           handler(*connection);
         } else if (connection->WaitForData()) {
@@ -123,9 +126,11 @@ void TcpListener::StartConnection(int fd, Endpoint peer, Endpoint local) {
         } else {
           break;
         }
+        if (connection->IsClosed()) break;
         // A handler that fails to close a dead connection must not spin on it.
-        if (connection->PeerGone() && ++passes_after_peer_gone > 2) break;
-      } while (connection->IsOpen());
+        if (!connection->IsOpen() && ++passes_after_close_request > 2) break;
+        if (connection->PeerGone() && connection->Buffered() == 0 && ++passes_after_peer_gone > 2) break;
+      }
       connection->Close();
       connection->ClearSlot();
       std::lock_guard<std::mutex> lock(shared->mutex);
