@@ -48,6 +48,11 @@ FrameWriter& FrameWriter::CountedText(std::string_view text, size_t max_length) 
   return *this;
 }
 
+FrameWriter& FrameWriter::Append(std::span<const uint8_t> bytes) {
+  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+  return *this;
+}
+
 FrameWriter& FrameWriter::Header(int64_t id, int64_t code) {
   U16(kFrameMagic).U16(id).U16(0);
   return I16(code);
@@ -55,7 +60,8 @@ FrameWriter& FrameWriter::Header(int64_t id, int64_t code) {
 
 std::vector<uint8_t> FrameWriter::Finish() {
   if (bytes_.size() > 0xFFFF) throw FieldRangeError("frame longer than its length field");
-  if (bytes_.size() >= kOffsetLength + 2) StoreU16(bytes_.data() + kOffsetLength, static_cast<uint16_t>(bytes_.size()));
+  if (bytes_.size() < kHeaderSize) throw FieldRangeError("frame shorter than its header");
+  StoreU16(bytes_.data() + kOffsetLength, static_cast<uint16_t>(bytes_.size()));
   return std::move(bytes_);
 }
 

@@ -129,7 +129,11 @@ class FrameWriter {
   FrameWriter& CountedText(std::string_view text, size_t max_length);
   // The common 8-byte header; the length is filled in by Finish.
   FrameWriter& Header(int64_t id, int64_t code);
-  // Fills the length field (offset 4) with the total size and hands the bytes over.
+  FrameWriter& Append(std::span<const uint8_t> bytes);
+  // The bytes written so far, for record runs that become part of a frame.
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+  // Fills the length field (offset 4) with the total size and hands the frame over. For whole
+  // frames only: a frame longer than its length field throws FieldRangeError.
   std::vector<uint8_t> Finish();
   size_t size() const { return bytes_.size(); }
 
