@@ -1,5 +1,7 @@
 #include "clients/serverclasses.h"
 
+#include <algorithm>
+
 #include "clients/serverfunctions.h"
 #include "platform/clock.h"
 
@@ -124,30 +126,50 @@ void TServerClient::SendPlayerIsAdmin(int player_byte) {
   QueueAndFlush(wire::FrameWriter(9).Header(Id, wire::kPlayerIsAdmin).U8(player_byte).Finish());
 }
 
+namespace {
+
+// The room and player records of ServerLists are plain byte runs, not frames: FrameWriter's
+// Finish would write a length field into them.
+void PutByte(std::vector<uint8_t>& bytes, int64_t value) {
+  if (value < 0 || value > 0xFF) throw wire::FieldRangeError("value does not fit a byte");
+  bytes.push_back(static_cast<uint8_t>(value));
+}
+
+void PutCountedText(std::vector<uint8_t>& bytes, const std::string& text) {
+  size_t length = std::min(text.size(), wire::kNameLength);
+  bytes.push_back(static_cast<uint8_t>(length));
+  bytes.insert(bytes.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length));
+  bytes.insert(bytes.end(), wire::kNameLength - length, 0);
+}
+
+}  // namespace
+
 void TServerClient::SendServerLists(ClientList& clients, RoomList& rooms) {
   const bool older = IsOlderDialect();
-  wire::FrameWriter players(255 * 34);
+  std::vector<uint8_t> player_bytes;
+  player_bytes.reserve(255 * 34);
   size_t player_count = 0;
   {
     ClientList::Lock lock = clients.Acquire();
     for (const ClientRef& client : clients.Entries(lock)) {
-      players.U8(client->PlayerNo + 1).U8(client->RoomId.load() + 1);
-      if (!older) players.U8(client->IsAdmin ? 1 : 0);
-      players.CountedText(client->Name, wire::kNameLength);
+      PutByte(player_bytes, client->PlayerNo + 1);
+      PutByte(player_bytes, client->RoomId.load() + 1);
+      if (!older) PutByte(player_bytes, client->IsAdmin ? 1 : 0);
+      PutCountedText(player_bytes, client->Name);
       ++player_count;
     }
   }
-  wire::FrameWriter room_records(255 * 32);
+  std::vector<uint8_t> room_bytes;
+  room_bytes.reserve(255 * 32);
   size_t room_count = 0;
   {
     RoomList::Lock lock = rooms.Acquire();
     for (const auto& room : rooms.Entries(lock)) {
-      room_records.U8(room->RoomId + 1).CountedText(room->Name, wire::kNameLength);
+      PutByte(room_bytes, room->RoomId + 1);
+      PutCountedText(room_bytes, room->Name);
       ++room_count;
     }
   }
-  std::vector<uint8_t> player_bytes = players.Finish();
-  std::vector<uint8_t> room_bytes = room_records.Finish();
   wire::FrameWriter frame(12 + room_bytes.size() + player_bytes.size());
   frame.Header(Id, older ? wire::kServerListsOlder : wire::kServerListsNewer)
       .U8(static_cast<int64_t>(room_count))
