@@ -38,15 +38,22 @@ class Reader {
       if (at_ >= text_.size()) return false;
       char escaped = text_[at_++];
       switch (escaped) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
         case 'u':
           if (at_ + 4 > text_.size()) return false;
           out += static_cast<char>(std::strtol(text_.substr(at_, 4).c_str(), nullptr, 16));
           at_ += 4;
           break;
-        default: out += escaped;
+        default:
+          out += escaped;
       }
     }
     if (at_ >= text_.size()) return false;

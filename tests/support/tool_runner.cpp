@@ -71,7 +71,8 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
   std::vector<char*> argv = Pointers(argv_texts);
   std::vector<char*> envp = Pointers(env_texts);
   pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data()) == 0) pid_ = pid;
+  if (posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data()) == 0)
+    pid_ = pid;
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   close(out_pipe[1]);
@@ -99,7 +100,8 @@ ToolResult ToolProcess::Finish() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
   bool out_open = true, err_open = true, killed = false;
   while (out_open || err_open) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 && !killed) {
       kill(pid_, SIGKILL);
       killed = true;
@@ -124,7 +126,8 @@ ToolResult ToolProcess::Finish() {
   return result;
 }
 
-ToolResult RunTool(const std::string& program, const std::vector<std::string>& arguments, const ToolOptions& options) {
+ToolResult RunTool(const std::string& program, const std::vector<std::string>& arguments,
+                   const ToolOptions& options) {
   ToolProcess process(program, arguments, options);
   return process.Finish();
 }

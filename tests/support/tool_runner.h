@@ -26,7 +26,8 @@ struct ToolOptions {
 
 class ToolProcess {
  public:
-  ToolProcess(const std::string& program, const std::vector<std::string>& arguments, const ToolOptions& options = {});
+  ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
+              const ToolOptions& options = {});
   ~ToolProcess();
   ToolProcess(const ToolProcess&) = delete;
   ToolProcess& operator=(const ToolProcess&) = delete;

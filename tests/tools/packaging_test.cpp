@@ -29,7 +29,8 @@ class TemporaryDirectory {
  public:
   TemporaryDirectory() {
     std::random_device random;
-    path_ = fs::temp_directory_path() / ("plpkg-" + std::to_string(random()) + std::to_string(getpid()));
+    path_ = fs::temp_directory_path() /
+            ("plpkg-" + std::to_string(random()) + std::to_string(getpid()));
     fs::create_directories(path_);
   }
   ~TemporaryDirectory() {
@@ -64,10 +65,11 @@ TEST(PackagingTest, DebianPackageCarriesServerToolUnitAndConfiguration) {
   pltest::ToolOptions options;
   options.timeout_ms = 60000;
   options.working_directory = PL_BUILD_DIR;
-  pltest::ToolResult built = pltest::RunTool(
-      PL_CPACK_COMMAND, {"-G", "DEB", "--config", std::string(PL_BUILD_DIR) + "/CPackConfig.cmake", "-B",
-                         output.path().string()},
-      options);
+  pltest::ToolResult built =
+      pltest::RunTool(PL_CPACK_COMMAND,
+                      {"-G", "DEB", "--config", std::string(PL_BUILD_DIR) + "/CPackConfig.cmake",
+                       "-B", output.path().string()},
+                      options);
   ASSERT_EQ(built.exit_code, 0) << built.out << built.err;
   fs::path package = output.path() / "parlowind-server_1.2.0_amd64.deb";
   for (const auto& entry : fs::directory_iterator(output.path())) {
@@ -86,24 +88,30 @@ TEST(PackagingTest, DebianPackageCarriesServerToolUnitAndConfiguration) {
 
   pltest::ToolResult contents = pltest::RunTool(dpkg_deb, {"-c", package.string()});
   ASSERT_EQ(contents.exit_code, 0) << contents.err;
-  for (const char* file : {"./usr/lib/plserver/plserver", "./usr/bin/plctl", "./usr/lib/systemd/system/plserver.service",
-                           "./usr/share/plserver/plserver.ini"}) {
-    EXPECT_NE(contents.out.find(file), std::string::npos) << file << " missing from\n" << contents.out;
+  for (const char* file :
+       {"./usr/lib/plserver/plserver", "./usr/bin/plctl",
+        "./usr/lib/systemd/system/plserver.service", "./usr/share/plserver/plserver.ini"}) {
+    EXPECT_NE(contents.out.find(file), std::string::npos) << file << " missing from\n"
+                                                          << contents.out;
   }
 
   TemporaryDirectory unpacked;
-  ASSERT_EQ(pltest::RunTool(dpkg_deb, {"-x", package.string(), unpacked.path().string()}).exit_code, 0);
+  ASSERT_EQ(pltest::RunTool(dpkg_deb, {"-x", package.string(), unpacked.path().string()}).exit_code,
+            0);
   const std::string unit = ReadFile(unpacked.path() / "usr/lib/systemd/system/plserver.service");
   EXPECT_EQ(UnitValue(unit, "Type"), "simple");
   EXPECT_EQ(UnitValue(unit, "Restart"), "on-failure");
   EXPECT_EQ(UnitValue(unit, "StateDirectory"), "plserver");
   EXPECT_EQ(UnitValue(unit, "WorkingDirectory"), "/var/lib/plserver");
   EXPECT_EQ(UnitValue(unit, "KillSignal"), "SIGTERM");
-  EXPECT_EQ(UnitValue(unit, "ExecStart").rfind("/usr/lib/plserver/plserver -INI=../../../var/lib/plserver/", 0), 0u)
+  EXPECT_EQ(UnitValue(unit, "ExecStart")
+                .rfind("/usr/lib/plserver/plserver -INI=../../../var/lib/plserver/", 0),
+            0u)
       << unit;
   // The shipped configuration is current, so the server never rewrites it (and its comments).
-  EXPECT_NE(ReadFile(unpacked.path() / "usr/share/plserver/plserver.ini").find("ServerVersion=v1.2.0"),
-            std::string::npos);
+  EXPECT_NE(
+      ReadFile(unpacked.path() / "usr/share/plserver/plserver.ini").find("ServerVersion=v1.2.0"),
+      std::string::npos);
 }
 
 // Installs into a staging root with the prefix /usr and runs the server there exactly as the
@@ -113,8 +121,8 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   pltest::ToolOptions install_options;
   install_options.environment["DESTDIR"] = root.path().string();
   install_options.timeout_ms = 30000;
-  pltest::ToolResult installed =
-      pltest::RunTool(PL_CMAKE_COMMAND, {"--install", PL_BUILD_DIR, "--prefix", "/usr"}, install_options);
+  pltest::ToolResult installed = pltest::RunTool(
+      PL_CMAKE_COMMAND, {"--install", PL_BUILD_DIR, "--prefix", "/usr"}, install_options);
   ASSERT_EQ(installed.exit_code, 0) << installed.out << installed.err;
 
   const std::string unit = ReadFile(root.path() / "usr/lib/systemd/system/plserver.service");
@@ -138,7 +146,8 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
 
   pltest::ToolOptions run_options;
   run_options.working_directory = state.string();
-  pltest::ToolProcess server((root.path() / "usr/lib/plserver/plserver").string(), arguments, run_options);
+  pltest::ToolProcess server((root.path() / "usr/lib/plserver/plserver").string(), arguments,
+                             run_options);
   ASSERT_TRUE(server.started());
   const std::string plctl = (root.path() / "usr/bin/plctl").string();
   pltest::ToolResult status;
@@ -151,7 +160,8 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
 
   pltest::ToolOptions admin;
   admin.environment["PLCTL_ADMIN_PASSWORD"] = "rivet";
-  ASSERT_EQ(pltest::RunTool(plctl, {"--port", port, "password", "admin", "changed"}, admin).exit_code, 0);
+  ASSERT_EQ(
+      pltest::RunTool(plctl, {"--port", port, "password", "admin", "changed"}, admin).exit_code, 0);
   // The server confirms before it writes the file.
   std::string written;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -163,7 +173,8 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   EXPECT_EQ(server.Finish().exit_code, 0);
 
   EXPECT_NE(written.find("AdminPassword=changed"), std::string::npos) << written;
-  EXPECT_NE(written.find("; Parlowind server configuration."), std::string::npos) << "comments were lost";
+  EXPECT_NE(written.find("; Parlowind server configuration."), std::string::npos)
+      << "comments were lost";
   EXPECT_FALSE(fs::exists(root.path() / "usr/lib/plserver/plserver.ini"));
   EXPECT_TRUE(fs::exists(state / "plserver.log"));
 }

@@ -18,7 +18,9 @@ namespace {
 using pltest::JsonNode;
 using pltest::ToolResult;
 
-pltest::IniKeys Keys() { return pltest::IniKeys().Set("Channels", "0", "Lobby").Set("Channels", "1", "Music"); }
+pltest::IniKeys Keys() {
+  return pltest::IniKeys().Set("Channels", "0", "Lobby").Set("Channels", "1", "Music");
+}
 
 JsonNode ParsedJson(const std::string& text) {
   std::optional<JsonNode> node = pltest::ParseJson(text);
@@ -29,7 +31,8 @@ JsonNode ParsedJson(const std::string& text) {
 class PlctlTest : public ::testing::Test {
  protected:
   ToolResult Plctl(std::vector<std::string> arguments, pltest::ToolOptions options = {}) {
-    arguments.insert(arguments.begin(), {"--port", std::to_string(server_.tcp_port()), "--timeout", "2"});
+    arguments.insert(arguments.begin(),
+                     {"--port", std::to_string(server_.tcp_port()), "--timeout", "2"});
     return pltest::RunTool(PLCTL_BINARY, arguments, options);
   }
   static pltest::ToolOptions AdminEnvironment(const std::string& password = "rivet") {
@@ -44,8 +47,8 @@ class PlctlTest : public ::testing::Test {
 TEST(PlctlUsageTest, HelpForTheToolAndEveryCommandAndBadUsageIsExitTwo) {
   ToolResult help = pltest::RunTool(PLCTL_BINARY, {"--help"});
   EXPECT_EQ(help.exit_code, 0);
-  for (const char* command :
-       {"status", "list", "player", "admin-login", "room", "kick", "password", "save-rooms", "voice-check", "watch"}) {
+  for (const char* command : {"status", "list", "player", "admin-login", "room", "kick", "password",
+                              "save-rooms", "voice-check", "watch"}) {
     EXPECT_NE(help.out.find(std::string("  ") + command), std::string::npos) << command;
     ToolResult own = pltest::RunTool(PLCTL_BINARY, {command, "--help"});
     EXPECT_EQ(own.exit_code, 0) << command;
@@ -124,7 +127,8 @@ TEST_F(PlctlTest, ListShowsRoomsAndPlayersButNotTheToolItself) {
 TEST_F(PlctlTest, PlayerStatisticsByNameOrNumberAndTheAddressOnlyForAnAdministrator) {
   pltest::Member alice = server_.Join("alice", "1.3.7");
   auto voice = plclient::VoicePeer::Open(server_.udp_port());
-  ASSERT_TRUE(voice && voice->Send(plclient::KeepAliveDatagram(alice.id, plclient::kKeepAlivePing, 1)));
+  ASSERT_TRUE(voice &&
+              voice->Send(plclient::KeepAliveDatagram(alice.id, plclient::kKeepAlivePing, 1)));
   ASSERT_TRUE(voice->Receive(2000));  // the pong: the server knows alice's UDP address now
 
   ToolResult plain = Plctl({"--json", "player", "alice"});
@@ -135,7 +139,8 @@ TEST_F(PlctlTest, PlayerStatisticsByNameOrNumberAndTheAddressOnlyForAnAdministra
   EXPECT_EQ(stats["address"].kind, JsonNode::Kind::kNull);
   EXPECT_EQ(stats["counters"]["udp_packets_received"].number, 1);
 
-  ToolResult admin = Plctl({"--json", "player", "--admin", std::to_string(alice.player_byte)}, AdminEnvironment());
+  ToolResult admin =
+      Plctl({"--json", "player", "--admin", std::to_string(alice.player_byte)}, AdminEnvironment());
   ASSERT_EQ(admin.exit_code, 0) << admin.err;
   JsonNode seen = ParsedJson(admin.out);
   EXPECT_EQ(seen["address"].text, "127.0.0.1");
@@ -143,10 +148,12 @@ TEST_F(PlctlTest, PlayerStatisticsByNameOrNumberAndTheAddressOnlyForAnAdministra
 
   ToolResult unknown_number = Plctl({"player", "77"});
   EXPECT_EQ(unknown_number.exit_code, 1);
-  EXPECT_NE(unknown_number.err.find("refused: no such player (-60)"), std::string::npos) << unknown_number.err;
+  EXPECT_NE(unknown_number.err.find("refused: no such player (-60)"), std::string::npos)
+      << unknown_number.err;
   ToolResult unknown_name = Plctl({"player", "zed"});
   EXPECT_EQ(unknown_name.exit_code, 1);
-  EXPECT_NE(unknown_name.err.find("no player named \"zed\""), std::string::npos) << unknown_name.err;
+  EXPECT_NE(unknown_name.err.find("no player named \"zed\""), std::string::npos)
+      << unknown_name.err;
 }
 
 TEST_F(PlctlTest, AdministratorPasswordFromOptionOrEnvironmentAndItsRefusal) {
@@ -155,7 +162,8 @@ TEST_F(PlctlTest, AdministratorPasswordFromOptionOrEnvironmentAndItsRefusal) {
 
   ToolResult wrong = Plctl({"admin-login", "--admin-password", "nope"});
   EXPECT_EQ(wrong.exit_code, 1);
-  EXPECT_NE(wrong.err.find("refused: wrong administrator password (-101)"), std::string::npos) << wrong.err;
+  EXPECT_NE(wrong.err.find("refused: wrong administrator password (-101)"), std::string::npos)
+      << wrong.err;
   ToolResult wrong_json = Plctl({"--json", "room", "create", "X"}, AdminEnvironment("nope"));
   EXPECT_EQ(wrong_json.exit_code, 1);
   JsonNode error = ParsedJson(wrong_json.out)["error"];
@@ -218,13 +226,17 @@ TEST_F(PlctlTest, PasswordsChangeInMemoryAndInTheConfigurationFile) {
   EXPECT_TRUE(ini_has("ServerPassword=hush")) << server_.ReadIni();
   ToolResult locked_out = Plctl({"status"});
   EXPECT_EQ(locked_out.exit_code, 1);
-  EXPECT_NE(locked_out.err.find("refused: wrong server password (-2)"), std::string::npos) << locked_out.err;
+  EXPECT_NE(locked_out.err.find("refused: wrong server password (-2)"), std::string::npos)
+      << locked_out.err;
   EXPECT_EQ(Plctl({"--server-password", "hush", "status"}).exit_code, 0);
 
-  ASSERT_EQ(Plctl({"--server-password", "hush", "password", "admin", "sesame"}, AdminEnvironment()).exit_code, 0);
+  ASSERT_EQ(Plctl({"--server-password", "hush", "password", "admin", "sesame"}, AdminEnvironment())
+                .exit_code,
+            0);
   EXPECT_TRUE(ini_has("AdminPassword=sesame")) << server_.ReadIni();
   EXPECT_EQ(Plctl({"--server-password", "hush", "admin-login"}, AdminEnvironment()).exit_code, 1);
-  EXPECT_EQ(Plctl({"--server-password", "hush", "admin-login"}, AdminEnvironment("sesame")).exit_code, 0);
+  EXPECT_EQ(
+      Plctl({"--server-password", "hush", "admin-login"}, AdminEnvironment("sesame")).exit_code, 0);
 }
 
 TEST_F(PlctlTest, SaveRoomsWritesTheCurrentRoomsAsDefaults) {
@@ -259,8 +271,8 @@ TEST_F(PlctlTest, VoiceCheckReportsPongsAndTheRelayedDatagram) {
 
 TEST_F(PlctlTest, WatchPrintsNotificationsUntilInterrupted) {
   pltest::Member observer = server_.Join("observer");
-  pltest::ToolProcess watch(PLCTL_BINARY, {"--port", std::to_string(server_.tcp_port()), "--name", "watcher",
-                                           "--json", "watch"});
+  pltest::ToolProcess watch(PLCTL_BINARY, {"--port", std::to_string(server_.tcp_port()), "--name",
+                                           "watcher", "--json", "watch"});
   ASSERT_TRUE(watch.started());
   ASSERT_TRUE(observer->Await(&plclient::ParsePlayerJoined, 3000));  // the watcher is in
   {
@@ -288,7 +300,9 @@ TEST_F(PlctlTest, WatchPrintsNotificationsUntilInterrupted) {
       EXPECT_EQ(event["room"].number, 2);
     }
   }
-  auto count = [&](const std::string& kind) { return std::count(kinds.begin(), kinds.end(), kind); };
+  auto count = [&](const std::string& kind) {
+    return std::count(kinds.begin(), kinds.end(), kind);
+  };
   EXPECT_EQ(count("joined"), 2) << result.out;  // bob and the admin session
   EXPECT_EQ(count("moved"), 1) << result.out;
   EXPECT_EQ(count("room-created"), 1) << result.out;

@@ -51,8 +51,10 @@ int CreateRoom(const Invocation& invocation, const std::string& name, const Outp
       },
       "RoomCreated"));
   session->Leave();
-  Done(output, Json::MakeObject().Add("room_created", static_cast<int>(created.room_byte)).Add("name", name),
-       "room " + std::to_string(created.room_byte) + " \"" + name + "\" created");
+  Done(
+      output,
+      Json::MakeObject().Add("room_created", static_cast<int>(created.room_byte)).Add("name", name),
+      "room " + std::to_string(created.room_byte) + " \"" + name + "\" created");
   return kExitDone;
 }
 
@@ -75,8 +77,10 @@ int DeleteRoom(const Invocation& invocation, const std::string& which, const Out
 int Room(const Invocation& invocation, const Output& output) {
   const std::string usage = "room create <name> | room delete <room>";
   ExpectArguments(invocation, 2, usage);
-  if (invocation.arguments[0] == "create") return CreateRoom(invocation, invocation.arguments[1], output);
-  if (invocation.arguments[0] == "delete") return DeleteRoom(invocation, invocation.arguments[1], output);
+  if (invocation.arguments[0] == "create")
+    return CreateRoom(invocation, invocation.arguments[1], output);
+  if (invocation.arguments[0] == "delete")
+    return DeleteRoom(invocation, invocation.arguments[1], output);
   ThrowUsage("usage: plctl " + usage);
 }
 
@@ -110,7 +114,8 @@ int Password(const Invocation& invocation, const Output& output) {
   auto session = AdminSession(invocation);
   session->Send(server ? plclient::AdminChangeServerPasswordFrame(value)
                        : plclient::AdminChangeAdminPasswordFrame(value));
-  const int16_t done = server ? wire::kResultServerPasswordChanged : wire::kResultAdminPasswordChanged;
+  const int16_t done =
+      server ? wire::kResultServerPasswordChanged : wire::kResultAdminPasswordChanged;
   session->AwaitReply(
       [done](const plclient::Frame& f) {
         auto result = plclient::ParseResult(f);
@@ -135,12 +140,15 @@ int SaveRooms(const Invocation& invocation, const Output& output) {
       },
       "the Result of saving");
   session->Leave();
-  Done(output, Json::MakeObject().Add("rooms_saved", static_cast<int>(session->lists().rooms.size())),
+  Done(output,
+       Json::MakeObject().Add("rooms_saved", static_cast<int>(session->lists().rooms.size())),
        std::to_string(session->lists().rooms.size()) + " rooms saved as the default rooms");
   return kExitDone;
 }
 
-std::vector<OptionSpec> PasswordOption() { return {{"admin-password", true}}; }
+std::vector<OptionSpec> PasswordOption() {
+  return {{"admin-password", true}};
+}
 
 }  // namespace
 
@@ -157,7 +165,8 @@ std::vector<CommandSpec> AdminCommands() {
        "Usage: plctl room create <name>\n"
        "       plctl room delete <room>\n"
        "Creates a room (names are compared without regard to case; a duplicate is refused) or\n"
-       "deletes one, given by its number or name. Players in a deleted room stay where they are.\n" +
+       "deletes one, given by its number or name. Players in a deleted room stay where they "
+       "are.\n" +
            password_help,
        PasswordOption(), Room},
       {"kick", "disconnect a player",

@@ -10,14 +10,15 @@ namespace plctl {
 namespace {
 
 const std::vector<OptionSpec>& GlobalOptionSpecs() {
-  static const std::vector<OptionSpec> specs = {
-      {"host", true}, {"port", true}, {"name", true}, {"server-password", true},
-      {"timeout", true}, {"json", false}};
+  static const std::vector<OptionSpec> specs = {{"host", true},    {"port", true},
+                                                {"name", true},    {"server-password", true},
+                                                {"timeout", true}, {"json", false}};
   return specs;
 }
 
 const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::string& name) {
-  auto found = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
+  auto found =
+      std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
   return found == specs.end() ? nullptr : &*found;
 }
 
@@ -106,7 +107,8 @@ Invocation ParseCommandLine(int argc, char** argv, CommandOptionsLookup lookup) 
     }
     if (argument.rfind("--", 0) != 0) ThrowUsage("unknown option \"" + argument + "\"");
     const size_t equals = argument.find('=');
-    const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    const std::string name =
+        argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     const OptionSpec* global = FindSpec(GlobalOptionSpecs(), name);
     const OptionSpec* own = global ? nullptr : FindSpec(command_specs, name);
     if (!global && !own) {

@@ -10,11 +10,21 @@ void DumpString(const std::string& text, std::string& out) {
   out += '"';
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char escaped[8];
@@ -53,7 +63,9 @@ Json& Json::Add(const std::string& name, Json value) {
   return *this;
 }
 
-Json& Json::Push(Json value) { return Add("", std::move(value)); }
+Json& Json::Push(Json value) {
+  return Add("", std::move(value));
+}
 
 std::string Json::Dump() const {
   std::string out;

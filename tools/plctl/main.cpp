@@ -16,8 +16,8 @@ std::optional<std::vector<plctl::OptionSpec>> OptionsOf(const std::string& comma
 int Run(const plctl::Invocation& invocation, const plctl::Output& output) {
   const bool help_command = invocation.command == "help";
   const std::string topic = help_command && !invocation.arguments.empty() ? invocation.arguments[0]
-                            : help_command                                 ? std::string()
-                                                                           : invocation.command;
+                            : help_command                                ? std::string()
+                                                                          : invocation.command;
   if (invocation.help || help_command || invocation.command.empty()) {
     const plctl::CommandSpec* spec = plctl::FindCommand(topic);
     if (!topic.empty() && !spec) plctl::ThrowUsage("unknown command \"" + topic + "\"");

@@ -21,20 +21,24 @@ void Output::Failure(const CommandFailure& failure) const {
   Json error = Json::MakeObject();
   error.Add("kind", failure.kind()).Add("message", std::string(failure.what()));
   if (failure.result()) {
-    error.Add("result", static_cast<int>(*failure.result())).Add("refusal", RefusalName(*failure.result()));
+    error.Add("result", static_cast<int>(*failure.result()))
+        .Add("refusal", RefusalName(*failure.result()));
   }
   error.Add("exit_code", static_cast<int>(failure.code()));
   std::cout << Json::MakeObject().Add("ok", false).Add("error", std::move(error)).Dump() << "\n";
   std::cout.flush();
 }
 
-void Output::Note(const std::string& text) const { std::cerr << text << "\n"; }
+void Output::Note(const std::string& text) const {
+  std::cerr << text << "\n";
+}
 
 std::string FormatDuration(uint32_t milliseconds) {
   const uint32_t seconds = milliseconds / 1000;
   const uint32_t days = seconds / 86400;
   char text[48];
-  std::snprintf(text, sizeof text, "%02u:%02u:%02u", (seconds / 3600) % 24, (seconds / 60) % 60, seconds % 60);
+  std::snprintf(text, sizeof text, "%02u:%02u:%02u", (seconds / 3600) % 24, (seconds / 60) % 60,
+                seconds % 60);
   return days ? std::to_string(days) + "d " + text : std::string(text);
 }
 

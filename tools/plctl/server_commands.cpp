@@ -12,8 +12,9 @@ namespace {
 
 void ExpectNoArguments(const Invocation& invocation, size_t count) {
   if (invocation.arguments.size() != count) {
-    ThrowUsage(invocation.command + " takes " + (count ? std::to_string(count) : std::string("no")) +
-               " argument" + (count == 1 ? "" : "s") + " (see plctl " + invocation.command + " --help)");
+    ThrowUsage(invocation.command + " takes " +
+               (count ? std::to_string(count) : std::string("no")) + " argument" +
+               (count == 1 ? "" : "s") + " (see plctl " + invocation.command + " --help)");
   }
 }
 
@@ -22,7 +23,8 @@ int Status(const Invocation& invocation, const Output& output) {
   auto session = Session::Open(invocation.global);
   session->Send(plclient::ServerStatsReqFrame());
   plclient::ServerStats stats = *plclient::ParseServerStats(session->AwaitReply(
-      [](const plclient::Frame& f) { return plclient::ParseServerStats(f).has_value(); }, "ServerStats"));
+      [](const plclient::Frame& f) { return plclient::ParseServerStats(f).has_value(); },
+      "ServerStats"));
   session->Leave();
 
   Json document = Json::MakeObject();
@@ -32,12 +34,13 @@ int Status(const Invocation& invocation, const Output& output) {
       .Add("rooms", static_cast<int>(session->lists().rooms.size()))
       .Add("players", static_cast<int>(session->lists().players.size()) - 1)
       .Add("counters", CountersJson(stats.counters));
-  std::string text = FormatTable({{"server", session->servername()},
-                                  {"version", stats.version},
-                                  {"uptime", FormatDuration(stats.uptime_ms)},
-                                  {"rooms", std::to_string(session->lists().rooms.size())},
-                                  {"players", std::to_string(session->lists().players.size() - 1)}}) +
-                     CountersText(stats.counters);
+  std::string text =
+      FormatTable({{"server", session->servername()},
+                   {"version", stats.version},
+                   {"uptime", FormatDuration(stats.uptime_ms)},
+                   {"rooms", std::to_string(session->lists().rooms.size())},
+                   {"players", std::to_string(session->lists().players.size() - 1)}}) +
+      CountersText(stats.counters);
   output.Print(document, text);
   return kExitDone;
 }
@@ -53,7 +56,8 @@ int List(const Invocation& invocation, const Output& output) {
   std::vector<std::vector<std::string>> room_rows = {{"room", "name"}};
   for (const plclient::RoomRecord& room : lists.rooms) {
     room_names[room.room_byte] = room.name;
-    rooms.Push(Json::MakeObject().Add("number", static_cast<int>(room.room_byte)).Add("name", room.name));
+    rooms.Push(
+        Json::MakeObject().Add("number", static_cast<int>(room.room_byte)).Add("name", room.name));
     room_rows.push_back({std::to_string(room.room_byte), room.name});
   }
   Json players = Json::MakeArray();
@@ -66,13 +70,16 @@ int List(const Invocation& invocation, const Output& output) {
                      .Add("room", static_cast<int>(player.room_byte))
                      .Add("admin", player.is_admin));
     auto room = room_names.find(player.room_byte);
-    player_rows.push_back({std::to_string(player.player_byte), player.name,
-                           std::to_string(player.room_byte) + (room != room_names.end() ? " " + room->second : ""),
-                           player.is_admin ? "yes" : ""});
+    player_rows.push_back(
+        {std::to_string(player.player_byte), player.name,
+         std::to_string(player.room_byte) + (room != room_names.end() ? " " + room->second : ""),
+         player.is_admin ? "yes" : ""});
   }
-  std::string text = FormatTable(room_rows) + "\n" +
-                     (player_rows.size() > 1 ? FormatTable(player_rows) : std::string("no players\n"));
-  output.Print(Json::MakeObject().Add("rooms", std::move(rooms)).Add("players", std::move(players)), text);
+  std::string text =
+      FormatTable(room_rows) + "\n" +
+      (player_rows.size() > 1 ? FormatTable(player_rows) : std::string("no players\n"));
+  output.Print(Json::MakeObject().Add("rooms", std::move(rooms)).Add("players", std::move(players)),
+               text);
   return kExitDone;
 }
 
@@ -135,17 +142,22 @@ int Player(const Invocation& invocation, const Output& output) {
 
 std::vector<CommandSpec> ServerCommands() {
   return {
-      {"status", "the server's version, uptime and traffic counters",
+      {"status",
+       "the server's version, uptime and traffic counters",
        "Usage: plctl status\n"
        "Shows the server's name, version, uptime, the number of rooms and players, and its\n"
        "traffic counters (UDP and TCP, packets and bytes, as the server counts them).\n",
-       {}, Status},
-      {"list", "the rooms and the players",
+       {},
+       Status},
+      {"list",
+       "the rooms and the players",
        "Usage: plctl list\n"
        "Shows every room and every player with the numbers other commands take. The tool's\n"
        "own connection is left out.\n",
-       {}, List},
-      {"player", "one player's statistics",
+       {},
+       List},
+      {"player",
+       "one player's statistics",
        "Usage: plctl player [--admin [--admin-password TEXT]] <player>\n"
        "Shows a player's statistics: connected and idle time, voice loss, ping time, version\n"
        "and traffic counters. <player> is the number that list shows, or the name.\n"
@@ -154,7 +166,8 @@ std::vector<CommandSpec> ServerCommands() {
        "  --admin-password TEXT    the administrator password (else PLCTL_ADMIN_PASSWORD,\n"
        "                           else a prompt on the terminal)\n"
        "Exit code 1 when there is no such player.\n",
-       {{"admin", false}, {"admin-password", true}}, Player},
+       {{"admin", false}, {"admin-password", true}},
+       Player},
   };
 }
 

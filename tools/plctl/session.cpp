@@ -11,7 +11,9 @@
 namespace plctl {
 namespace {
 
-std::string Where(const GlobalOptions& global) { return global.host + ":" + std::to_string(global.port); }
+std::string Where(const GlobalOptions& global) {
+  return global.host + ":" + std::to_string(global.port);
+}
 
 std::string Seconds(int milliseconds) {
   std::string text = std::to_string(milliseconds / 1000.0);
@@ -21,13 +23,15 @@ std::string Seconds(int milliseconds) {
 }
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
            return std::toupper(x) == std::toupper(y);
          });
 }
 
 bool IsNumber(const std::string& text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 // Finds the byte of the one entry whose name matches `text`.
@@ -54,7 +58,8 @@ std::unique_ptr<Session> Session::Open(const GlobalOptions& global) {
   std::string error;
   auto client = plclient::ProtocolClient::Connect(global.host, global.port, options, &error);
   if (!client) {
-    throw CommandFailure(kExitFailure, "connect", "cannot connect to " + Where(global) + ": " + error);
+    throw CommandFailure(kExitFailure, "connect",
+                         "cannot connect to " + Where(global) + ": " + error);
   }
   std::unique_ptr<Session> session(new Session(std::move(client), global.timeout_ms));
   plclient::LoginOutcome login =
@@ -65,15 +70,18 @@ std::unique_ptr<Session> Session::Open(const GlobalOptions& global) {
   }
   if (!login.accepted) {
     session->left_ = true;
-    throw CommandFailure(kExitFailure, "timeout",
-                         "no answer to the login from " + Where(global) + " within " + Seconds(global.timeout_ms));
+    throw CommandFailure(
+        kExitFailure, "timeout",
+        "no answer to the login from " + Where(global) + " within " + Seconds(global.timeout_ms));
   }
   session->servername_ = login.accepted->servername;
   session->RefreshLists();
   return session;
 }
 
-Session::~Session() { Leave(); }
+Session::~Session() {
+  Leave();
+}
 
 void Session::Leave() {
   if (left_) return;
@@ -82,13 +90,15 @@ void Session::Leave() {
 }
 
 void Session::Send(const std::vector<uint8_t>& bytes) {
-  if (!client_->Send(bytes)) throw CommandFailure(kExitFailure, "closed", "the server does not take our frames");
+  if (!client_->Send(bytes))
+    throw CommandFailure(kExitFailure, "closed", "the server does not take our frames");
 }
 
 void Session::RefreshLists() {
   Send(plclient::ClientListsReqFrame(0, 0));
   plclient::Frame frame =
-      AwaitReply([](const plclient::Frame& f) { return plclient::ParseServerLists(f).has_value(); }, "the lists");
+      AwaitReply([](const plclient::Frame& f) { return plclient::ParseServerLists(f).has_value(); },
+                 "the lists");
   lists_ = *plclient::ParseServerLists(frame);
 }
 
@@ -99,7 +109,8 @@ void Session::AdminLogin(const std::string& password) {
       [own](const plclient::Frame& f) {
         auto notice = plclient::ParsePlayerIsAdmin(f);
         auto result = plclient::ParseResult(f);
-        return (notice && notice->player_byte == own) || (result && result->value == wire::kResultAdminAccepted);
+        return (notice && notice->player_byte == own) ||
+               (result && result->value == wire::kResultAdminAccepted);
       },
       "the administrator login");
 }
@@ -118,22 +129,26 @@ plclient::Frame Session::AwaitReply(const std::function<bool(const plclient::Fra
   if (refusal) ThrowRefused(*refusal);
   if (frame) return *frame;
   if (client_->LastStatus() == plat::IoStatus::kTimeout) {
-    throw CommandFailure(kExitFailure, "timeout", "no answer (" + what + ") within " + Seconds(timeout_ms_));
+    throw CommandFailure(kExitFailure, "timeout",
+                         "no answer (" + what + ") within " + Seconds(timeout_ms_));
   }
   left_ = true;
-  throw CommandFailure(kExitFailure, "closed", "the server closed the connection while we waited for " + what);
+  throw CommandFailure(kExitFailure, "closed",
+                       "the server closed the connection while we waited for " + what);
 }
 
 uint8_t ResolvePlayer(const plclient::ServerLists& lists, const std::string& text) {
   if (IsNumber(text)) return static_cast<uint8_t>(ParseNumber("a player number", text, 1, 255));
-  auto found = FindByName(lists.players, text, [](const plclient::PlayerRecord& p) { return p.player_byte; });
+  auto found = FindByName(lists.players, text,
+                          [](const plclient::PlayerRecord& p) { return p.player_byte; });
   if (!found) ThrowNotFound("no player named \"" + text + "\" (or more than one: give the number)");
   return *found;
 }
 
 uint8_t ResolveRoom(const plclient::ServerLists& lists, const std::string& text) {
   if (IsNumber(text)) return static_cast<uint8_t>(ParseNumber("a room number", text, 1, 255));
-  auto found = FindByName(lists.rooms, text, [](const plclient::RoomRecord& r) { return r.room_byte; });
+  auto found =
+      FindByName(lists.rooms, text, [](const plclient::RoomRecord& r) { return r.room_byte; });
   if (!found) ThrowNotFound("no room named \"" + text + "\" (or more than one: give the number)");
   return *found;
 }
@@ -143,7 +158,9 @@ std::string AdminPassword(const Invocation& invocation) {
   if (const char* from_environment = std::getenv("PLCTL_ADMIN_PASSWORD")) return from_environment;
   std::string typed;
   if (plat::ReadSecretLine("Administrator password: ", &typed)) return typed;
-  ThrowUsage("no administrator password: give --admin-password, set PLCTL_ADMIN_PASSWORD or run on a terminal");
+  ThrowUsage(
+      "no administrator password: give --admin-password, set PLCTL_ADMIN_PASSWORD or run on a "
+      "terminal");
 }
 
 }  // namespace plctl

@@ -38,7 +38,8 @@ class Session {
   // Reads frames until `match` accepts one and returns it. A Result with a negative value
   // meanwhile is the server's refusal of what was asked and is thrown; so are a time-out and
   // a closed connection (`what` names the awaited answer in the message).
-  plclient::Frame AwaitReply(const std::function<bool(const plclient::Frame&)>& match, const std::string& what);
+  plclient::Frame AwaitReply(const std::function<bool(const plclient::Frame&)>& match,
+                             const std::string& what);
   // Sends `bytes`; throws when the connection does not take them.
   void Send(const std::vector<uint8_t>& bytes);
 

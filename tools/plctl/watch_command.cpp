@@ -26,10 +26,14 @@ std::string TimeOfDay() {
 
 std::string LeaveReason(uint8_t reason) {
   switch (reason) {
-    case wire::kReasonLeft: return "left";
-    case wire::kReasonPingTimeout: return "ping time-out";
-    case wire::kReasonKicked: return "kicked";
-    default: return "reason " + std::to_string(reason);
+    case wire::kReasonLeft:
+      return "left";
+    case wire::kReasonPingTimeout:
+      return "ping time-out";
+    case wire::kReasonKicked:
+      return "kicked";
+    default:
+      return "reason " + std::to_string(reason);
   }
 }
 
@@ -52,11 +56,13 @@ class Watcher {
   }
   std::string Player(uint8_t player_byte) const {
     auto found = players_.find(player_byte);
-    return (found != players_.end() ? found->second + " " : std::string()) + "(#" + std::to_string(player_byte) + ")";
+    return (found != players_.end() ? found->second + " " : std::string()) + "(#" +
+           std::to_string(player_byte) + ")";
   }
   std::string Room(uint8_t room_byte) const {
     auto found = rooms_.find(room_byte);
-    return std::to_string(room_byte) + (found != rooms_.end() ? " " + found->second : std::string());
+    return std::to_string(room_byte) +
+           (found != rooms_.end() ? " " + found->second : std::string());
   }
 
   const Output& output_;
@@ -64,37 +70,53 @@ class Watcher {
   int events_ = 0;
 };
 
-Json Event(const std::string& kind) { return Json::MakeObject().Add("kind", kind); }
+Json Event(const std::string& kind) {
+  return Json::MakeObject().Add("kind", kind);
+}
 
 bool Watcher::Show(const plclient::Frame& frame, uint8_t own_player_byte) {
   if (auto joined = plclient::ParsePlayerJoined(frame)) {
     players_[joined->player_byte] = joined->name;
-    Emit(Event("joined").Add("player", static_cast<int>(joined->player_byte)).Add("name", joined->name)
+    Emit(Event("joined")
+             .Add("player", static_cast<int>(joined->player_byte))
+             .Add("name", joined->name)
              .Add("room", static_cast<int>(joined->room_byte)),
          "joined   " + Player(joined->player_byte) + " in room " + Room(joined->room_byte));
   } else if (auto moved = plclient::ParsePlayerMoved(frame)) {
-    Emit(Event("moved").Add("player", static_cast<int>(moved->player_byte)).Add("name", players_[moved->player_byte])
+    Emit(Event("moved")
+             .Add("player", static_cast<int>(moved->player_byte))
+             .Add("name", players_[moved->player_byte])
              .Add("room", static_cast<int>(moved->room_byte)),
          "moved    " + Player(moved->player_byte) + " to room " + Room(moved->room_byte));
   } else if (auto left = plclient::ParsePlayerLeft(frame)) {
-    Emit(Event("left").Add("player", static_cast<int>(left->player_byte)).Add("name", players_[left->player_byte])
+    Emit(Event("left")
+             .Add("player", static_cast<int>(left->player_byte))
+             .Add("name", players_[left->player_byte])
              .Add("reason", LeaveReason(left->reason)),
          "left     " + Player(left->player_byte) + " (" + LeaveReason(left->reason) + ")");
     players_.erase(left->player_byte);
     if (left->player_byte == own_player_byte) return false;
   } else if (auto created = plclient::ParseRoomCreated(frame)) {
     rooms_[created->room_byte] = created->name;
-    Emit(Event("room-created").Add("room", static_cast<int>(created->room_byte)).Add("name", created->name),
+    Emit(Event("room-created")
+             .Add("room", static_cast<int>(created->room_byte))
+             .Add("name", created->name),
          "room     " + Room(created->room_byte) + " created");
   } else if (auto deleted = plclient::ParseRoomDeleted(frame)) {
-    Emit(Event("room-deleted").Add("room", static_cast<int>(deleted->room_byte)).Add("name", rooms_[deleted->room_byte]),
+    Emit(Event("room-deleted")
+             .Add("room", static_cast<int>(deleted->room_byte))
+             .Add("name", rooms_[deleted->room_byte]),
          "room     " + Room(deleted->room_byte) + " deleted");
     rooms_.erase(deleted->room_byte);
   } else if (auto admin = plclient::ParsePlayerIsAdmin(frame)) {
-    Emit(Event("admin").Add("player", static_cast<int>(admin->player_byte)).Add("name", players_[admin->player_byte]),
+    Emit(Event("admin")
+             .Add("player", static_cast<int>(admin->player_byte))
+             .Add("name", players_[admin->player_byte]),
          "admin    " + Player(admin->player_byte) + " is an administrator now");
   } else {
-    Emit(Event("frame").Add("code", static_cast<int>(frame.Code())).Add("size", static_cast<int>(frame.size())),
+    Emit(Event("frame")
+             .Add("code", static_cast<int>(frame.Code()))
+             .Add("size", static_cast<int>(frame.size())),
          "frame    " + plclient::DescribeFrame(frame));
   }
   return true;
@@ -103,7 +125,8 @@ bool Watcher::Show(const plclient::Frame& frame, uint8_t own_player_byte) {
 int Watch(const Invocation& invocation, const Output& output) {
   if (!invocation.arguments.empty()) ThrowUsage("usage: plctl watch [--duration SECONDS]");
   // Below 0: until interrupted.
-  const int duration_ms = invocation.Has("duration") ? ParseSeconds("--duration", *invocation.Option("duration")) : -1;
+  const int duration_ms =
+      invocation.Has("duration") ? ParseSeconds("--duration", *invocation.Option("duration")) : -1;
   // Signals are taken in by the loop below, so an interrupted watch still leaves politely.
   plat::BlockTerminationSignals();
   auto session = Session::Open(invocation.global);
@@ -139,7 +162,8 @@ int Watch(const Invocation& invocation, const Output& output) {
 
 std::vector<CommandSpec> WatchCommands() {
   return {
-      {"watch", "print notifications as they arrive",
+      {"watch",
+       "print notifications as they arrive",
        "Usage: plctl watch [--duration SECONDS]\n"
        "Stays logged in and prints joins, moves, leaves, rooms created and deleted, and new\n"
        "administrators as they happen, one line each (one JSON document per line with --json),\n"
@@ -147,7 +171,8 @@ std::vector<CommandSpec> WatchCommands() {
        "as a player while it watches.\n"
        "  --duration SECONDS   stop after this long\n"
        "Exit code 1 when an administrator kicks the watcher, 2 when the connection is lost.\n",
-       {{"duration", true}}, Watch},
+       {{"duration", true}},
+       Watch},
   };
 }
 
