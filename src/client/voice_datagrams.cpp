@@ -76,10 +76,15 @@ std::optional<KeepAlive> ParseKeepAlive(std::span<const uint8_t> datagram) {
 }
 
 std::unique_ptr<VoicePeer> VoicePeer::Open(uint16_t server_udp_port, std::string* error) {
+  return Open(plat::Endpoint{kLoopback, server_udp_port}, error);
+}
+
+std::unique_ptr<VoicePeer> VoicePeer::Open(plat::Endpoint server, std::string* error) {
+  const bool loopback = (server.ip >> 24) == 127;
   std::unique_ptr<plat::UdpClientSocket> socket =
-      plat::UdpClientSocket::Bind({kLoopback, 0}, error);
+      plat::UdpClientSocket::Bind({loopback ? kLoopback : 0u, 0}, error);
   if (!socket) return nullptr;
-  return std::unique_ptr<VoicePeer>(new VoicePeer(std::move(socket), {kLoopback, server_udp_port}));
+  return std::unique_ptr<VoicePeer>(new VoicePeer(std::move(socket), server));
 }
 
 bool VoicePeer::Send(std::span<const uint8_t> datagram) {

@@ -42,10 +42,12 @@ struct KeepAlive {
 // Nothing unless the datagram starts with the keep-alive magic and has 12 bytes or more.
 std::optional<KeepAlive> ParseKeepAlive(std::span<const uint8_t> datagram);
 
-// A UDP socket on 127.0.0.1 (any free port) that talks to one server UDP port.
+// A UDP socket (any free port) that talks to one server UDP port: bound on 127.0.0.1 for a
+// server on loopback, on every address otherwise.
 class VoicePeer {
  public:
   static std::unique_ptr<VoicePeer> Open(uint16_t server_udp_port, std::string* error = nullptr);
+  static std::unique_ptr<VoicePeer> Open(plat::Endpoint server, std::string* error = nullptr);
   bool Send(std::span<const uint8_t> datagram);
   // The next datagram within the time limit; nothing on time-out.
   std::optional<std::vector<uint8_t>> Receive(int timeout_ms);

@@ -51,6 +51,11 @@ class RawTerminal {
   unsigned char saved_[128];
 };
 
+// Writes `prompt` to standard error and reads one line from the terminal on standard input with
+// its echo turned off (the echo comes back on every way out), for passwords. False when standard
+// input is not a terminal or ends before a line.
+bool ReadSecretLine(const std::string& prompt, std::string* line);
+
 // Ends the process at once with `code`, without running destructors: threads still running
 // end with it.
 [[noreturn]] void ExitProcessNow(int code);

@@ -131,6 +131,31 @@ RawTerminal::~RawTerminal() {
   SetTerminalModes(saved);
 }
 
+bool ReadSecretLine(const std::string& prompt, std::string* line) {
+  if (isatty(STDIN_FILENO) != 1) return false;
+  termios saved{};
+  if (tcgetattr(STDIN_FILENO, &saved) != 0) return false;
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  quiet.c_lflag |= ICANON;
+  if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return false;
+  if (write(STDERR_FILENO, prompt.data(), prompt.size()) < 0) { /* the prompt is a courtesy */ }
+  line->clear();
+  bool complete = false;
+  char c = 0;
+  while (read(STDIN_FILENO, &c, 1) == 1) {
+    if (c == '\n') {
+      complete = true;
+      break;
+    }
+    line->push_back(c);
+  }
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  // The newline the user typed was not echoed either.
+  if (write(STDERR_FILENO, "\n", 1) < 0) { /* nothing to do about it */ }
+  return complete;
+}
+
 void ExitProcessNow(int code) { _exit(code); }
 
 }  // namespace plat

@@ -1,0 +1,52 @@
+// Runs a built program (plctl, the installed server) as a child process for black-box tests:
+// standard input from /dev/null, standard output and error captured, a chosen environment and
+// working directory, and a time limit after which the child is killed.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pltest {
+
+struct ToolResult {
+  int exit_code = -1;  // -1: killed at the time limit or by a signal
+  std::string out;
+  std::string err;
+};
+
+struct ToolOptions {
+  // Variables set (or, with an empty optional, removed) on top of the test's environment.
+  // PLCTL_ADMIN_PASSWORD is always removed unless set here.
+  std::map<std::string, std::optional<std::string>> environment;
+  std::string working_directory;  // empty: the test's own
+  int timeout_ms = 10000;
+};
+
+class ToolProcess {
+ public:
+  ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
+              const ToolOptions& options = {});
+  ~ToolProcess();
+  ToolProcess(const ToolProcess&) = delete;
+  ToolProcess& operator=(const ToolProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  void Signal(int signal_number);
+  // Collects the output until the child ends (killing it at the time limit) and returns it.
+  ToolResult Finish();
+
+ private:
+  int pid_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  int timeout_ms_;
+  bool finished_ = false;
+};
+
+// Runs the program to its end.
+ToolResult RunTool(const std::string& program, const std::vector<std::string>& arguments,
+                   const ToolOptions& options = {});
+
+}  // namespace pltest

@@ -1,0 +1,47 @@
+// plctl: the operator's command-line client. Parses the command line, runs one command and
+// turns its outcome into an exit code.
+#include <iostream>
+
+#include "commands.h"
+
+namespace {
+
+std::optional<std::vector<plctl::OptionSpec>> OptionsOf(const std::string& command) {
+  if (command == "help") return std::vector<plctl::OptionSpec>{};
+  const plctl::CommandSpec* spec = plctl::FindCommand(command);
+  if (!spec) return std::nullopt;
+  return spec->options;
+}
+
+int Run(const plctl::Invocation& invocation, const plctl::Output& output) {
+  const bool help_command = invocation.command == "help";
+  const std::string topic = help_command && !invocation.arguments.empty() ? invocation.arguments[0]
+                            : help_command                                ? std::string()
+                                                                          : invocation.command;
+  if (invocation.help || help_command || invocation.command.empty()) {
+    const plctl::CommandSpec* spec = plctl::FindCommand(topic);
+    if (!topic.empty() && !spec) plctl::ThrowUsage("unknown command \"" + topic + "\"");
+    std::cout << (spec ? spec->help + "\n" + plctl::kGlobalOptionsHelp : plctl::ToolHelp());
+    // No command at all is a mistake of usage, though the help still helps.
+    return invocation.command.empty() && !invocation.help ? plctl::kExitFailure : plctl::kExitDone;
+  }
+  return plctl::FindCommand(invocation.command)->run(invocation, output);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  plctl::Output output(false);
+  try {
+    plctl::Invocation invocation = plctl::ParseCommandLine(argc, argv, OptionsOf);
+    output = plctl::Output(invocation.global.json);
+    return Run(invocation, output);
+  } catch (const plctl::CommandFailure& failure) {
+    output.Failure(failure);
+    if (failure.kind() == "usage") std::cerr << "(plctl --help lists the commands and options)\n";
+    return failure.code();
+  } catch (const std::exception& error) {
+    output.Failure(plctl::CommandFailure(plctl::kExitFailure, "error", error.what()));
+    return plctl::kExitFailure;
+  }
+}

@@ -1,0 +1,179 @@
+// Watch mode: stays logged in and prints each notification as it arrives (joins, moves,
+// leaves, rooms created and deleted, new administrators) until interrupted (SIGINT, SIGTERM,
+// SIGHUP) or until --duration has passed. The names of players and rooms are kept up to date
+// from the notifications themselves.
+#include <cstdio>
+#include <map>
+
+#include "commands.h"
+#include "core/global_types.h"
+#include "failure.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "session.h"
+
+namespace plctl {
+namespace {
+
+constexpr int kReadSliceMs = 100;  // how often the loop looks for a termination signal
+
+std::string TimeOfDay() {
+  plat::LocalDateTime now = plat::NowLocal();
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", now.hour, now.minute, now.second);
+  return text;
+}
+
+std::string LeaveReason(uint8_t reason) {
+  switch (reason) {
+    case wire::kReasonLeft:
+      return "left";
+    case wire::kReasonPingTimeout:
+      return "ping time-out";
+    case wire::kReasonKicked:
+      return "kicked";
+    default:
+      return "reason " + std::to_string(reason);
+  }
+}
+
+class Watcher {
+ public:
+  Watcher(const plclient::ServerLists& lists, const Output& output) : output_(output) {
+    for (const auto& room : lists.rooms) rooms_[room.room_byte] = room.name;
+    for (const auto& player : lists.players) players_[player.player_byte] = player.name;
+  }
+
+  // Prints the frame as an event; false for a frame that ends the watch (we were kicked).
+  bool Show(const plclient::Frame& frame, uint8_t own_player_byte);
+  int events() const { return events_; }
+
+ private:
+  void Emit(Json event, const std::string& text) {
+    ++events_;
+    output_.Print(Json::MakeObject().Add("time", TimeOfDay()).Add("event", std::move(event)),
+                  TimeOfDay() + "  " + text + "\n");
+  }
+  std::string Player(uint8_t player_byte) const {
+    auto found = players_.find(player_byte);
+    return (found != players_.end() ? found->second + " " : std::string()) + "(#" +
+           std::to_string(player_byte) + ")";
+  }
+  std::string Room(uint8_t room_byte) const {
+    auto found = rooms_.find(room_byte);
+    return std::to_string(room_byte) +
+           (found != rooms_.end() ? " " + found->second : std::string());
+  }
+
+  const Output& output_;
+  std::map<uint8_t, std::string> rooms_, players_;
+  int events_ = 0;
+};
+
+Json Event(const std::string& kind) {
+  return Json::MakeObject().Add("kind", kind);
+}
+
+bool Watcher::Show(const plclient::Frame& frame, uint8_t own_player_byte) {
+  if (auto joined = plclient::ParsePlayerJoined(frame)) {
+    players_[joined->player_byte] = joined->name;
+    Emit(Event("joined")
+             .Add("player", static_cast<int>(joined->player_byte))
+             .Add("name", joined->name)
+             .Add("room", static_cast<int>(joined->room_byte)),
+         "joined   " + Player(joined->player_byte) + " in room " + Room(joined->room_byte));
+  } else if (auto moved = plclient::ParsePlayerMoved(frame)) {
+    Emit(Event("moved")
+             .Add("player", static_cast<int>(moved->player_byte))
+             .Add("name", players_[moved->player_byte])
+             .Add("room", static_cast<int>(moved->room_byte)),
+         "moved    " + Player(moved->player_byte) + " to room " + Room(moved->room_byte));
+  } else if (auto left = plclient::ParsePlayerLeft(frame)) {
+    Emit(Event("left")
+             .Add("player", static_cast<int>(left->player_byte))
+             .Add("name", players_[left->player_byte])
+             .Add("reason", LeaveReason(left->reason)),
+         "left     " + Player(left->player_byte) + " (" + LeaveReason(left->reason) + ")");
+    players_.erase(left->player_byte);
+    if (left->player_byte == own_player_byte) return false;
+  } else if (auto created = plclient::ParseRoomCreated(frame)) {
+    rooms_[created->room_byte] = created->name;
+    Emit(Event("room-created")
+             .Add("room", static_cast<int>(created->room_byte))
+             .Add("name", created->name),
+         "room     " + Room(created->room_byte) + " created");
+  } else if (auto deleted = plclient::ParseRoomDeleted(frame)) {
+    Emit(Event("room-deleted")
+             .Add("room", static_cast<int>(deleted->room_byte))
+             .Add("name", rooms_[deleted->room_byte]),
+         "room     " + Room(deleted->room_byte) + " deleted");
+    rooms_.erase(deleted->room_byte);
+  } else if (auto admin = plclient::ParsePlayerIsAdmin(frame)) {
+    Emit(Event("admin")
+             .Add("player", static_cast<int>(admin->player_byte))
+             .Add("name", players_[admin->player_byte]),
+         "admin    " + Player(admin->player_byte) + " is an administrator now");
+  } else {
+    Emit(Event("frame")
+             .Add("code", static_cast<int>(frame.Code()))
+             .Add("size", static_cast<int>(frame.size())),
+         "frame    " + plclient::DescribeFrame(frame));
+  }
+  return true;
+}
+
+int Watch(const Invocation& invocation, const Output& output) {
+  if (!invocation.arguments.empty()) ThrowUsage("usage: plctl watch [--duration SECONDS]");
+  // Below 0: until interrupted.
+  const int duration_ms =
+      invocation.Has("duration") ? ParseSeconds("--duration", *invocation.Option("duration")) : -1;
+  // Signals are taken in by the loop below, so an interrupted watch still leaves politely.
+  plat::BlockTerminationSignals();
+  auto session = Session::Open(invocation.global);
+  Watcher watcher(session->lists(), output);
+  output.Note("watching " + invocation.global.host + ":" + std::to_string(invocation.global.port) +
+              (duration_ms >= 0 ? "" : " until interrupted"));
+  const uint32_t started = plat::TickCount();
+  for (;;) {
+    if (plat::WaitForSignalOrKey(false, 0).event == plat::ShellEvent::kTerminationSignal) break;
+    int slice = kReadSliceMs;
+    if (duration_ms >= 0) {
+      const uint32_t elapsed = plat::TickCount() - started;
+      if (elapsed >= static_cast<uint32_t>(duration_ms)) break;
+      slice = std::min<int>(slice, duration_ms - static_cast<int>(elapsed));
+    }
+    std::optional<plclient::Frame> frame = session->client().ReadFrame(slice);
+    if (frame) {
+      if (!watcher.Show(*frame, session->own_player_byte())) {
+        throw CommandFailure(kExitRefused, "kicked", "kicked by an administrator");
+      }
+      continue;
+    }
+    if (session->client().LastStatus() != plat::IoStatus::kTimeout) {
+      throw CommandFailure(kExitFailure, "closed", "the server closed the connection");
+    }
+  }
+  session->Leave();
+  output.Note(std::to_string(watcher.events()) + " events");
+  return kExitDone;
+}
+
+}  // namespace
+
+std::vector<CommandSpec> WatchCommands() {
+  return {
+      {"watch",
+       "print notifications as they arrive",
+       "Usage: plctl watch [--duration SECONDS]\n"
+       "Stays logged in and prints joins, moves, leaves, rooms created and deleted, and new\n"
+       "administrators as they happen, one line each (one JSON document per line with --json),\n"
+       "until interrupted (Ctrl-C) or until --duration seconds have passed. The tool shows up\n"
+       "as a player while it watches.\n"
+       "  --duration SECONDS   stop after this long\n"
+       "Exit code 1 when an administrator kicks the watcher, 2 when the connection is lost.\n",
+       {{"duration", true}},
+       Watch},
+  };
+}
+
+}  // namespace plctl
