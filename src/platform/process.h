@@ -17,6 +17,9 @@ PriorityResult RaiseCurrentThreadPriority();
 
 bool StdinIsTerminal();
 
+// The value of the environment variable `name`; empty when it is not set.
+std::string EnvironmentVariable(const char* name);
+
 // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and every thread it creates later, so
 // that only WaitForTerminationSignal sees them. Also ignores SIGPIPE.
 void BlockTerminationSignals();

@@ -53,6 +53,11 @@ PriorityResult RaiseCurrentThreadPriority() {
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
+std::string EnvironmentVariable(const char* name) {
+  const char* value = getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
 void BlockTerminationSignals() {
   sigset_t set = TerminationSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
