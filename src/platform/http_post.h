@@ -13,7 +13,7 @@
 namespace plat {
 
 struct OutgoingRequest {
-  std::string host;                // name or dotted IPv4 address
+  std::string host;  // name or dotted IPv4 address
   uint16_t port = 80;
   std::string local_ip;            // empty: any local address; otherwise dotted IPv4
   std::string bytes;               // the whole request

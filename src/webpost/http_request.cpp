@@ -33,7 +33,9 @@ std::optional<uint16_t> ParsePort(std::string_view text) {
   return static_cast<uint16_t>(value);
 }
 
-bool NeedsEscapeInTarget(unsigned char c) { return c <= 0x20 || c >= 0x7F || c == '#'; }
+bool NeedsEscapeInTarget(unsigned char c) {
+  return c <= 0x20 || c >= 0x7F || c == '#';
+}
 
 std::string EscapeTarget(std::string_view target) {
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -13,9 +13,9 @@ inline constexpr uint16_t kDefaultHttpPort = 80;
 
 // A plain-HTTP URL taken apart.
 struct HttpUrl {
-  std::string host;                 // name or dotted address, never empty
+  std::string host;  // name or dotted address, never empty
   uint16_t port = kDefaultHttpPort;
-  std::string target;               // path and query as sent on the request line; starts with "/"
+  std::string target;  // path and query as sent on the request line; starts with "/"
 };
 
 // Accepts "http://" (any letter case) + host + optional ":port" + optional path and query; the

@@ -30,7 +30,8 @@ int ListenOnLoopback(int backlog, uint16_t* port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket");
   sockaddr_in address = Loopback(0);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, backlog) != 0) {
     close(fd);
     throw std::runtime_error("bind/listen on 127.0.0.1");
   }
@@ -52,8 +53,9 @@ std::string IpText(const sockaddr_in& address) {
 }
 
 std::vector<RecordedRequest> InAcceptOrder(std::vector<RecordedRequest> requests) {
-  std::sort(requests.begin(), requests.end(),
-            [](const RecordedRequest& a, const RecordedRequest& b) { return a.sequence < b.sequence; });
+  std::sort(
+      requests.begin(), requests.end(),
+      [](const RecordedRequest& a, const RecordedRequest& b) { return a.sequence < b.sequence; });
   return requests;
 }
 

@@ -111,7 +111,8 @@ WebPostFixture::~WebPostFixture() {
 core::TParlowindServer* WebPostFixture::Start(const WebPostConfig& config) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     tcp_port_ = FreePortPair();
-    std::ofstream(directory_ + "plserver.ini", std::ios::binary | std::ios::trunc) << IniText(config, tcp_port_);
+    std::ofstream(directory_ + "plserver.ini", std::ios::binary | std::ios::trunc)
+        << IniText(config, tcp_port_);
     core::StartupEnvironment environment;
     environment.program_file = directory_ + "plserver";
     environment.arguments = {"-LOG=" + directory_ + "plserver.log"};
@@ -154,7 +155,8 @@ bool WebPostFixture::LoginClient(const std::string& name) {
   }
   client_fds_.push_back(fd);
   std::vector<uint8_t> frame = LoginFrame(name);
-  if (send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) return false;
+  if (send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size()))
+    return false;
   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   while (std::chrono::steady_clock::now() < until) {
     if (server_->clients().Count() > before) return true;

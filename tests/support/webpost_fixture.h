@@ -14,13 +14,13 @@
 namespace testsupport {
 
 struct WebPostConfig {
-  bool active = true;               // [WebStatus] Active
-  bool site_active = false;         // [WebStatus] ParlowindSite_Active
+  bool active = true;                // [WebStatus] Active
+  bool site_active = false;          // [WebStatus] ParlowindSite_Active
   bool display_in_web_list = false;  // [WebStatus] ParlowindSite_DisplayInWebList
-  std::string web_post_url;         // [WebStatus] WebPostURL, as written in the file
+  std::string web_post_url;          // [WebStatus] WebPostURL, as written in the file
   std::string servername = "Test Server";
   std::string server_password;
-  std::string ip;                   // [Networking] IP
+  std::string ip;  // [Networking] IP
   int max_clients = 16;
 };
 

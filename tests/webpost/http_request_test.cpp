@@ -31,17 +31,17 @@ TEST(ParseHttpUrl, TakesHostPortAndTarget) {
 }
 
 TEST(ParseHttpUrl, RefusesWhatItCannotReach) {
-  for (const char* text : {"", "https://h/", "ftp://h/", "h/x", "http://", "http:///x", "http://:80/",
-                           "http://h:/", "http://h:0/", "http://h:65536/", "http://h:8o/",
-                           "http://user@h/", "http://a b/", "http://[::1]/", "xhttp://h/"}) {
+  for (const char* text :
+       {"", "https://h/", "ftp://h/", "h/x", "http://", "http:///x", "http://:80/", "http://h:/",
+        "http://h:0/", "http://h:65536/", "http://h:8o/", "http://user@h/", "http://a b/",
+        "http://[::1]/", "xhttp://h/"}) {
     EXPECT_FALSE(ParseHttpUrl(text)) << text;
   }
   EXPECT_TRUE(ParseHttpUrl("http://h:65535/"));
 }
 
 TEST(ParseHttpUrl, EscapesOnlyWhatCannotStandInARequestLine) {
-  std::optional<HttpUrl> url =
-      ParseHttpUrl("http://h/p?name=A%20B&x=+=?#1\r\nHost: evil\x7f\xe9");
+  std::optional<HttpUrl> url = ParseHttpUrl("http://h/p?name=A%20B&x=+=?#1\r\nHost: evil\x7f\xe9");
   ASSERT_TRUE(url);
   EXPECT_EQ(url->target, "/p?name=A%20B&x=+=?%231%0D%0AHost:%20evil%7F%E9");
 }

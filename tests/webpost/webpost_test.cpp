@@ -19,7 +19,9 @@ using testsupport::WebPostFixture;
 
 constexpr int kWaitMs = 3000;
 
-std::string LoopbackAddress(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+std::string LoopbackAddress(uint16_t port) {
+  return "127.0.0.1:" + std::to_string(port);
+}
 
 std::string ExpectedRequest(const std::string& target, const std::string& host) {
   return "POST " + target + " HTTP/1.0\r\n" + "Host: " + host + "\r\n" +
@@ -31,7 +33,8 @@ std::string ExpectedRequest(const std::string& target, const std::string& host) 
 std::string QueryOf(const std::string& request, const std::string& path) {
   size_t start = request.find(path + "?");
   size_t end = request.find(" HTTP/1.0\r\n");
-  if (start == std::string::npos || end == std::string::npos) return "<no query in " + request + ">";
+  if (start == std::string::npos || end == std::string::npos)
+    return "<no query in " + request + ">";
   start += path.size() + 1;
   return request.substr(start, end - start);
 }
@@ -47,7 +50,8 @@ ptrdiff_t IndexOf(const std::vector<std::string>& lines, const std::string& text
 
 TEST(WebPoster, FirstCyclePostsTheStatusToBothListServersInOrder) {
   HttpRecorder recorder;
-  ScopedEnvironmentVariable list_server(webpost::kListServerVariable, LoopbackAddress(recorder.port()));
+  ScopedEnvironmentVariable list_server(webpost::kListServerVariable,
+                                        LoopbackAddress(recorder.port()));
   WebPostFixture fixture;
   WebPostConfig config;
   config.site_active = true;
@@ -82,8 +86,8 @@ TEST(WebPoster, QueryFollowsTheClientsAndThePasswordInForceAtEachCycle) {
   ASSERT_TRUE(fixture.Start(config));
   core::TParlowindServer& server = *fixture.server();
   webpost::TWebPoster poster(server);
-  const std::string head = "serverport=" + std::to_string(fixture.tcp_port()) +
-                           "&servername=Test%20Server&clients=";
+  const std::string head =
+      "serverport=" + std::to_string(fixture.tcp_port()) + "&servername=Test%20Server&clients=";
   const std::string tail = "&maxclients=16&serverversion=v1.2.0%20Win32%20Service";
 
   poster.PostStatus();
@@ -103,7 +107,8 @@ TEST(WebPoster, QueryFollowsTheClientsAndThePasswordInForceAtEachCycle) {
 TEST(WebPoster, AnUnreachableListServerDoesNotKeepTheOtherFromItsPost) {
   HttpRecorder recorder;
   const std::string url = "http://" + LoopbackAddress(recorder.port()) + "/other";
-  for (const std::string& built_in : {LoopbackAddress(testsupport::ClosedPort()), std::string("no host:x")}) {
+  for (const std::string& built_in :
+       {LoopbackAddress(testsupport::ClosedPort()), std::string("no host:x")}) {
     SCOPED_TRACE(built_in);
     ScopedEnvironmentVariable list_server(webpost::kListServerVariable, built_in);
     WebPostFixture fixture;
@@ -116,7 +121,8 @@ TEST(WebPoster, AnUnreachableListServerDoesNotKeepTheOtherFromItsPost) {
     webpost::TWebPoster(*fixture.server()).PostStatus();
     auto requests = recorder.WaitForRequests(before + 1, kWaitMs);
     ASSERT_EQ(requests.size(), before + 1);
-    EXPECT_EQ(requests.back().bytes.rfind("POST /other?serverport=", 0), 0u) << requests.back().bytes;
+    EXPECT_EQ(requests.back().bytes.rfind("POST /other?serverport=", 0), 0u)
+        << requests.back().bytes;
   }
 }
 
@@ -124,7 +130,8 @@ TEST(WebPoster, AListServerThatNeverAnswersHoldsACycleOnlyForTheTimeLimit) {
   testsupport::StalledListener stalled;
   ASSERT_TRUE(stalled.stalled());
   HttpRecorder recorder;
-  ScopedEnvironmentVariable list_server(webpost::kListServerVariable, LoopbackAddress(stalled.port()));
+  ScopedEnvironmentVariable list_server(webpost::kListServerVariable,
+                                        LoopbackAddress(stalled.port()));
   WebPostFixture fixture;
   WebPostConfig config;
   config.active = false;
@@ -151,7 +158,8 @@ TEST(WebPoster, BindsItsConnectionsToTheConfiguredAddress) {
 
 TEST(WebPoster, InactiveMeansNoThreadAndNoRequest) {
   HttpRecorder recorder;
-  ScopedEnvironmentVariable list_server(webpost::kListServerVariable, LoopbackAddress(recorder.port()));
+  ScopedEnvironmentVariable list_server(webpost::kListServerVariable,
+                                        LoopbackAddress(recorder.port()));
   WebPostFixture fixture;
   WebPostConfig config;
   config.active = false;
@@ -203,7 +211,8 @@ void ExpectPosterEndsDuringShutdownPause(WebPostFixture& fixture) {
 
 TEST(WebPoster, ShutdownWhileWaitingEndsThePosterBeforeTheListenersStop) {
   HttpRecorder recorder;
-  ScopedEnvironmentVariable list_server(webpost::kListServerVariable, LoopbackAddress(recorder.port()));
+  ScopedEnvironmentVariable list_server(webpost::kListServerVariable,
+                                        LoopbackAddress(recorder.port()));
   WebPostFixture fixture;
   WebPostConfig config;
   config.site_active = true;
@@ -215,7 +224,8 @@ TEST(WebPoster, ShutdownWhileWaitingEndsThePosterBeforeTheListenersStop) {
 TEST(WebPoster, AListServerThatNeverAcceptsDoesNotHoldShutdown) {
   testsupport::StalledListener stalled;
   ASSERT_TRUE(stalled.stalled());
-  ScopedEnvironmentVariable list_server(webpost::kListServerVariable, LoopbackAddress(stalled.port()));
+  ScopedEnvironmentVariable list_server(webpost::kListServerVariable,
+                                        LoopbackAddress(stalled.port()));
   WebPostFixture fixture;
   WebPostConfig config;
   config.site_active = true;
@@ -227,7 +237,8 @@ TEST(WebPoster, AListServerThatNeverAcceptsDoesNotHoldShutdown) {
 
 TEST(WebPoster, AListServerThatAcceptsAndNeverReadsDoesNotHoldShutdown) {
   testsupport::SilentListener silent;
-  ScopedEnvironmentVariable list_server(webpost::kListServerVariable, LoopbackAddress(silent.port()));
+  ScopedEnvironmentVariable list_server(webpost::kListServerVariable,
+                                        LoopbackAddress(silent.port()));
   WebPostFixture fixture;
   WebPostConfig config;
   config.site_active = true;

@@ -134,7 +134,8 @@ std::optional<std::string> BindLocal(int fd, const std::string& local_ip, Endpoi
 
 std::optional<std::string> Connect(int fd, const sockaddr_in& remote, const Deadline& deadline) {
   Endpoint target = FromSockaddr(remote);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0) return std::nullopt;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
+    return std::nullopt;
   if (errno != EINPROGRESS && errno != EINTR) return SocketErrorText("connect", target, errno);
   if (int error = WaitWritable(fd, deadline)) return SocketErrorText("connect", target, error);
   int error = 0;
