@@ -20,6 +20,9 @@ bool StdinIsTerminal();
 // the process read keys from it or change its modes without being stopped by the terminal.
 bool StdinIsForegroundTerminal();
 
+// The value of the environment variable `name`; empty when it is not set.
+std::string EnvironmentVariable(const char* name);
+
 // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and every thread it creates later, so
 // that only WaitForTerminationSignal sees them. Also ignores SIGPIPE.
 void BlockTerminationSignals();

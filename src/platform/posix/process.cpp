@@ -59,6 +59,11 @@ bool StdinIsForegroundTerminal() {
   return foreground != -1 && foreground == getpgrp();
 }
 
+std::string EnvironmentVariable(const char* name) {
+  const char* value = getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
 void BlockTerminationSignals() {
   sigset_t set = TerminationSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);

@@ -1,0 +1,98 @@
+// The platform's outgoing request against real listeners on loopback.
+#include "platform/http_post.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "support/http_recorder.h"
+
+namespace {
+
+using testsupport::HttpRecorder;
+
+plat::OutgoingRequest RequestTo(uint16_t port, std::string bytes) {
+  plat::OutgoingRequest request;
+  request.host = "127.0.0.1";
+  request.port = port;
+  request.bytes = std::move(bytes);
+  return request;
+}
+
+TEST(SendRequest, DeliversEveryByteOnAConnectionOfItsOwn) {
+  HttpRecorder recorder;
+  const std::string big(100000, 'x');  // more than one socket buffer's worth
+  EXPECT_EQ(plat::SendRequest(RequestTo(recorder.port(), "first")), std::nullopt);
+  EXPECT_EQ(plat::SendRequest(RequestTo(recorder.port(), big)), std::nullopt);
+  auto requests = recorder.WaitForRequests(2, 3000);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].bytes, "first");
+  EXPECT_EQ(requests[1].bytes, big);
+}
+
+TEST(SendRequest, ResolvesLocalhostByName) {
+  HttpRecorder recorder;
+  plat::OutgoingRequest request = RequestTo(recorder.port(), "by name");
+  request.host = "localhost";
+  EXPECT_EQ(plat::SendRequest(request), std::nullopt);
+  auto requests = recorder.WaitForRequests(1, 3000);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].bytes, "by name");
+}
+
+TEST(SendRequest, BindsTheLocalEndWhenAsked) {
+  HttpRecorder recorder;
+  plat::OutgoingRequest request = RequestTo(recorder.port(), "bound");
+  request.local_ip = "127.0.0.2";
+  EXPECT_EQ(plat::SendRequest(request), std::nullopt);
+  auto requests = recorder.WaitForRequests(1, 3000);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].peer_ip, "127.0.0.2");
+
+  request.local_ip = "not an address";
+  EXPECT_NE(plat::SendRequest(request), std::nullopt);
+}
+
+TEST(SendRequest, ReportsARefusedConnectionEvenWithNothingToSend) {
+  EXPECT_NE(plat::SendRequest(RequestTo(testsupport::ClosedPort(), "")), std::nullopt);
+  EXPECT_NE(plat::SendRequest(RequestTo(testsupport::ClosedPort(), "x")), std::nullopt);
+}
+
+TEST(SendRequest, GivesUpOnAListenerThatNeverAnswersAtItsTimeLimit) {
+  testsupport::StalledListener stalled;
+  ASSERT_TRUE(stalled.stalled());
+  plat::OutgoingRequest request = RequestTo(stalled.port(), "lost");
+  request.time_limit_ms = 200;
+  std::optional<std::string> error = plat::SendRequest(request);
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->find("timed out"), std::string::npos) << *error;
+}
+
+TEST(SendRequest, StopsWaitingWhenAbandoned) {
+  testsupport::StalledListener stalled;
+  ASSERT_TRUE(stalled.stalled());
+  std::atomic<bool> give_up{false};
+  plat::OutgoingRequest request = RequestTo(stalled.port(), "lost");
+  request.time_limit_ms = 60000;
+  request.abandon = [&] { return give_up.load(); };
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    give_up = true;
+  });
+  std::optional<std::string> error = plat::SendRequest(request);
+  stopper.join();
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->find("canceled"), std::string::npos) << *error;
+}
+
+TEST(SendRequest, AnAbandonedRequestStillReachesAListenerThatIsThere) {
+  HttpRecorder recorder;
+  plat::OutgoingRequest request = RequestTo(recorder.port(), "late");
+  request.abandon = [] { return true; };
+  EXPECT_EQ(plat::SendRequest(request), std::nullopt);
+  EXPECT_EQ(recorder.WaitForRequests(1, 3000).size(), 1u);
+}
+
+}  // namespace
