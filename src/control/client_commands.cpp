@@ -75,6 +75,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection, std::span<co
     // client receives, whatever other threads broadcast meanwhile.
     client->QueueFrame(std::move(accepted));
     connection.SetSlot(client);
+    connection.ClearInputDeadline();
     clients_.Append(lock, client);
   }
   clients_.BroadcastPlayerJoined(*client);

@@ -95,6 +95,7 @@ bool TParlowindServer::Server_Init() {
   const bool ports_valid = ValidPortPair(settings_.TCPPort);
   tcp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings_.TCPPort : 0));
   tcp_listener_->SetHandler([this](plat::TcpConnection& connection) { TcpExecute(connection); });
+  tcp_listener_->SetAcceptFilter([this](plat::TcpConnection& connection) { return AdmitConnection(connection); });
   udp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings_.UdpPort : 0));
   udp_listener_->SetHandler(
       [this](uint8_t* data, size_t size, plat::Endpoint from) { Server_UDPRead(data, size, from); });
@@ -126,6 +127,16 @@ bool TParlowindServer::Server_Init() {
   ping_thread_->Start();
   // 19. The start line; without it the start does not count as successful.
   if (log_.WriteLogLine("Parlowind server started")) return Fail("FATAL ERROR: Unable to write the log file");
+  return true;
+}
+
+bool TParlowindServer::AdmitConnection(plat::TcpConnection& connection) {
+  // Each connection costs a thread: those without a client are limited in number and in time,
+  // while logged-in clients are never affected.
+  const auto open = static_cast<int64_t>(tcp_listener_->ConnectionCount());
+  const auto logged_in = static_cast<int64_t>(clients_.Count());
+  if (open - logged_in >= settings_.MaxPendingConnections) return false;
+  connection.SetInputDeadline(static_cast<uint32_t>(settings_.LoginTimeoutMs));
   return true;
 }
 

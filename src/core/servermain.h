@@ -104,6 +104,7 @@ class TParlowindServer {
 
  private:
   bool Fail(const char* message);
+  bool AdmitConnection(plat::TcpConnection& connection);
   void StartListenersAndThreads();
   void StopEverything();
   void DispatchFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,

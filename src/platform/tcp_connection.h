@@ -64,6 +64,11 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   // True once Close has closed the socket.
   bool IsClosed() const;
 
+  // Input must arrive before this many milliseconds have passed, or WaitForData gives the
+  // connection up (a connection that never logs in is not held for ever). Any thread.
+  void SetInputDeadline(uint32_t milliseconds_from_now);
+  void ClearInputDeadline() { input_deadline_.store(0, std::memory_order_release); }
+
   Endpoint Peer() const { return peer_; }
   Endpoint Local() const { return local_; }
 
@@ -79,6 +84,7 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   void WakeLocked();
   void ConsumeWake();
   int PollTimeoutMs();
+  bool InputDeadlinePassed() const;
 
   const int fd_;
   int wake_fd_ = -1;
@@ -96,6 +102,7 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   bool socket_closed_ = false;  // guarded by output_mutex_
   std::atomic<bool> close_requested_{false};
   std::atomic<bool> write_failed_{false};
+  std::atomic<uint32_t> input_deadline_{0};  // tick count; 0 for none
 
   mutable std::mutex slot_mutex_;
   std::shared_ptr<void> slot_;

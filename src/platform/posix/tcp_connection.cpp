@@ -25,16 +25,36 @@ TcpConnection::~TcpConnection() {
 }
 
 int TcpConnection::PollTimeoutMs() {
+  int timeout = -1;
+  const uint32_t now = TickCount();
+  if (uint32_t deadline = input_deadline_.load(std::memory_order_acquire); deadline != 0) {
+    int32_t left = static_cast<int32_t>(deadline - now);
+    timeout = left <= 0 ? 0 : left + 1;
+  }
   std::lock_guard<std::mutex> lock(output_mutex_);
-  if (pending_head_ >= pending_.size()) return -1;
-  uint32_t waited = TickCount() - pending_since_;
-  if (waited >= kMaxUndrainedMs) return 0;
-  return static_cast<int>(kMaxUndrainedMs - waited) + 1;
+  if (pending_head_ >= pending_.size()) return timeout;
+  uint32_t waited = now - pending_since_;
+  int drain_left = waited >= kMaxUndrainedMs ? 0 : static_cast<int>(kMaxUndrainedMs - waited) + 1;
+  return timeout < 0 ? drain_left : std::min(timeout, drain_left);
+}
+
+void TcpConnection::SetInputDeadline(uint32_t milliseconds_from_now) {
+  uint32_t deadline = TickCount() + milliseconds_from_now;
+  input_deadline_.store(deadline == 0 ? 1 : deadline, std::memory_order_release);
+}
+
+bool TcpConnection::InputDeadlinePassed() const {
+  uint32_t deadline = input_deadline_.load(std::memory_order_acquire);
+  return deadline != 0 && static_cast<int32_t>(TickCount() - deadline) >= 0;
 }
 
 bool TcpConnection::WaitForData() {
   while (Buffered() == 0) {
     if (!IsOpen() || peer_gone_) return false;
+    if (InputDeadlinePassed()) {
+      close_requested_.store(true, std::memory_order_release);
+      return false;
+    }
     bool want_output;
     {
       std::lock_guard<std::mutex> lock(output_mutex_);
