@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/global_types.h"
+#include "core/log.h"
 #include "core/vars.h"
 #include "platform/endpoint.h"
 #include "platform/tcp_connection.h"
@@ -29,7 +30,7 @@ namespace clients {
 class ClientList;
 class RoomList;
 
-class TServerClient : public std::enable_shared_from_this<TServerClient> {
+class TServerClient : public std::enable_shared_from_this<TServerClient>, public core::EventSubject {
  public:
   TServerClient(std::shared_ptr<plat::TcpConnection> connection, core::TrafficCounters* server_counters);
   ~TServerClient();
@@ -77,7 +78,7 @@ class TServerClient : public std::enable_shared_from_this<TServerClient> {
 
   bool IsOlderDialect() const { return ClientVersion == wire::kOlderDialectVersion; }
   // Client part of event reports.
-  std::string EventClientPart() const;
+  std::string EventClientPart() const override;
   const std::shared_ptr<plat::TcpConnection>& Connection() const { return connection_; }
 
   // --- Setters --------------------------------------------------------------------------------

@@ -44,7 +44,7 @@ static void WriteConfigurationKey(TParlowindServer& server, const char* section,
 
 void TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client) {
   std::string password = TextField(frame);
-  if (events_.Enabled()) events_.Report("CMD <-", "AdminLogin PW: " + password, 100, client.EventClientPart());
+  if (events_.Enabled()) events_.Report("CMD <-", "AdminLogin PW: " + password, 100, &client);
   if (password != passwords_.AdminPassword()) {
     client.SendResult(wire::kResultWrongAdminPassword);
     return;
@@ -56,7 +56,7 @@ void TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServ
 
 void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame, clients::TServerClient& client) {
   std::string name = TextField(frame);
-  if (events_.Enabled()) events_.Report("CMD <-", "AdminCreateRoom RoomName: " + name, 110, client.EventClientPart());
+  if (events_.Enabled()) events_.Report("CMD <-", "AdminCreateRoom RoomName: " + name, 110, &client);
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
   bool exists = false;
   {
@@ -71,7 +71,7 @@ void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame, clients::
 void TParlowindServer::AdminDeleteRoom(std::span<const uint8_t> frame, clients::TServerClient& client) {
   if (events_.Enabled()) {
     events_.Report("CMD <-", "AdminDeleteRoom RoomId: " + std::to_string(wire::ReadU8(frame, kNumberByte)), 120,
-                   client.EventClientPart());
+                   &client);
   }
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
   uint8_t room_id = NumberFromByte(frame);
@@ -80,7 +80,7 @@ void TParlowindServer::AdminDeleteRoom(std::span<const uint8_t> frame, clients::
 }
 
 void TParlowindServer::AdminKickPlayer(std::span<const uint8_t> frame, clients::TServerClient& client) {
-  events_.Report("CMD <-", "AdminKickPlayer", 130, client.EventClientPart());
+  events_.Report("CMD <-", "AdminKickPlayer", 130, &client);
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
   clients::ClientRef kicked = clients_.FindClientByPlayerNo(NumberFromByte(frame));
   if (!kicked) return client.SendResult(wire::kResultNoSuchPlayer);
@@ -94,7 +94,7 @@ void TParlowindServer::AdminKickPlayer(std::span<const uint8_t> frame, clients::
 void TParlowindServer::AdminChangeServerPassword(std::span<const uint8_t> frame, clients::TServerClient& client) {
   std::string password = TextField(frame);
   if (events_.Enabled()) {
-    events_.Report("CMD <-", "AdminChangeServerPassword NewPW: " + password, 140, client.EventClientPart());
+    events_.Report("CMD <-", "AdminChangeServerPassword NewPW: " + password, 140, &client);
   }
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
   client.SendResult(wire::kResultServerPasswordChanged);
@@ -105,7 +105,7 @@ void TParlowindServer::AdminChangeServerPassword(std::span<const uint8_t> frame,
 void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame, clients::TServerClient& client) {
   std::string password = TextField(frame);
   if (events_.Enabled()) {
-    events_.Report("CMD <-", "AdminChangeAdminPassword NewPW: " + password, 160, client.EventClientPart());
+    events_.Report("CMD <-", "AdminChangeAdminPassword NewPW: " + password, 160, &client);
   }
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
   client.SendResult(wire::kResultAdminPasswordChanged);
@@ -114,7 +114,7 @@ void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame, 
 }
 
 void TParlowindServer::AdminSaveAsDefaultChannels(clients::TServerClient& client) {
-  events_.Report("CMD <-", "AdminSaveAsDefaultChannels", 150, client.EventClientPart());
+  events_.Report("CMD <-", "AdminSaveAsDefaultChannels", 150, &client);
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
   {
     std::lock_guard<std::mutex> file_lock(config_file_mutex_);

@@ -98,7 +98,7 @@ void TParlowindServer::ClientChangeRoom(std::span<const uint8_t> frame, clients:
   const uint8_t room_byte = wire::ReadU8(frame, kRoomByte);
   if (events_.Enabled()) {
     events_.Report("CMD <->", "ClientChangeRoom RoomId: " + std::to_string(room_byte), 10,
-                   client.EventClientPart());
+                   &client);
   }
   client.SetRoomId(static_cast<int32_t>(room_byte) - 1);
   clients_.BroadcastPlayerMoved(client, room_byte);
@@ -106,7 +106,7 @@ void TParlowindServer::ClientChangeRoom(std::span<const uint8_t> frame, clients:
 
 bool TParlowindServer::ClientLeave(clients::TServerClient& client) {
   client.Dropped = true;
-  if (events_.Enabled()) events_.Report("CMD <->", "ClientLeave", 12, client.EventClientPart());
+  if (events_.Enabled()) events_.Report("CMD <->", "ClientLeave", 12, &client);
   clients_.BroadcastPlayerLeft(client, wire::kReasonLeft);
   return true;
 }

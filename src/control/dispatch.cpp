@@ -37,7 +37,7 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
       client->FlushQueue();
     }
     if (disconnect) {
-      events_.Report("TCP/IP", "Disconnected", 0, client ? client->EventClientPart() : std::string());
+      events_.Report("TCP/IP", "Disconnected", 0, client.get());
       if (client) {
         clients::RemoveClient(clients_, *client, wire::kReasonLeft);
         client->Destroy();

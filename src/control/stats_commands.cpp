@@ -30,7 +30,7 @@ float LossPercentage(const clients::TServerClient& player) {
 }  // namespace
 
 void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame, clients::TServerClient& client) {
-  events_.Report("CMD <-", "PlayerStatsReq", 60, client.EventClientPart());
+  events_.Report("CMD <-", "PlayerStatsReq", 60, &client);
   const uint8_t player_byte = wire::ReadU8(frame, kPlayerByte);
   if (player_byte == 0) throw control::CommandAbandoned();
   clients::ClientRef player = clients_.FindClientByPlayerNo(static_cast<uint8_t>(player_byte - 1));
@@ -56,7 +56,7 @@ void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame, clients::T
 }
 
 void TParlowindServer::ServerStatsReq(clients::TServerClient& client) {
-  events_.Report("CMD <-", "ServerStatsReq", 70, client.EventClientPart());
+  events_.Report("CMD <-", "ServerStatsReq", 70, &client);
   wire::FrameWriter reply(75);
   reply.Header(client.Id, wire::kServerStats).U32(plat::TickCount() - start_tick_);
   PutCounters(reply, counters_);

@@ -25,10 +25,11 @@ std::optional<std::string> EventLog::WriteLogLine(std::string_view text) {
 }
 
 void EventHook::Report(std::string_view category, std::string_view text, int32_t code,
-                       std::string client_part) const noexcept {
+                       const EventSubject* client) const noexcept {
   if (!sink_) return;
   try {
-    sink_(EventReport{std::string(category), std::string(text), code, std::move(client_part)});
+    sink_(EventReport{std::string(category), std::string(text), code,
+                      client ? client->EventClientPart() : std::string()});
   } catch (...) {
     // The hook never fails its caller.
   }

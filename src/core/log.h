@@ -36,6 +36,16 @@ class EventLog {
   std::unique_ptr<std::mutex> log_lock_;
 };
 
+// What an event report says of the client concerned; built only when a report goes anywhere.
+class EventSubject {
+ public:
+  // " ClientId: " + PlayerNo + 1 + " ClientName: " + name
+  virtual std::string EventClientPart() const = 0;
+
+ protected:
+  ~EventSubject() = default;
+};
+
 // The event hook. Reports carry a category, a text, a code (0 for none) and the client part
 // (" ClientId: n ClientName: name", or empty).
 struct EventReport {
@@ -53,7 +63,7 @@ class EventHook {
   // Whether reports go anywhere: callers skip building texts when they do not.
   bool Enabled() const { return static_cast<bool>(sink_); }
   void Report(std::string_view category, std::string_view text, int32_t code,
-              std::string client_part = {}) const noexcept;
+              const EventSubject* client = nullptr) const noexcept;
 
  private:
   Sink sink_;

@@ -21,10 +21,10 @@ bool VerifyVoice(const EventHook& events, clients::TServerClient& client, uint8_
   bool faulty = false;
   if (last != 0 && packet_id != last + 1) {
     faulty = true;
-    events.Report("UDP Error", "lost packet <false packetid>", 0, client.EventClientPart());
+    events.Report("UDP Error", "lost packet <false packetid>", 0, &client);
   } else if (!voice::CheckAndClearCrc(data, size)) {
     faulty = true;
-    events.Report("UDP Error", "false CRC32", 0, client.EventClientPart());
+    events.Report("UDP Error", "false CRC32", 0, &client);
   }
   client.LastPacketId.store(packet_id, std::memory_order_relaxed);
   return !faulty;

@@ -32,7 +32,7 @@ void TPingThread::PingClients() {
     if (client->Dropped || client->PingTimedOut) continue;
     try {
       if (!PingClient(*client)) continue;
-      server_.events().Report("TCP/IP", "Initiated Ping Disconnect", 0, client->EventClientPart());
+      server_.events().Report("TCP/IP", "Initiated Ping Disconnect", 0, client.get());
       client->PingTimedOut = true;
       client->SendPlayerLeft(client->PlayerNo + 1, wire::kReasonPingTimeout);
       return;  // the clients after this one are visited in the next pass

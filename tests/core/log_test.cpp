@@ -128,8 +128,17 @@ TEST(EventHook, HasNoOutputByDefaultAndNeverFailsItsCaller) {
   });
   EXPECT_TRUE(hook.Enabled());
   EXPECT_NO_THROW(hook.Report("ALERT", "boom", 99));
-  hook.Report("TCP/IP", "Disconnected", 0, " ClientId: 1 ClientName: a");
+  struct Subject : core::EventSubject {
+    std::string EventClientPart() const override { return " ClientId: 1 ClientName: a"; }
+  } subject;
+  std::string part;
+  hook.SetSink([&](const core::EventReport& report) {
+    ++reports;
+    part = report.client_part;
+  });
+  hook.Report("TCP/IP", "Disconnected", 0, &subject);
   EXPECT_EQ(reports, 2);
+  EXPECT_EQ(part, " ClientId: 1 ClientName: a");
 }
 
 }  // namespace
