@@ -18,6 +18,12 @@ namespace {
 
 using std::chrono::milliseconds;
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // A field of /proc/self/status (kB for memory), the in-process server's figures.
 long StatusField(const std::string& name) {
   std::ifstream status("/proc/self/status");
@@ -45,7 +51,9 @@ class Conversation {
     for (int i = 1; i < 4; ++i) {
       listeners_.emplace_back([this, i] {
         while (!stop_) {
-          if (members_[i].udp->Receive(50)) ++heard_;
+          // Voice only: the pinger's keep-alives do not count.
+          auto datagram = members_[i].udp->Receive(50);
+          if (datagram && datagram->size() > 1 && (*datagram)[0] == 0xBA && (*datagram)[1] == 0xB0) ++heard_;
         }
       });
     }
@@ -94,7 +102,10 @@ void ExpectBaselineRestored(TestServer& server, long threads_before, long rss_be
       << "threads " << StatusField("Threads") << " against " << threads_before;
   EXPECT_LE(server.server().tcp().ConnectionCount(), 4u + 0u);
   // Memory comes back near its level: freed buffers may stay with the allocator, so allow a margin.
-  EXPECT_LT(StatusField("VmRSS"), rss_before_kb + 16 * 1024);
+  // The sanitizers keep memory of their own that grows with every thread that ever ran.
+  if (!kSanitized) {
+    EXPECT_LT(StatusField("VmRSS"), rss_before_kb + 16 * 1024);
+  }
 }
 
 TEST(Flood, ThousandsOfConnectionsSendingRandomBytes) {
@@ -170,7 +181,9 @@ TEST(Flood, HundredsOfThousandsOfRandomDatagramsWithRealIdsFromAnotherHost) {
   std::printf("[ figures  ] %d datagrams, delivered %.4f, rss %ld kB before %ld kB after\n", sent, delivered,
               rss_before, StatusField("VmRSS"));
   EXPECT_GE(delivered, 0.99);
-  EXPECT_LT(StatusField("VmRSS"), rss_before + 16 * 1024);
+  if (!kSanitized) {
+    EXPECT_LT(StatusField("VmRSS"), rss_before + 16 * 1024);
+  }
 }
 
 TEST(Flood, ThousandsOfLoginLeaveCyclesAndAbruptDisconnects) {
