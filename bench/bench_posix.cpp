@@ -229,6 +229,23 @@ std::optional<uint64_t> ProcessRssKb(int pid) {
   return std::nullopt;
 }
 
+std::optional<int> ProcessNice(int pid) {
+  errno = 0;
+  int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+  if (nice == -1 && errno != 0) return std::nullopt;
+  return nice;
+}
+
+bool SetProcessNice(int pid, int nice) {
+  bool all = true;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    id_t tid = static_cast<id_t>(std::stoul(task.path().filename().string()));
+    all = setpriority(PRIO_PROCESS, tid, nice) == 0 && all;
+  }
+  return all && !error;
+}
+
 std::string MakeTemporaryDirectory(const std::string& prefix) {
   std::mt19937_64 random(std::random_device{}());
   for (;;) {

@@ -91,6 +91,10 @@ std::optional<uint64_t> ProcessCpuNs(int pid);
 // Resident memory of a process in kB (VmRSS); nothing when unreadable.
 std::optional<uint64_t> ProcessRssKb(int pid);
 
+// The nice value of a process's main thread, and setting every thread of a process to one.
+std::optional<int> ProcessNice(int pid);
+bool SetProcessNice(int pid, int nice);
+
 // A fresh temporary directory.
 std::string MakeTemporaryDirectory(const std::string& prefix);
 void RemoveDirectory(const std::string& path);

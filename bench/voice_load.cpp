@@ -335,6 +335,26 @@ RunResult RunLoad(Target& target, const LoadSpec& spec) {
   return result;
 }
 
+void Accumulate(RunResult& total, RunResult&& round) {
+  if (total.target.empty()) {
+    total = std::move(round);
+    return;
+  }
+  total.datagrams_sent += round.datagrams_sent;
+  total.expected += round.expected;
+  total.delivered += round.delivered;
+  total.malformed += round.malformed;
+  total.measured_seconds += round.measured_seconds;
+  total.spec.seconds += round.spec.seconds;
+  total.cpu_ns += round.cpu_ns;
+  total.cpu_known = total.cpu_known && round.cpu_known;
+  total.rss_end_kb = round.rss_end_kb;
+  std::vector<uint32_t> merged(total.latency_ns.size() + round.latency_ns.size());
+  std::merge(total.latency_ns.begin(), total.latency_ns.end(), round.latency_ns.begin(), round.latency_ns.end(),
+             merged.begin());
+  total.latency_ns = std::move(merged);
+}
+
 double RunResult::Loss() const {
   if (expected == 0) return 0;
   return delivered >= expected ? 0 : static_cast<double>(expected - delivered) / static_cast<double>(expected);

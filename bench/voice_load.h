@@ -76,5 +76,7 @@ struct RunResult {
 
 // Runs the load once against the target: warm-up, then the measured send phase.
 RunResult RunLoad(Target& target, const LoadSpec& spec);
+// Adds a further round of the same load to `total` (counts, CPU and samples summed).
+void Accumulate(RunResult& total, RunResult&& round);
 
 }  // namespace bench
