@@ -30,7 +30,7 @@ struct Options {
   double step_seconds = 5;
   double ramp_factor = 1.5;
   int ramp_steps = 16;
-  int rounds = 4;
+  int rounds = 10;
   std::string out = "bench-results";
   std::string server_path, reflector_path;
   std::string target_host;
@@ -231,6 +231,7 @@ std::unique_ptr<Setup> Prepare(const Options& options, const LoadSpec& load) {
 Comparison Compare(Setup& setup, const std::string& title, const LoadSpec& load, int rounds) {
   LoadSpec round = load;
   round.seconds = load.seconds / rounds;
+  round.warmup_seconds = std::min(load.warmup_seconds, 0.5);
   Comparison comparison{title, {}, std::nullopt};
   RunResult baseline;
   for (int r = 0; r < rounds; ++r) {
