@@ -26,6 +26,8 @@ namespace plat {
 class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
  public:
   static constexpr size_t kReadChunk = 32768;
+  // Read size when the kernel reports nothing waiting (an end of stream or an error to learn).
+  static constexpr int kSmallRead = 256;
   // Above this many unconsumed input bytes the connection stops reading from the socket, so a
   // peer that sends faster than it is served is held back by TCP flow control.
   static constexpr size_t kMaxBufferedInput = 65536;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <exception>
+#include <memory>
 
 #include "platform/posix/socket_util.h"
 
@@ -51,13 +52,15 @@ std::optional<std::string> UdpListener::Activate() {
 
 void UdpListener::ListenLoop() {
   int fd = fd_.load();
-  std::vector<uint8_t> buffers(kReceiveBatch * kReceiveBufferSize);
+  // Not zero-filled: only the pages that datagrams reach become resident.
+  std::unique_ptr<uint8_t[]> storage(new uint8_t[kReceiveBatch * kReceiveBufferSize]);
+  uint8_t* const buffers = storage.get();
   iovec vectors[kReceiveBatch];
   sockaddr_in sources[kReceiveBatch];
   mmsghdr messages[kReceiveBatch];
   while (!stopping_.load(std::memory_order_acquire)) {
     for (int i = 0; i < kReceiveBatch; ++i) {
-      vectors[i] = {buffers.data() + i * kReceiveBufferSize, kReceiveBufferSize};
+      vectors[i] = {buffers + i * kReceiveBufferSize, kReceiveBufferSize};
       messages[i] = {};
       messages[i].msg_hdr.msg_iov = &vectors[i];
       messages[i].msg_hdr.msg_iovlen = 1;
@@ -72,7 +75,7 @@ void UdpListener::ListenLoop() {
       if (messages[i].msg_hdr.msg_flags & MSG_TRUNC) continue;
       try {
         if (handler_) {
-          handler_(buffers.data() + i * kReceiveBufferSize, messages[i].msg_len,
+          handler_(buffers + i * kReceiveBufferSize, messages[i].msg_len,
                    FromSockaddr(sources[i]));
         }
       } catch (const std::exception&) {

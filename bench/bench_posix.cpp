@@ -1,0 +1,263 @@
+#include "bench_posix.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace bench {
+namespace {
+
+sockaddr_in ToAddress(plat::Endpoint endpoint) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(endpoint.ip);
+  address.sin_port = htons(endpoint.port);
+  return address;
+}
+
+bool CanBind(int type, uint16_t port) {
+  int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address = ToAddress({INADDR_ANY, port});
+  bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return bound;
+}
+
+}  // namespace
+
+uint64_t NowNs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+void SleepUntilNs(uint64_t deadline_ns) {
+  timespec until{static_cast<time_t>(deadline_ns / 1000000000u),
+                 static_cast<long>(deadline_ns % 1000000000u)};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
+}
+
+void RaiseFileLimit() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+std::unique_ptr<BenchUdpSocket> BenchUdpSocket::Open(uint16_t port, bool blocking,
+                                                     std::string* error) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
+  if (fd < 0) {
+    if (error) *error = std::string("socket: ") + strerror(errno);
+    return nullptr;
+  }
+  sockaddr_in address = ToAddress({INADDR_LOOPBACK, port});
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (error) *error = std::string("bind: ") + strerror(errno);
+    close(fd);
+    return nullptr;
+  }
+  int buffer_bytes = 1 << 20;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer_bytes, sizeof buffer_bytes);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer_bytes, sizeof buffer_bytes);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  return std::unique_ptr<BenchUdpSocket>(new BenchUdpSocket(fd, ntohs(address.sin_port)));
+}
+
+BenchUdpSocket::~BenchUdpSocket() { close(fd_); }
+
+bool BenchUdpSocket::SendTo(const uint8_t* data, size_t size, plat::Endpoint to) {
+  sockaddr_in address = ToAddress(to);
+  ssize_t sent;
+  do {
+    sent = sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
+                  sizeof address);
+  } while (sent < 0 && errno == EINTR);
+  return sent == static_cast<ssize_t>(size);
+}
+
+std::optional<size_t> BenchUdpSocket::ReceiveFrom(uint8_t* buffer, size_t size,
+                                                  plat::Endpoint* from) {
+  sockaddr_in source{};
+  socklen_t length = sizeof source;
+  ssize_t received =
+      recvfrom(fd_, buffer, size, 0, reinterpret_cast<sockaddr*>(&source), &length);
+  if (received < 0) return std::nullopt;
+  if (from) *from = {ntohl(source.sin_addr.s_addr), ntohs(source.sin_port)};
+  return static_cast<size_t>(received);
+}
+
+size_t BenchUdpSocket::ReceiveBatch(uint8_t* slots, size_t slot_size, size_t count,
+                                    size_t* sizes) {
+  constexpr size_t kMaxBatch = 64;
+  count = std::min(count, kMaxBatch);
+  iovec vectors[kMaxBatch];
+  mmsghdr messages[kMaxBatch];
+  for (size_t i = 0; i < count; ++i) {
+    vectors[i] = {slots + i * slot_size, slot_size};
+    messages[i] = {};
+    messages[i].msg_hdr.msg_iov = &vectors[i];
+    messages[i].msg_hdr.msg_iovlen = 1;
+  }
+  int received = recvmmsg(fd_, messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+  if (received <= 0) return 0;
+  for (int i = 0; i < received; ++i) sizes[i] = messages[i].msg_len;
+  return static_cast<size_t>(received);
+}
+
+ReadySet::ReadySet() : fd_(epoll_create1(EPOLL_CLOEXEC)) {}
+
+ReadySet::~ReadySet() { close(fd_); }
+
+void ReadySet::Add(int fd, uint32_t index) {
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u32 = index;
+  epoll_ctl(fd_, EPOLL_CTL_ADD, fd, &event);
+}
+
+size_t ReadySet::Wait(uint32_t* indices, size_t capacity, int timeout_ms) {
+  constexpr size_t kMaxEvents = 256;
+  epoll_event events[kMaxEvents];
+  int ready = epoll_wait(fd_, events, static_cast<int>(std::min(capacity, kMaxEvents)), timeout_ms);
+  if (ready <= 0) return 0;
+  for (int i = 0; i < ready; ++i) indices[i] = events[i].data.u32;
+  return static_cast<size_t>(ready);
+}
+
+bool PortPairFree(uint16_t port) {
+  return port < 65535 && CanBind(SOCK_STREAM, port) && CanBind(SOCK_DGRAM, port + 1);
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::Spawn(const std::string& program,
+                                                  const std::vector<std::string>& arguments,
+                                                  const std::string& directory,
+                                                  const std::string& output_file) {
+  std::vector<std::string> words{program};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return nullptr;
+  if (pid == 0) {
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    int input = open("/dev/null", O_RDONLY);
+    int output = open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (input >= 0) dup2(input, 0);
+    if (output >= 0) {
+      dup2(output, 1);
+      dup2(output, 2);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
+}
+
+ChildProcess::~ChildProcess() {
+  if (!reaped_) Stop(2000);
+}
+
+bool ChildProcess::Running() {
+  if (reaped_) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) reaped_ = true;
+  return !reaped_;
+}
+
+int ChildProcess::Stop(int timeout_ms) {
+  if (reaped_) return -1;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  for (int waited = 0; waited < timeout_ms; waited += 10) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      reaped_ = true;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, &status, 0);
+  reaped_ = true;
+  return -1;
+}
+
+std::optional<uint64_t> ProcessCpuNs(int pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // The command name may hold spaces; the fields after its closing parenthesis are fixed.
+  size_t close = text.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  uint64_t utime = 0, stime = 0;
+  // Field 3 (state) is the first after the name; utime and stime are fields 14 and 15.
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14) utime = std::stoull(field);
+    if (index == 15) stime = std::stoull(field);
+  }
+  const uint64_t ticks_per_second = static_cast<uint64_t>(sysconf(_SC_CLK_TCK));
+  return (utime + stime) * 1000000000u / ticks_per_second;
+}
+
+std::optional<uint64_t> ProcessRssKb(int pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6));
+  }
+  return std::nullopt;
+}
+
+std::optional<int> ProcessNice(int pid) {
+  errno = 0;
+  int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+  if (nice == -1 && errno != 0) return std::nullopt;
+  return nice;
+}
+
+bool SetProcessNice(int pid, int nice) {
+  bool all = true;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    id_t tid = static_cast<id_t>(std::stoul(task.path().filename().string()));
+    all = setpriority(PRIO_PROCESS, tid, nice) == 0 && all;
+  }
+  return all && !error;
+}
+
+std::string MakeTemporaryDirectory(const std::string& prefix) {
+  std::mt19937_64 random(std::random_device{}());
+  for (;;) {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / (prefix + std::to_string(random() % 100000000));
+    if (std::filesystem::create_directory(path)) return path.string();
+  }
+}
+
+void RemoveDirectory(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+}  // namespace bench
