@@ -50,10 +50,10 @@ std::string Quote(const std::string& text) {
   return quoted + "\"";
 }
 
-std::string SpecJson(const LoadSpec& spec) {
+std::string SpecJson(const LoadSpec& load_spec) {
   std::ostringstream json;
-  json << "{\"clients\":" << spec.clients << ",\"rooms\":" << spec.rooms << ",\"speakers\":" << spec.speakers
-       << ",\"rate\":" << spec.rate << ",\"payload\":" << spec.payload << ",\"seconds\":" << spec.seconds << "}";
+  json << "{\"clients\":" << load_spec.clients << ",\"rooms\":" << load_spec.rooms << ",\"speakers\":" << load_spec.speakers
+       << ",\"rate\":" << load_spec.rate << ",\"payload\":" << load_spec.payload << ",\"seconds\":" << load_spec.seconds << "}";
   return json.str();
 }
 
@@ -196,7 +196,7 @@ void RampPanel(std::ostringstream& svg, int top, const Ramp& ramp) {
 }  // namespace
 
 void PrintComparison(std::FILE* out, const Comparison& c) {
-  const LoadSpec& s = c.server.spec;
+  const LoadSpec& s = c.server.load_spec;
   std::fprintf(out, "\n== %s: %d clients, %d rooms, %d speakers at %.0f/s, %zu-byte payloads, %.0f s\n",
                c.title.c_str(), s.clients, s.rooms, s.speakers, s.rate, s.payload, s.seconds);
   std::fprintf(out, "%-22s %14s %14s %8s\n", "", "server", "baseline", "ratio");
@@ -240,7 +240,7 @@ std::string ToJson(const std::vector<Comparison>& comparisons, const std::option
   json << "{\n\"comparisons\":[";
   for (size_t i = 0; i < comparisons.size(); ++i) {
     const Comparison& c = comparisons[i];
-    json << (i ? ",\n" : "\n") << "{\"title\":" << Quote(c.title) << ",\"load\":" << SpecJson(c.server.spec)
+    json << (i ? ",\n" : "\n") << "{\"title\":" << Quote(c.title) << ",\"load\":" << SpecJson(c.server.load_spec)
          << ",\n \"server\":" << RunJson(c.server);
     if (c.baseline) {
       json << ",\n \"baseline\":" << RunJson(*c.baseline) << ",\n \"ratios\":{\"loss\":"

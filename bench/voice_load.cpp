@@ -182,19 +182,19 @@ struct SendTotals {
 };
 
 // Speakers take turns on one even grid: datagram n comes from speaker n % K at t0 + n / (K * rate).
-SendTotals Speak(Target& target, const LoadSpec& spec, uint64_t start_ns, uint64_t measure_ns,
+SendTotals Speak(Target& target, const LoadSpec& load_spec, uint64_t start_ns, uint64_t measure_ns,
                  uint64_t end_ns, uint32_t run) {
-  const size_t speakers = static_cast<size_t>(spec.speakers);
+  const size_t speakers = static_cast<size_t>(load_spec.speakers);
   std::vector<std::vector<uint8_t>> templates;
   std::vector<uint64_t> copies_per_datagram;
   for (size_t s = 0; s < speakers; ++s) {
     const Participant& speaker = target.participants[s];
-    templates.push_back(plclient::VoiceDatagramForRoom(speaker.id, 0, std::vector<uint8_t>(spec.payload, 0x5A)));
+    templates.push_back(plclient::VoiceDatagramForRoom(speaker.id, 0, std::vector<uint8_t>(load_spec.payload, 0x5A)));
     uint64_t others = 0;
     for (const Participant& p : target.participants) others += (p.room_byte == speaker.room_byte);
     copies_per_datagram.push_back(others - 1);
   }
-  const double interval_ns = 1e9 / (spec.rate * static_cast<double>(speakers));
+  const double interval_ns = 1e9 / (load_spec.rate * static_cast<double>(speakers));
   SendTotals totals;
   std::vector<uint32_t> sequence(speakers, 0);
   const plat::Endpoint to = target.udp;
@@ -272,16 +272,16 @@ void LeaveAll(Target& target) {
   }
 }
 
-RunResult RunLoad(Target& target, const LoadSpec& spec) {
+RunResult RunLoad(Target& target, const LoadSpec& load_spec) {
   static std::atomic<uint32_t> runs{0};
   const uint32_t run = ++runs;
   RunResult result;
   result.target = target.name;
-  result.spec = spec;
+  result.load_spec = load_spec;
   result.rss_after_login_kb = target.rss_after_login_kb;
-  const size_t payload = std::max(spec.payload, kMinPayload);
-  result.spec.payload = payload;
-  LoadSpec effective = spec;
+  const size_t payload = std::max(load_spec.payload, kMinPayload);
+  result.load_spec.payload = payload;
+  LoadSpec effective = load_spec;
   effective.payload = payload;
 
   std::vector<std::vector<size_t>> shares(kReceiverThreads);
@@ -290,13 +290,13 @@ RunResult RunLoad(Target& target, const LoadSpec& spec) {
   for (auto& share : shares) {
     receivers.push_back(std::make_unique<Receiver>(target, share, plclient::kVoiceHeaderSize + payload, run));
     receivers.back()->stats().latency_ns.reserve(
-        static_cast<size_t>(spec.rate * spec.speakers * spec.seconds * spec.clients / spec.rooms));
+        static_cast<size_t>(load_spec.rate * load_spec.speakers * load_spec.seconds * load_spec.clients / load_spec.rooms));
     receivers.back()->Start();
   }
 
   const uint64_t start = NowNs() + 50'000'000;
-  const uint64_t measure = start + static_cast<uint64_t>(spec.warmup_seconds * 1e9);
-  const uint64_t end = measure + static_cast<uint64_t>(spec.seconds * 1e9);
+  const uint64_t measure = start + static_cast<uint64_t>(load_spec.warmup_seconds * 1e9);
+  const uint64_t end = measure + static_cast<uint64_t>(load_spec.seconds * 1e9);
   SendTotals totals;
   std::thread speaker([&] { totals = Speak(target, effective, start, measure, end, run); });
 
@@ -345,7 +345,7 @@ void Accumulate(RunResult& total, RunResult&& round) {
   total.delivered += round.delivered;
   total.malformed += round.malformed;
   total.measured_seconds += round.measured_seconds;
-  total.spec.seconds += round.spec.seconds;
+  total.load_spec.seconds += round.load_spec.seconds;
   total.cpu_ns += round.cpu_ns;
   total.cpu_known = total.cpu_known && round.cpu_known;
   total.rss_end_kb = round.rss_end_kb;

@@ -53,7 +53,7 @@ void LeaveAll(Target& target);
 
 struct RunResult {
   std::string target;
-  LoadSpec spec;
+  LoadSpec load_spec;
   uint64_t datagrams_sent = 0;
   uint64_t expected = 0;
   uint64_t delivered = 0;
@@ -75,7 +75,7 @@ struct RunResult {
 };
 
 // Runs the load once against the target: warm-up, then the measured send phase.
-RunResult RunLoad(Target& target, const LoadSpec& spec);
+RunResult RunLoad(Target& target, const LoadSpec& load_spec);
 // Adds a further round of the same load to `total` (counts, CPU and samples summed).
 void Accumulate(RunResult& total, RunResult&& round);
 

@@ -28,12 +28,12 @@ std::unique_ptr<core::TParlowindServer> StartServer() {
     if (!server->Server_Init()) continue;
     clients::ClientList& list = server->clients();
     clients::ClientList::Lock lock = list.Acquire();
-    for (const FuzzClient& spec : kClients) {
+    for (const FuzzClient& client_spec : kClients) {
       auto client = std::make_shared<clients::TServerClient>(nullptr, &server->counters());
-      client->Id = spec.id;
-      client->SetPlayerNo(spec.player_no);
-      client->SetRoomId(spec.room);
-      client->SetVersion(spec.player_no % 2 ? "1.2.0" : "2.0");
+      client->Id = client_spec.id;
+      client->SetPlayerNo(client_spec.player_no);
+      client->SetRoomId(client_spec.room);
+      client->SetVersion(client_spec.player_no % 2 ? "1.2.0" : "2.0");
       // The discard port on loopback: relayed copies and pings go nowhere.
       client->SetPeer({0x7F000001, 9});
       list.Append(lock, client);

@@ -6,7 +6,7 @@ const std::vector<CommandSpec>& AllCommands() {
   static const std::vector<CommandSpec> all = [] {
     std::vector<CommandSpec> table;
     for (auto group : {ServerCommands, AdminCommands, VoiceCommands, WatchCommands}) {
-      for (CommandSpec& spec : group()) table.push_back(std::move(spec));
+      for (CommandSpec& command_spec : group()) table.push_back(std::move(command_spec));
     }
     return table;
   }();
@@ -14,8 +14,8 @@ const std::vector<CommandSpec>& AllCommands() {
 }
 
 const CommandSpec* FindCommand(const std::string& name) {
-  for (const CommandSpec& spec : AllCommands()) {
-    if (spec.name == name) return &spec;
+  for (const CommandSpec& command_spec : AllCommands()) {
+    if (command_spec.name == name) return &command_spec;
   }
   return nullptr;
 }
@@ -27,9 +27,9 @@ std::string ToolHelp() {
       "Usage: plctl [global options] <command> [command options] [arguments]\n"
       "\n"
       "Commands:\n";
-  for (const CommandSpec& spec : AllCommands()) {
-    text += "  " + spec.name + std::string(spec.name.size() < 13 ? 13 - spec.name.size() : 1, ' ') +
-            spec.summary + "\n";
+  for (const CommandSpec& command_spec : AllCommands()) {
+    text += "  " + command_spec.name + std::string(command_spec.name.size() < 13 ? 13 - command_spec.name.size() : 1, ' ') +
+            command_spec.summary + "\n";
   }
   text += std::string("\n") + kGlobalOptionsHelp +
           "\n"

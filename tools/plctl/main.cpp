@@ -8,9 +8,9 @@ namespace {
 
 std::optional<std::vector<plctl::OptionSpec>> OptionsOf(const std::string& command) {
   if (command == "help") return std::vector<plctl::OptionSpec>{};
-  const plctl::CommandSpec* spec = plctl::FindCommand(command);
-  if (!spec) return std::nullopt;
-  return spec->options;
+  const plctl::CommandSpec* command_spec = plctl::FindCommand(command);
+  if (!command_spec) return std::nullopt;
+  return command_spec->options;
 }
 
 int Run(const plctl::Invocation& invocation, const plctl::Output& output) {
@@ -19,9 +19,9 @@ int Run(const plctl::Invocation& invocation, const plctl::Output& output) {
                             : help_command                                ? std::string()
                                                                           : invocation.command;
   if (invocation.help || help_command || invocation.command.empty()) {
-    const plctl::CommandSpec* spec = plctl::FindCommand(topic);
-    if (!topic.empty() && !spec) plctl::ThrowUsage("unknown command \"" + topic + "\"");
-    std::cout << (spec ? spec->help + "\n" + plctl::kGlobalOptionsHelp : plctl::ToolHelp());
+    const plctl::CommandSpec* command_spec = plctl::FindCommand(topic);
+    if (!topic.empty() && !command_spec) plctl::ThrowUsage("unknown command \"" + topic + "\"");
+    std::cout << (command_spec ? command_spec->help + "\n" + plctl::kGlobalOptionsHelp : plctl::ToolHelp());
     // No command at all is a mistake of usage, though the help still helps.
     return invocation.command.empty() && !invocation.help ? plctl::kExitFailure : plctl::kExitDone;
   }
