@@ -47,7 +47,8 @@ bool OpenUdp(Participant& participant, std::string* error) {
 // the reflector as a registration (byte 12: the room).
 std::vector<uint8_t> RegistrationDatagram(const Participant& participant) {
   std::vector<uint8_t> datagram = plclient::KeepAliveDatagram(participant.id, plclient::kKeepAlivePing, 1);
-  datagram.push_back(participant.room_byte);
+  datagram.resize(kRoomByteOffset + 1);
+  datagram[kRoomByteOffset] = participant.room_byte;
   return datagram;
 }
 

@@ -30,7 +30,7 @@ namespace clients {
 class ClientList;
 class RoomList;
 
-class TServerClient : public std::enable_shared_from_this<TServerClient>, public core::EventSubject {
+class TServerClient final : public std::enable_shared_from_this<TServerClient>, public core::EventSubject {
  public:
   TServerClient(std::shared_ptr<plat::TcpConnection> connection, core::TrafficCounters* server_counters);
   ~TServerClient();
