@@ -17,6 +17,9 @@ class TfrmAbout {
  public:
   // Creation fills the version label (FormCreate).
   TfrmAbout();
+  ~TfrmAbout();
+  TfrmAbout(const TfrmAbout&) = delete;
+  TfrmAbout& operator=(const TfrmAbout&) = delete;
 
   // Shows the dialog over `owner` (a window handle) and returns when it is closed.
   void ShowModal(void* owner);

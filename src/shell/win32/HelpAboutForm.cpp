@@ -60,6 +60,12 @@ HFONT MakeFont(int height, int weight, bool underline) {
 
 TfrmAbout::TfrmAbout() { FormCreate(); }
 
+TfrmAbout::~TfrmAbout() {
+  for (void* font : {bold_font_, link_font_, text_font_}) {
+    if (font != nullptr) DeleteObject(static_cast<HFONT>(font));
+  }
+}
+
 void TfrmAbout::FormCreate() {
   lbversion_ = VersionInfo().VersionText();
   if (version_label_ != nullptr) SetWindowTextA(static_cast<HWND>(version_label_), lbversion_.c_str());
@@ -77,13 +83,14 @@ void TfrmAbout::CreateControls(void* handle) {
     text_font_ = MakeFont(13, FW_NORMAL, false);
   }
   // Label1 and lbversion.
-  AddControl(window, "STATIC", kProductName, SS_LEFT, 16, 14, 90, 20, -1, bold_font_);
-  version_label_ = AddControl(window, "STATIC", lbversion_.c_str(), SS_LEFT, 106, 14, 176, 20, -1,
+  AddControl(window, "STATIC", kProductName, SS_LEFTNOWORDWRAP, 16, 14, 96, 20, -1, bold_font_);
+  version_label_ = AddControl(window, "STATIC", lbversion_.c_str(), SS_LEFTNOWORDWRAP, 114, 14, 168, 20, -1,
                               bold_font_);
   // Label2, then Label6 and Label8.
   AddControl(window, "STATIC", kMakers, SS_LEFT, 16, 42, 266, 32, -1, text_font_);
-  AddControl(window, "STATIC", kSiteLabel, SS_LEFT, 16, 80, 48, 16, -1, text_font_);
-  AddControl(window, "STATIC", kProductSite, SS_LEFT | SS_NOTIFY, 66, 80, 216, 16, kLabel8, link_font_);
+  AddControl(window, "STATIC", kSiteLabel, SS_LEFTNOWORDWRAP, 16, 80, 54, 16, -1, text_font_);
+  AddControl(window, "STATIC", kProductSite, SS_LEFTNOWORDWRAP | SS_NOTIFY, 72, 80, 214, 16, kLabel8,
+             link_font_);
   // Panel2: the team.
   AddControl(window, "BUTTON", "", BS_GROUPBOX, 10, 104, 278, 78, -1, text_font_);
   AddControl(window, "STATIC", kTeamHeading, SS_LEFT, 20, 116, 256, 16, -1, text_font_);
@@ -93,7 +100,8 @@ void TfrmAbout::CreateControls(void* handle) {
   AddControl(window, "BUTTON", "", BS_GROUPBOX, 10, 188, 278, 84, -1, text_font_);
   AddControl(window, "STATIC", kLibraryCredits, SS_LEFT | SS_NOTIFY, 20, 200, 258, 44, kLabel10,
              text_font_);
-  AddControl(window, "STATIC", kLibrarySite, SS_LEFT | SS_NOTIFY, 20, 248, 258, 16, kLabel7, link_font_);
+  AddControl(window, "STATIC", kLibrarySite, SS_LEFTNOWORDWRAP | SS_NOTIFY, 20, 248, 262, 16, kLabel7,
+             link_font_);
   // BitBtn1.
   AddControl(window, "BUTTON", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 111, 282, 76, 26, kBitBtn1,
              text_font_);
