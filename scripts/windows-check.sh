@@ -35,8 +35,8 @@ command -v "$wine_cmd" >/dev/null || wine_cmd=wine
 
 # --- Builds ---------------------------------------------------------------------------------------
 say "cross-building build-win/plserver.exe"
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DPL_BUILD_TESTS=OFF \
-  -DPL_WERROR=ON >/dev/null
+cmake -S . -B build-win --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DPL_BUILD_TESTS=OFF -DPL_WERROR=ON >/dev/null
 cmake --build build-win -j2 --target plserver >/dev/null
 x86_64-w64-mingw32-g++-posix -O1 -Wall -Wextra -Werror -static -o build-win/window_texts.exe \
   scripts/wine/window_texts.cpp
@@ -106,6 +106,10 @@ wait_for() {  # wait_for <seconds> <command...>
 
 window_there() { xdotool search --name "$1" >/dev/null 2>&1; }
 window_gone() { ! window_there "$1"; }
+# The texts of a window's controls, one per line in brackets (the console's line ends removed).
+window_texts() {
+  "$wine_cmd" "$root/build-win/window_texts.exe" "$1" "$2" 2>/dev/null | tr -d '\r' || true
+}
 log_has() { grep -q -- "$1" "$app/plserver.log" 2>/dev/null; }
 
 # The desktop's X window and, from it, the places of the tray icon and of the menu items (the
@@ -138,7 +142,7 @@ exit_through_tray() {  # Exit, then Yes in the confirmation box
   open_tray_menu
   choose_exit
   wait_for 15 window_there "^Confirm$" || fail "no confirmation box after Exit"
-  "$wine_cmd" "$root/build-win/window_texts.exe" "#32770" "Confirm" >"$work/confirm.txt" 2>/dev/null || true
+  window_texts "#32770" "Confirm" >"$work/confirm.txt"
   grep -qF "[You really want to quit Corvane Server]" "$work/confirm.txt" ||
     fail "confirmation text: $(tr '\n' ' ' <"$work/confirm.txt")"
   import -window root "$shots/4-confirm.png"
@@ -181,7 +185,7 @@ choose_about
 wait_for 15 window_there "^About Parlowind$" || fail "no about box after About"
 sleep 0.5
 import -window root "$shots/3-about.png"
-"$wine_cmd" "$root/build-win/window_texts.exe" TfrmAbout "About Parlowind" >"$work/about.txt" 2>/dev/null || true
+window_texts TfrmAbout "About Parlowind" >"$work/about.txt"
 grep -qxF "[1.2.0.19 ]" "$work/about.txt" || fail "about box labels: $(tr '\n' ' ' <"$work/about.txt")"
 say "about box shows the version label [1.2.0.19 ]"
 xdotool key Return  # OK

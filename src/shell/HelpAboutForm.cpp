@@ -10,14 +10,14 @@ namespace shell {
 namespace {
 
 using about::kCaption;
-using about::kProductName;
-using about::kMakers;
-using about::kSiteLabel;
-using about::kProductSite;
-using about::kTeamHeading;
 using about::kContributors;
 using about::kLibraryCredits;
 using about::kLibrarySite;
+using about::kMakers;
+using about::kProductName;
+using about::kProductSite;
+using about::kSiteLabel;
+using about::kTeamHeading;
 
 constexpr char kCloseHint[] = "[ OK ]  press any key to close";
 constexpr size_t kTextWidth = 56;

@@ -49,7 +49,8 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
   }
   MakeNonBlocking(fd);
   if (options.receive_buffer_bytes > 0) {
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&options.receive_buffer_bytes),
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF,
+               reinterpret_cast<const char*>(&options.receive_buffer_bytes),
                sizeof options.receive_buffer_bytes);
   }
   if (options.no_delay) {
@@ -81,7 +82,9 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
   return std::unique_ptr<TcpClientSocket>(new TcpClientSocket(AsHandle(fd), LocalOf(fd)));
 }
 
-TcpClientSocket::~TcpClientSocket() { closesocket(AsSocket(fd_)); }
+TcpClientSocket::~TcpClientSocket() {
+  closesocket(AsSocket(fd_));
+}
 
 IoStatus TcpClientSocket::SendAll(const uint8_t* data, size_t size, int timeout_ms) {
   uint32_t started = TickCount();
@@ -121,7 +124,9 @@ IoStatus TcpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, 
   }
 }
 
-void TcpClientSocket::ShutdownWrite() { shutdown(AsSocket(fd_), SD_SEND); }
+void TcpClientSocket::ShutdownWrite() {
+  shutdown(AsSocket(fd_), SD_SEND);
+}
 
 std::unique_ptr<UdpClientSocket> UdpClientSocket::Bind(Endpoint local, std::string* error) {
   EnsureWinsock();
@@ -140,7 +145,9 @@ std::unique_ptr<UdpClientSocket> UdpClientSocket::Bind(Endpoint local, std::stri
   return std::unique_ptr<UdpClientSocket>(new UdpClientSocket(AsHandle(fd), LocalOf(fd)));
 }
 
-UdpClientSocket::~UdpClientSocket() { closesocket(AsSocket(fd_)); }
+UdpClientSocket::~UdpClientSocket() {
+  closesocket(AsSocket(fd_));
+}
 
 bool UdpClientSocket::SendTo(const uint8_t* data, size_t size, Endpoint to) {
   sockaddr_in address = ToSockaddr(to);

@@ -16,7 +16,9 @@ char LocaleSeparator(LCTYPE type, char fallback) {
 
 }  // namespace
 
-uint32_t TickCount() { return GetTickCount(); }
+uint32_t TickCount() {
+  return GetTickCount();
+}
 
 LocalDateTime NowLocal() {
   SYSTEMTIME now;
@@ -33,6 +35,8 @@ uint32_t MillisecondsSinceUtcMidnight() {
   return ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
 }
 
-void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+void SleepMs(uint32_t milliseconds) {
+  Sleep(milliseconds);
+}
 
 }  // namespace plat

@@ -6,7 +6,9 @@
 
 namespace plat {
 
-ConnectionPeer::~ConnectionPeer() { closesocket(AsSocket(fd_)); }
+ConnectionPeer::~ConnectionPeer() {
+  closesocket(AsSocket(fd_));
+}
 
 size_t ConnectionPeer::Write(std::span<const uint8_t> bytes) {
   int written = send(AsSocket(fd_), reinterpret_cast<const char*>(bytes.data()),
@@ -14,7 +16,9 @@ size_t ConnectionPeer::Write(std::span<const uint8_t> bytes) {
   return written < 0 ? 0 : static_cast<size_t>(written);
 }
 
-void ConnectionPeer::CloseWrite() { shutdown(AsSocket(fd_), SD_SEND); }
+void ConnectionPeer::CloseWrite() {
+  shutdown(AsSocket(fd_), SD_SEND);
+}
 
 void ConnectionPeer::Drain() {
   char buffer[4096];
@@ -46,8 +50,10 @@ std::optional<ConnectionPair> MakeConnectionPair() {
   }
   // Room for a whole fuzz input, so the writer never waits for the reader.
   int buffer_bytes = 1 << 20;
-  setsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer_bytes), sizeof buffer_bytes);
-  setsockopt(server, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer_bytes), sizeof buffer_bytes);
+  setsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer_bytes),
+             sizeof buffer_bytes);
+  setsockopt(server, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer_bytes),
+             sizeof buffer_bytes);
   MakeNonBlocking(client);
   ConnectionPair pair;
   pair.server_side = std::make_shared<TcpConnection>(AsHandle(server), Endpoint{0x7F000001, 40000},

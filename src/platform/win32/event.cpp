@@ -12,11 +12,17 @@ AutoResetEvent::AutoResetEvent() : handle_(CreateEventW(nullptr, FALSE, FALSE, n
   if (handle_ == nullptr) throw std::bad_alloc();
 }
 
-AutoResetEvent::~AutoResetEvent() { CloseHandle(handle_); }
+AutoResetEvent::~AutoResetEvent() {
+  CloseHandle(handle_);
+}
 
-void AutoResetEvent::Set() { SetEvent(handle_); }
+void AutoResetEvent::Set() {
+  SetEvent(handle_);
+}
 
-void AutoResetEvent::Wait() { WaitForSingleObject(handle_, INFINITE); }
+void AutoResetEvent::Wait() {
+  WaitForSingleObject(handle_, INFINITE);
+}
 
 bool AutoResetEvent::WaitFor(uint32_t timeout_ms) {
   // INFINITE is 0xFFFFFFFF: a caller's largest finite wait stays finite.

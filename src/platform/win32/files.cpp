@@ -81,7 +81,8 @@ FileContents ReadWholeFile(const std::string& path) {
   return result;
 }
 
-std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::string_view contents) {
+std::optional<std::string> ReplaceFileAtomically(const std::string& path,
+                                                 std::string_view contents) {
   const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId());
   const std::wstring wide_temporary = Widened(temporary);
   {

@@ -120,7 +120,8 @@ int WaitWritable(SOCKET fd, const Deadline& deadline) {
 
 std::optional<std::string> Connect(SOCKET fd, const sockaddr_in& remote, const Deadline& deadline) {
   Endpoint target = FromSockaddr(remote);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0) return std::nullopt;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
+    return std::nullopt;
   int error = WSAGetLastError();
   if (error != WSAEWOULDBLOCK) return SocketErrorText("connect", target, error);
   if (int failure = WaitWritable(fd, deadline)) return SocketErrorText("connect", target, failure);

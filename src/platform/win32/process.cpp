@@ -46,7 +46,8 @@ PriorityResult RaiseProcessPriority() {
 }
 
 PriorityResult RaiseCurrentThreadPriority() {
-  if (SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST)) return PriorityResult::kRaised;
+  if (SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST))
+    return PriorityResult::kRaised;
   return GetLastError() == ERROR_ACCESS_DENIED ? PriorityResult::kNotPermitted
                                                : PriorityResult::kFailed;
 }
@@ -62,7 +63,9 @@ bool StdinIsTerminal() {
 }
 
 // The Windows shell is the tray icon: it never reads keys from a console.
-bool StdinIsForegroundTerminal() { return false; }
+bool StdinIsForegroundTerminal() {
+  return false;
+}
 
 std::string EnvironmentVariable(const char* name) {
   DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
@@ -88,7 +91,9 @@ ShellInput WaitForSignalOrKey(bool, int timeout_ms) {
 }
 
 // Keys are never read on Windows, so the console keeps its modes.
-RawTerminal::RawTerminal() { std::memset(saved_, 0, sizeof saved_); }
+RawTerminal::RawTerminal() {
+  std::memset(saved_, 0, sizeof saved_);
+}
 RawTerminal::~RawTerminal() = default;
 
 bool ReadSecretLine(const std::string& prompt, std::string* line) {
@@ -115,6 +120,8 @@ bool ReadSecretLine(const std::string& prompt, std::string* line) {
   return complete;
 }
 
-void ExitProcessNow(int code) { ExitProcess(static_cast<UINT>(code)); }
+void ExitProcessNow(int code) {
+  ExitProcess(static_cast<UINT>(code));
+}
 
 }  // namespace plat

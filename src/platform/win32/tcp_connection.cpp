@@ -13,7 +13,9 @@
 namespace plat {
 namespace {
 
-HANDLE AsEvent(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE AsEvent(NativeHandle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
 
 }  // namespace
 
@@ -186,7 +188,8 @@ void TcpConnection::DrainPendingLocked() {
 
 bool TcpConnection::Write(const uint8_t* data, size_t size) {
   std::lock_guard<std::mutex> lock(output_mutex_);
-  if (socket_closed_ || write_failed_ || close_requested_.load(std::memory_order_acquire)) return false;
+  if (socket_closed_ || write_failed_ || close_requested_.load(std::memory_order_acquire))
+    return false;
   bool was_idle = pending_head_ >= pending_.size();
   if (!was_idle) DrainPendingLocked();
   size_t offset = 0;

@@ -8,7 +8,9 @@
 namespace plat {
 namespace {
 
-HANDLE AsEvent(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE AsEvent(NativeHandle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
 
 }  // namespace
 
@@ -35,11 +37,13 @@ std::optional<std::string> TcpListener::Activate() {
   std::vector<Endpoint> targets = bindings_;
   if (targets.empty()) targets.push_back(Endpoint{INADDR_ANY, default_port_});
   for (const Endpoint& target : targets) {
-    SOCKET fd = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    SOCKET fd =
+        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (fd == INVALID_SOCKET) return SocketErrorText("socket", target, WSAGetLastError());
     // A port another program holds is an error here, as it is elsewhere: never share it.
     BOOL yes = TRUE;
-    setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
+    setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+               sizeof yes);
     sockaddr_in address = ToSockaddr(target);
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(fd, kBacklog) != 0) {
@@ -134,7 +138,8 @@ void TcpListener::StartConnection(NativeHandle fd, Endpoint peer, Endpoint local
         if (connection->IsClosed()) break;
         // A handler that fails to close a dead connection must not spin on it.
         if (!connection->IsOpen() && ++passes_after_close_request > 2) break;
-        if (connection->PeerGone() && connection->Buffered() == 0 && ++passes_after_peer_gone > 2) break;
+        if (connection->PeerGone() && connection->Buffered() == 0 && ++passes_after_peer_gone > 2)
+          break;
       }
       connection->Close();
       connection->ClearSlot();

@@ -12,7 +12,9 @@ namespace plat {
 
 UdpListener::UdpListener() = default;
 
-UdpListener::~UdpListener() { Deactivate(); }
+UdpListener::~UdpListener() {
+  Deactivate();
+}
 
 std::optional<std::string> UdpListener::Activate() {
   EnsureWinsock();
@@ -38,8 +40,10 @@ std::optional<std::string> UdpListener::Activate() {
   WSAIoctl(fd, SIO_UDP_CONNRESET, &no, sizeof no, nullptr, 0, &returned, nullptr, nullptr);
   // Voice arrives in bursts from many speakers; a larger buffer rides them out.
   int buffer_bytes = 1 << 20;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer_bytes), sizeof buffer_bytes);
-  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer_bytes), sizeof buffer_bytes);
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer_bytes),
+             sizeof buffer_bytes);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer_bytes),
+             sizeof buffer_bytes);
   // The listener re-checks its stop flag at least this often.
   DWORD wait_ms = 200;
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait_ms), sizeof wait_ms);
@@ -55,8 +59,9 @@ void UdpListener::ListenLoop() {
   while (!stopping_.load(std::memory_order_acquire)) {
     sockaddr_in source{};
     int length = sizeof source;
-    int received = recvfrom(fd, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()),
-                            0, reinterpret_cast<sockaddr*>(&source), &length);
+    int received =
+        recvfrom(fd, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0,
+                 reinterpret_cast<sockaddr*>(&source), &length);
     // A time-out, a transient error or a datagram longer than the buffer (WSAEMSGSIZE: it is
     // cut, and never reaches the handler).
     if (received < 0) continue;

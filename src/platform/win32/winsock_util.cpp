@@ -21,8 +21,8 @@ std::string SystemErrorText(DWORD error) {
   std::string result;
   if (length > 0 && text != nullptr) {
     result.assign(text, length);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' ||
-                               result.back() == '.')) {
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
+                               result.back() == ' ' || result.back() == '.')) {
       result.pop_back();
     }
   }
@@ -32,8 +32,8 @@ std::string SystemErrorText(DWORD error) {
 }
 
 std::string SocketErrorText(const char* call, Endpoint endpoint, int error) {
-  return std::string(call) + "(" + endpoint.ToString() + "): " +
-         SystemErrorText(static_cast<DWORD>(error));
+  return std::string(call) + "(" + endpoint.ToString() +
+         "): " + SystemErrorText(static_cast<DWORD>(error));
 }
 
 bool MakeNonBlocking(SOCKET socket) {

@@ -2,8 +2,10 @@
 // socket address, and error texts.
 #pragma once
 
+// Winsock 2 before windows.h, which would otherwise bring in the old Winsock.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <windows.h>
 
 #include <cstring>
@@ -18,8 +20,12 @@ namespace plat {
 // creates a socket calls it first.
 void EnsureWinsock();
 
-inline SOCKET AsSocket(NativeHandle handle) { return static_cast<SOCKET>(handle); }
-inline NativeHandle AsHandle(SOCKET socket) { return static_cast<NativeHandle>(socket); }
+inline SOCKET AsSocket(NativeHandle handle) {
+  return static_cast<SOCKET>(handle);
+}
+inline NativeHandle AsHandle(SOCKET socket) {
+  return static_cast<NativeHandle>(socket);
+}
 
 inline sockaddr_in ToSockaddr(Endpoint endpoint) {
   sockaddr_in address;

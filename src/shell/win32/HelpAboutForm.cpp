@@ -2,6 +2,7 @@
 #include "shell/HelpAboutForm.h"
 
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <shellapi.h>
 
 #include "shell/about_texts.h"
@@ -58,7 +59,9 @@ HFONT MakeFont(int height, int weight, bool underline) {
 
 }  // namespace
 
-TfrmAbout::TfrmAbout() { FormCreate(); }
+TfrmAbout::TfrmAbout() {
+  FormCreate();
+}
 
 TfrmAbout::~TfrmAbout() {
   for (void* font : {bold_font_, link_font_, text_font_}) {
@@ -68,7 +71,8 @@ TfrmAbout::~TfrmAbout() {
 
 void TfrmAbout::FormCreate() {
   lbversion_ = VersionInfo().VersionText();
-  if (version_label_ != nullptr) SetWindowTextA(static_cast<HWND>(version_label_), lbversion_.c_str());
+  if (version_label_ != nullptr)
+    SetWindowTextA(static_cast<HWND>(version_label_), lbversion_.c_str());
 }
 
 void TfrmAbout::OpenAddress(const char* address) {
@@ -79,18 +83,18 @@ void TfrmAbout::CreateControls(void* handle) {
   HWND window = static_cast<HWND>(handle);
   if (bold_font_ == nullptr) {
     bold_font_ = MakeFont(16, FW_BOLD, false);
-    link_font_ = MakeFont(13, FW_NORMAL, true);
+    link_font_ = MakeFont(12, FW_NORMAL, true);
     text_font_ = MakeFont(13, FW_NORMAL, false);
   }
   // Label1 and lbversion.
   AddControl(window, "STATIC", kProductName, SS_LEFTNOWORDWRAP, 16, 14, 96, 20, -1, bold_font_);
-  version_label_ = AddControl(window, "STATIC", lbversion_.c_str(), SS_LEFTNOWORDWRAP, 114, 14, 168, 20, -1,
-                              bold_font_);
+  version_label_ = AddControl(window, "STATIC", lbversion_.c_str(), SS_LEFTNOWORDWRAP, 114, 14, 168,
+                              20, -1, bold_font_);
   // Label2, then Label6 and Label8.
   AddControl(window, "STATIC", kMakers, SS_LEFT, 16, 42, 266, 32, -1, text_font_);
   AddControl(window, "STATIC", kSiteLabel, SS_LEFTNOWORDWRAP, 16, 80, 54, 16, -1, text_font_);
-  AddControl(window, "STATIC", kProductSite, SS_LEFTNOWORDWRAP | SS_NOTIFY, 72, 80, 214, 16, kLabel8,
-             link_font_);
+  AddControl(window, "STATIC", kProductSite, SS_LEFTNOWORDWRAP | SS_NOTIFY, 72, 80, 214, 16,
+             kLabel8, link_font_);
   // Panel2: the team.
   AddControl(window, "BUTTON", "", BS_GROUPBOX, 10, 104, 278, 78, -1, text_font_);
   AddControl(window, "STATIC", kTeamHeading, SS_LEFT, 20, 116, 256, 16, -1, text_font_);
@@ -100,8 +104,8 @@ void TfrmAbout::CreateControls(void* handle) {
   AddControl(window, "BUTTON", "", BS_GROUPBOX, 10, 188, 278, 84, -1, text_font_);
   AddControl(window, "STATIC", kLibraryCredits, SS_LEFT | SS_NOTIFY, 20, 200, 258, 44, kLabel10,
              text_font_);
-  AddControl(window, "STATIC", kLibrarySite, SS_LEFTNOWORDWRAP | SS_NOTIFY, 20, 248, 262, 16, kLabel7,
-             link_font_);
+  AddControl(window, "STATIC", kLibrarySite, SS_LEFTNOWORDWRAP | SS_NOTIFY, 20, 248, 262, 16,
+             kLabel7, link_font_);
   // BitBtn1.
   AddControl(window, "BUTTON", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 111, 282, 76, 26, kBitBtn1,
              text_font_);
@@ -127,10 +131,9 @@ void TfrmAbout::ShowModal(void* owner_handle) {
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   done_ = false;
-  HWND window = CreateWindowExA(ex_style, kWindowClass, kCaption, style,
-                                (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                                (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, owner,
-                                nullptr, instance, this);
+  HWND window = CreateWindowExA(
+      ex_style, kWindowClass, kCaption, style, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+      (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, owner, nullptr, instance, this);
   if (window == nullptr) return;
   window_ = window;
   CreateControls(window);

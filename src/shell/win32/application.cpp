@@ -33,8 +33,8 @@ TApplication::TApplication() {
   // Never shown: a zero-sized popup window without a taskbar button.
   window_ = CreateWindowExA(WS_EX_TOOLWINDOW, core::kApplicationWindowClass,
                             ProgramBaseNameWithoutExtension().c_str(),
-                            WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, nullptr,
-                            nullptr, instance, nullptr);
+                            WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
+                            nullptr, nullptr, instance, nullptr);
 }
 
 TApplication::~TApplication() {

@@ -2,6 +2,7 @@
 #include "shell/frmMain_u.h"
 
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <shellapi.h>
 
 #include <atomic>
@@ -53,10 +54,10 @@ void TfrmMain::Run() {
   // Single border with system menu and minimise button, centred; never shown.
   const int width = 300;
   const int height = 200;
-  window_ = CreateWindowExA(0, kWindowClass, kCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                            (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                            (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, nullptr,
-                            nullptr, instance, this);
+  window_ = CreateWindowExA(
+      0, kWindowClass, kCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+      (GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2,
+      width, height, nullptr, nullptr, instance, this);
   if (window_ == nullptr) {
     // No window, no way to be told to stop but the console: shut down rather than run headless
     // without a way out.
@@ -155,15 +156,17 @@ void TfrmMain::PopupMenuAtCursor() {
   GetCursorPos(&at);
   // Without the window in the foreground the menu would not close on a click elsewhere.
   SetForegroundWindow(window);
-  UINT chosen = static_cast<UINT>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
-                                                 at.x, at.y, 0, window, nullptr));
+  UINT chosen = static_cast<UINT>(TrackPopupMenu(
+      menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, window, nullptr));
   PostMessageA(window, WM_NULL, 0, 0);
   DestroyMenu(menu);
   if (chosen == kAbout1) About1Click();
   if (chosen == kExit1) Exit1Click();
 }
 
-void TfrmMain::About1Click() { about_.ShowModal(window_); }
+void TfrmMain::About1Click() {
+  about_.ShowModal(window_);
+}
 
 void TfrmMain::Exit1Click() {
   int answer = MessageBoxA(static_cast<HWND>(window_), kConfirmText, kConfirmTitle,
