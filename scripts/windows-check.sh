@@ -164,6 +164,10 @@ port=$(free_port_pair)
 [ -n "$port" ] || fail "no free port pair"
 printf '[Networking]\r\nTCPPort=%s\r\nIP=127.0.0.1\r\n' "$port" >"$app/plserver.ini"
 
+version=$(cd "$app" && "$wine_cmd" plserver.exe --version 2>/dev/null | tr -d '\r')
+[ "$version" = "Parlowind server 1.2.0.19" ] || fail "--version printed \"$version\""
+say "$version (from the VERSIONINFO resource)"
+
 say "plserver.exe on 127.0.0.1:$port"
 start_server plserver.exe
 grep -qE '^[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} \| Parlowind server started' \
