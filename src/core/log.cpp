@@ -7,8 +7,9 @@
 
 namespace core {
 
-std::string FormatLogLine(std::string_view text) {
-  plat::LocalDateTime now = plat::NowLocal();
+std::string FormatLogLine(std::string_view text) { return FormatLogLine(text, plat::NowLocal()); }
+
+std::string FormatLogLine(std::string_view text, const plat::LocalDateTime& now) {
   char stamp[48];
   const char date = now.date_separator;
   const char time = now.time_separator;
