@@ -6,11 +6,14 @@
 int main(int argc, char** argv) {
   if (shell::HandleInformationArguments(argc, argv)) return 0;
   plat::BlockTerminationSignals();
+  // The application exists before start-up, which looks for its window.
+  shell::TApplication application;
   core::TParlowindServer server(core::CurrentProcessEnvironment(argc, argv));
   if (!server.Server_Init()) {
     shell::ReportFatalStart(server);
     plat::ExitProcessNow(1);
   }
+  application.SetTitle(shell::kApplicationTitle);
   shell::TfrmMain(server).Run();
   return 0;
 }

@@ -7,11 +7,14 @@
 
 namespace core {
 
-std::string FormatLogLine(std::string_view text) {
-  plat::LocalDateTime now = plat::NowLocal();
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d %02d:%02d:%02d | ", now.day, now.month,
-                now.year, now.hour, now.minute, now.second);
+std::string FormatLogLine(std::string_view text) { return FormatLogLine(text, plat::NowLocal()); }
+
+std::string FormatLogLine(std::string_view text, const plat::LocalDateTime& now) {
+  char stamp[48];
+  const char date = now.date_separator;
+  const char time = now.time_separator;
+  std::snprintf(stamp, sizeof stamp, "%02d%c%02d%c%04d %02d%c%02d%c%02d | ", now.day, date,
+                now.month, date, now.year, now.hour, time, now.minute, time, now.second);
   std::string line = stamp;
   line.append(text);
   line.append("\r\n");

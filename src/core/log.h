@@ -14,10 +14,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/clock.h"
+
 namespace core {
 
-// "dd/mm/yyyy hh:nn:ss | " + text + CRLF
+// "dd/mm/yyyy hh:nn:ss | " + text + CRLF, at the local time now; "/" and ":" are the locale's
+// date and time separators.
 std::string FormatLogLine(std::string_view text);
+// The same at `when`, with its separators.
+std::string FormatLogLine(std::string_view text, const plat::LocalDateTime& when);
 
 class EventLog {
  public:

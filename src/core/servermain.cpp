@@ -86,7 +86,16 @@ bool TParlowindServer::Server_Init() {
   // 8. The platform, and whether this is the interactive desktop program under its own name.
   settings_.ServerVersion += " Win32";
   std::string base_name = plat::BaseNameOf(environment_.program_file);
-  if (!(environment_.stdin_is_terminal && SameNameIgnoringCase(base_name, kDesktopProgramName))) {
+  // With a window system the desktop program is recognised by its application window, whose
+  // title is still the program file's base name at this point; without one, by its own name on
+  // a terminal.
+  const std::optional<bool> desktop_window =
+      plat::TopLevelWindowExists(kApplicationWindowClass, kDesktopProgramName);
+  const bool desktop = desktop_window.has_value()
+                           ? *desktop_window
+                           : environment_.stdin_is_terminal &&
+                                 SameNameIgnoringCase(base_name, kDesktopProgramName);
+  if (!desktop) {
     settings_.ServerVersion += " Service";
   }
   // 9 to 11. The listeners and their handlers.

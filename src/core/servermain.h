@@ -44,6 +44,8 @@ StartupEnvironment CurrentProcessEnvironment(int argc, char** argv);
 
 // The name under which the program counts as the interactive desktop program.
 inline constexpr char kDesktopProgramName[] = "RERivize";
+// The window class of the desktop program's hidden application window.
+inline constexpr char kApplicationWindowClass[] = "TApplication";
 
 class TParlowindServer {
  public:

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/endpoint.h"
+#include "platform/native_handle.h"
 
 namespace plat {
 
@@ -47,8 +48,8 @@ class TcpClientSocket {
   Endpoint Local() const { return local_; }
 
  private:
-  TcpClientSocket(int fd, Endpoint local) : fd_(fd), local_(local) {}
-  int fd_;
+  TcpClientSocket(NativeHandle fd, Endpoint local) : fd_(fd), local_(local) {}
+  NativeHandle fd_;
   Endpoint local_;
 };
 
@@ -66,8 +67,8 @@ class UdpClientSocket {
   Endpoint Local() const { return local_; }
 
  private:
-  UdpClientSocket(int fd, Endpoint local) : fd_(fd), local_(local) {}
-  int fd_;
+  UdpClientSocket(NativeHandle fd, Endpoint local) : fd_(fd), local_(local) {}
+  NativeHandle fd_;
   Endpoint local_;
 };
 

@@ -17,6 +17,9 @@ struct LocalDateTime {
   int hour = 0;    // 0..23
   int minute = 0;  // 0..59
   int second = 0;  // 0..60
+  // The separators of dates and times in the system's locale settings.
+  char date_separator = '/';
+  char time_separator = ':';
 };
 
 LocalDateTime NowLocal();

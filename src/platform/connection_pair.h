@@ -6,13 +6,14 @@
 #include <optional>
 #include <span>
 
+#include "platform/native_handle.h"
 #include "platform/tcp_connection.h"
 
 namespace plat {
 
 class ConnectionPeer {
  public:
-  explicit ConnectionPeer(int fd) : fd_(fd) {}
+  explicit ConnectionPeer(NativeHandle fd) : fd_(fd) {}
   ~ConnectionPeer();
   ConnectionPeer(const ConnectionPeer&) = delete;
   ConnectionPeer& operator=(const ConnectionPeer&) = delete;
@@ -23,7 +24,7 @@ class ConnectionPeer {
   void Drain();
 
  private:
-  int fd_;
+  NativeHandle fd_;
 };
 
 struct ConnectionPair {

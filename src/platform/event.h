@@ -2,15 +2,19 @@
 // the signal. Thread-safe.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
+
+#ifndef _WIN32
+#include <condition_variable>
 #include <mutex>
+#endif
 
 namespace plat {
 
 class AutoResetEvent {
  public:
-  AutoResetEvent() = default;
+  AutoResetEvent();
+  ~AutoResetEvent();
   AutoResetEvent(const AutoResetEvent&) = delete;
   AutoResetEvent& operator=(const AutoResetEvent&) = delete;
 
@@ -21,9 +25,13 @@ class AutoResetEvent {
   bool WaitFor(uint32_t timeout_ms);
 
  private:
+#ifdef _WIN32
+  void* handle_;  // the event object
+#else
   std::mutex mutex_;
   std::condition_variable signalled_cv_;
   bool signalled_ = false;
+#endif
 };
 
 }  // namespace plat

@@ -1,6 +1,7 @@
 // Process services: the program file, priorities, the terminal, termination signals and exit.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace plat {
@@ -14,6 +15,10 @@ enum class PriorityResult { kRaised, kNotPermitted, kFailed };
 PriorityResult RaiseProcessPriority();
 // Gives the calling thread the platform's highest thread priority, where permitted.
 PriorityResult RaiseCurrentThreadPriority();
+
+// Whether a top-level window of the class `window_class` titled `title` (compared without regard
+// to case) exists; nothing on a platform without a window system.
+std::optional<bool> TopLevelWindowExists(const char* window_class, const char* title);
 
 bool StdinIsTerminal();
 // True when standard input is a terminal whose foreground is this process's group: only then may

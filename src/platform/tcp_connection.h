@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/endpoint.h"
+#include "platform/native_handle.h"
 
 namespace plat {
 
@@ -36,7 +37,7 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   // How long Close lets already queued output drain before the socket is closed.
   static constexpr uint32_t kCloseLingerMs = 1000;
 
-  TcpConnection(int fd, Endpoint peer, Endpoint local);
+  TcpConnection(NativeHandle fd, Endpoint peer, Endpoint local);
   ~TcpConnection();
   TcpConnection(const TcpConnection&) = delete;
   TcpConnection& operator=(const TcpConnection&) = delete;
@@ -88,8 +89,9 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   int PollTimeoutMs();
   bool InputDeadlinePassed() const;
 
-  const int fd_;
-  int wake_fd_ = -1;
+  const NativeHandle fd_;
+  // Wakes the connection's own thread out of its wait (an event descriptor or event object).
+  NativeHandle wake_fd_ = kNoHandle;
   const Endpoint peer_;
   const Endpoint local_;
 

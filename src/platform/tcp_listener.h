@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/endpoint.h"
+#include "platform/native_handle.h"
 #include "platform/tcp_connection.h"
 
 namespace plat {
@@ -53,14 +54,14 @@ class TcpListener {
  private:
   struct Shared;
   void AcceptLoop();
-  void StartConnection(int fd, Endpoint peer, Endpoint local);
+  void StartConnection(NativeHandle fd, Endpoint peer, Endpoint local);
 
   uint16_t default_port_ = 0;
   std::vector<Endpoint> bindings_;
   Handler handler_;
   AcceptFilter accept_filter_;
-  std::vector<int> listen_fds_;
-  int wake_fd_ = -1;
+  std::vector<NativeHandle> listen_fds_;
+  NativeHandle wake_fd_ = kNoHandle;
   uint16_t bound_port_ = 0;
   std::thread accept_thread_;
   std::shared_ptr<Shared> shared_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/endpoint.h"
+#include "platform/native_handle.h"
 
 namespace plat {
 
@@ -58,7 +59,7 @@ class UdpListener {
   uint16_t default_port_ = 0;
   std::vector<Endpoint> bindings_;
   Handler handler_;
-  std::atomic<int> fd_{-1};
+  std::atomic<NativeHandle> fd_{kNoHandle};
   std::atomic<bool> stopping_{false};
   Endpoint bound_;
   uint16_t bound_port_ = 0;

@@ -3,21 +3,22 @@
 #include <cstdio>
 #include <vector>
 
+#include "shell/about_texts.h"
 #include "shell/cVersionInfo.h"
 
 namespace shell {
 namespace {
 
-constexpr char kCaption[] = "About Parlowind";
-constexpr char kProductName[] = "Parlowind";
-constexpr char kMakers[] = "Made by the Parlowind project, voice chat for small groups of players";
-constexpr char kProductSite[] = "http://www.parlowind.example/";
-constexpr char kTeamHeading[] = "The Parlowind team";
-constexpr char kContributors[2][32] = {"Ilse Marvondt", "Teodor Kasprzyn"};
-constexpr char kLibraryCredits[] =
-    "Networking by the Parlowind platform layer, our own portable library of sockets, threads "
-    "and timers";
-constexpr char kLibrarySite[] = "http://www.parlowind.example/platform/";
+using about::kCaption;
+using about::kContributors;
+using about::kLibraryCredits;
+using about::kLibrarySite;
+using about::kMakers;
+using about::kProductName;
+using about::kProductSite;
+using about::kSiteLabel;
+using about::kTeamHeading;
+
 constexpr char kCloseHint[] = "[ OK ]  press any key to close";
 constexpr size_t kTextWidth = 56;
 
@@ -57,7 +58,7 @@ std::string TfrmAbout::Render() const {
   text += "+" + caption + rule.substr(caption.size()) + "+\n";
   line(std::string(kProductName) + " " + lbversion_);
   for (const std::string& part : WordWrapped(kMakers)) line(part);
-  line(std::string("Our HP: ") + kProductSite);
+  line(std::string(kSiteLabel) + " " + kProductSite);
   line("");
   line(kTeamHeading);
   for (const char* name : kContributors) line(std::string("  ") + name);

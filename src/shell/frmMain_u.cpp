@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/process.h"
-#include "shell/cVersionInfo.h"
 
 namespace shell {
 namespace {
@@ -19,13 +18,6 @@ void Show(const std::string& text) {
   std::fflush(stdout);
 }
 
-// The version text without its trailing space (which a plain build leaves after the number).
-std::string VersionForConsole() {
-  std::string text = VersionInfo().VersionText();
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
 bool IsKey(const plat::ShellInput& input, char key) {
   return input.event == plat::ShellEvent::kKey &&
          std::tolower(static_cast<unsigned char>(input.key)) == key;
@@ -33,32 +25,10 @@ bool IsKey(const plat::ShellInput& input, char key) {
 
 }  // namespace
 
-bool HandleInformationArguments(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) {
-      std::printf(
-          "Usage: plserver [-INI=file] [-LOG=file] [-PID=value]\n"
-          "  -INI=file  configuration file, relative to the program directory (plserver.ini)\n"
-          "  -LOG=file  log file, relative to the current directory (plserver.log)\n"
-          "  -PID=value accepted and ignored\n"
-          "The server runs in the foreground; SIGTERM, SIGINT or SIGHUP shut it down.\n"
-          "On a terminal, key a shows the about box and key e quits after asking.\n");
-      return true;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("Parlowind server %s\n", VersionForConsole().c_str());
-      return true;
-    }
-  }
-  return false;
-}
-
-void ReportFatalStart(core::TParlowindServer& server) {
-  std::fprintf(stderr, "%s\n", server.FatalMessage().c_str());
-  if (auto error = server.log().WriteLogLine(server.FatalMessage())) {
-    std::fprintf(stderr, "cannot write the log: %s\n", error->c_str());
-  }
-}
+// Without a window system the application has no window; its title is the log's business.
+TApplication::TApplication() = default;
+TApplication::~TApplication() = default;
+void TApplication::SetTitle(const std::string&) {}
 
 void TfrmMain::Run() {
   {

@@ -31,6 +31,18 @@ TEST(LogLine, IsLocalTimeStampSeparatorTextAndCrLf) {
   EXPECT_EQ(testsupport::LogText(core::FormatLogLine(" | odd | text ")), " | odd | text \r\n");
 }
 
+TEST(LogLine, TakesTheLocaleSeparatorsAndPadsEveryField) {
+  plat::LocalDateTime when{2026, 3, 7, 9, 5, 4};
+  EXPECT_EQ(core::FormatLogLine("x", when), "07/03/2026 09:05:04 | x\r\n");
+  // A locale that writes 7.3.2026 and 9.05.04 keeps the fixed field order and widths.
+  when.date_separator = '.';
+  when.time_separator = '.';
+  EXPECT_EQ(core::FormatLogLine("x", when), "07.03.2026 09.05.04 | x\r\n");
+  when.date_separator = '-';
+  when.time_separator = ':';
+  EXPECT_EQ(core::FormatLogLine("x", when), "07-03-2026 09:05:04 | x\r\n");
+}
+
 TEST(LogFile, FirstLineCreatesTheFileAndLaterRunsAppend) {
   TempDir dir;
   const std::string path = dir.File("plserver.log");

@@ -51,6 +51,10 @@ PriorityResult RaiseCurrentThreadPriority() {
   return PriorityResult::kFailed;
 }
 
+std::optional<bool> TopLevelWindowExists(const char*, const char*) {
+  return std::nullopt;  // the server draws no windows here
+}
+
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
 bool StdinIsForegroundTerminal() {

@@ -13,7 +13,7 @@
 
 namespace plat {
 
-TcpConnection::TcpConnection(int fd, Endpoint peer, Endpoint local)
+TcpConnection::TcpConnection(NativeHandle fd, Endpoint peer, Endpoint local)
     : fd_(fd), peer_(peer), local_(local) {
   wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -66,8 +66,8 @@ bool TcpConnection::WaitForData() {
         return false;
       }
     }
-    pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0},
-                     {wake_fd_, POLLIN, 0}};
+    pollfd fds[2] = {{static_cast<int>(fd_), static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0},
+                     {static_cast<int>(wake_fd_), POLLIN, 0}};
     int ready = poll(fds, 2, PollTimeoutMs());
     if (ready < 0 && errno != EINTR) {
       peer_gone_ = true;
@@ -87,7 +87,7 @@ bool TcpConnection::WaitForData() {
 
 bool TcpConnection::ReadAvailable(int timeout_ms) {
   if (!peer_gone_ && IsOpen() && Buffered() < kMaxBufferedInput) {
-    pollfd fds[1] = {{fd_, POLLIN, 0}};
+    pollfd fds[1] = {{static_cast<int>(fd_), POLLIN, 0}};
     if (poll(fds, 1, timeout_ms) > 0) ReceiveOnce();
   }
   return !(peer_gone_ && Buffered() == 0);
@@ -224,7 +224,7 @@ void TcpConnection::Close() {
         return;
       }
     }
-    pollfd fds[1] = {{fd_, POLLOUT, 0}};
+    pollfd fds[1] = {{static_cast<int>(fd_), POLLOUT, 0}};
     poll(fds, 1, 50);
   }
 }

@@ -51,7 +51,7 @@ std::optional<std::string> TcpListener::Activate() {
         listen(fd, kBacklog) != 0) {
       std::string error = SocketErrorText("bind", target, errno);
       close(fd);
-      for (int open_fd : listen_fds_) close(open_fd);
+      for (NativeHandle open_fd : listen_fds_) close(static_cast<int>(open_fd));
       listen_fds_.clear();
       return error;
     }
@@ -69,8 +69,8 @@ std::optional<std::string> TcpListener::Activate() {
 
 void TcpListener::AcceptLoop() {
   std::vector<pollfd> fds;
-  for (int fd : listen_fds_) fds.push_back({fd, POLLIN, 0});
-  fds.push_back({wake_fd_, POLLIN, 0});
+  for (NativeHandle fd : listen_fds_) fds.push_back({static_cast<int>(fd), POLLIN, 0});
+  fds.push_back({static_cast<int>(wake_fd_), POLLIN, 0});
   for (;;) {
     if (poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
@@ -97,7 +97,7 @@ void TcpListener::AcceptLoop() {
   }
 }
 
-void TcpListener::StartConnection(int fd, Endpoint peer, Endpoint local) {
+void TcpListener::StartConnection(NativeHandle fd, Endpoint peer, Endpoint local) {
   auto connection = std::make_shared<TcpConnection>(fd, peer, local);
   if (accept_filter_ && !accept_filter_(*connection)) {
     connection->Close();
@@ -154,7 +154,7 @@ void TcpListener::Deactivate(uint32_t wait_ms) {
     if (write(wake_fd_, &one, sizeof one) < 0) { /* the thread ends anyway below */ }
     accept_thread_.join();
   }
-  for (int fd : listen_fds_) close(fd);
+  for (NativeHandle fd : listen_fds_) close(static_cast<int>(fd));
   listen_fds_.clear();
   if (wake_fd_ >= 0) close(wake_fd_);
   wake_fd_ = -1;

@@ -4,6 +4,9 @@
 
 namespace plat {
 
+AutoResetEvent::AutoResetEvent() = default;
+AutoResetEvent::~AutoResetEvent() = default;
+
 void AutoResetEvent::Set() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

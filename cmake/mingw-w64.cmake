@@ -1,0 +1,16 @@
+# Cross-building the Windows server with Debian's MinGW-w64 (the posix thread model, which
+# std::thread needs):
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DPL_BUILD_TESTS=OFF
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(PL_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${PL_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PL_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${PL_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${PL_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -1,0 +1,125 @@
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include "platform/win32/wide_text.h"
+#include "platform/win32/winsock_util.h"
+
+namespace plat {
+namespace {
+
+std::string ErrorText(const char* what, const std::string& path, DWORD error = GetLastError()) {
+  return std::string(what) + "(" + path + "): " + SystemErrorText(error);
+}
+
+// Closes the file on every way out.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() { Close(); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  bool Close() {
+    if (!valid()) return true;
+    bool closed = CloseHandle(handle_) != 0;
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+bool WriteAll(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD chunk = bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> AppendToFile(const std::string& path, std::string_view text) {
+  // Appending access only: every write lands at the end, also when another process appends too.
+  FileHandle file(CreateFileW(Widened(path).c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return ErrorText("open", path);
+  if (!WriteAll(file.get(), text)) return ErrorText("write", path);
+  if (!file.Close()) return ErrorText("close", path);
+  return std::nullopt;
+}
+
+FileContents ReadWholeFile(const std::string& path) {
+  FileContents result;
+  FileHandle file(CreateFileW(Widened(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    DWORD error = GetLastError();
+    bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    result.status = missing ? ReadStatus::kMissing : ReadStatus::kError;
+    result.error = ErrorText("open", path, error);
+    return result;
+  }
+  char chunk[16384];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) {
+      result.error = ErrorText("read", path);
+      return result;
+    }
+    if (got == 0) break;
+    result.bytes.append(chunk, got);
+  }
+  result.status = ReadStatus::kOk;
+  return result;
+}
+
+std::optional<std::string> ReplaceFileAtomically(const std::string& path,
+                                                 std::string_view contents) {
+  const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId());
+  const std::wstring wide_temporary = Widened(temporary);
+  {
+    FileHandle file(CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return ErrorText("open", temporary);
+    // The new contents are on the disk before the name points at them.
+    if (!WriteAll(file.get(), contents) || !FlushFileBuffers(file.get())) {
+      std::string error = ErrorText("write", temporary);
+      file.Close();
+      DeleteFileW(wide_temporary.c_str());
+      return error;
+    }
+    if (!file.Close()) {
+      std::string error = ErrorText("close", temporary);
+      DeleteFileW(wide_temporary.c_str());
+      return error;
+    }
+  }
+  if (!MoveFileExW(wide_temporary.c_str(), Widened(path).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    std::string error = ErrorText("rename", path);
+    DeleteFileW(wide_temporary.c_str());
+    return error;
+  }
+  return std::nullopt;
+}
+
+// Both separators name directories on Windows.
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string BaseNameOf(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace plat

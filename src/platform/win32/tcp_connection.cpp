@@ -1,0 +1,278 @@
+// The Win32 connection: a non-blocking socket whose network events (FD_READ, FD_WRITE, FD_CLOSE)
+// are selected into the same event object that other threads set to wake the connection's own
+// thread. Every reason to wake (a close request, pending output) is also kept as state that the
+// thread looks at before each wait, so a wake-up that coincides with a network event is never
+// lost.
+#include "platform/tcp_connection.h"
+
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/win32/winsock_util.h"
+
+namespace plat {
+namespace {
+
+HANDLE AsEvent(NativeHandle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+}  // namespace
+
+TcpConnection::TcpConnection(NativeHandle fd, Endpoint peer, Endpoint local)
+    : fd_(fd), peer_(peer), local_(local) {
+  WSAEVENT event = WSACreateEvent();
+  if (event != WSA_INVALID_EVENT) {
+    wake_fd_ = reinterpret_cast<NativeHandle>(event);
+    // Also makes the socket non-blocking.
+    WSAEventSelect(AsSocket(fd_), event, FD_READ | FD_WRITE | FD_CLOSE);
+  }
+  MakeNonBlocking(AsSocket(fd_));
+}
+
+TcpConnection::~TcpConnection() {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  if (!socket_closed_) closesocket(AsSocket(fd_));
+  socket_closed_ = true;
+  if (wake_fd_ != kNoHandle) WSACloseEvent(AsEvent(wake_fd_));
+}
+
+int TcpConnection::PollTimeoutMs() {
+  int timeout = -1;
+  const uint32_t now = TickCount();
+  if (uint32_t deadline = input_deadline_.load(std::memory_order_acquire); deadline != 0) {
+    int32_t left = static_cast<int32_t>(deadline - now);
+    timeout = left <= 0 ? 0 : left + 1;
+  }
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  if (pending_head_ >= pending_.size()) return timeout;
+  uint32_t waited = now - pending_since_;
+  int drain_left = waited >= kMaxUndrainedMs ? 0 : static_cast<int>(kMaxUndrainedMs - waited) + 1;
+  return timeout < 0 ? drain_left : std::min(timeout, drain_left);
+}
+
+void TcpConnection::SetInputDeadline(uint32_t milliseconds_from_now) {
+  uint32_t deadline = TickCount() + milliseconds_from_now;
+  input_deadline_.store(deadline == 0 ? 1 : deadline, std::memory_order_release);
+  // The connection's thread may be waiting without a time limit: let it take the new one.
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  WakeLocked();
+}
+
+bool TcpConnection::InputDeadlinePassed() const {
+  uint32_t deadline = input_deadline_.load(std::memory_order_acquire);
+  return deadline != 0 && static_cast<int32_t>(TickCount() - deadline) >= 0;
+}
+
+bool TcpConnection::WaitForData() {
+  while (Buffered() == 0) {
+    if (!IsOpen() || peer_gone_) return false;
+    if (InputDeadlinePassed()) {
+      close_requested_.store(true, std::memory_order_release);
+      return false;
+    }
+    {
+      std::lock_guard<std::mutex> lock(output_mutex_);
+      if (pending_head_ < pending_.size()) {
+        if (TickCount() - pending_since_ >= kMaxUndrainedMs) {
+          // A peer that has not taken its output for this long is not reading: give it up.
+          close_requested_.store(true, std::memory_order_release);
+          return false;
+        }
+        // Sending what the socket takes now also re-arms FD_WRITE when it takes nothing.
+        DrainPendingLocked();
+      }
+    }
+    const int timeout = PollTimeoutMs();
+    if (wake_fd_ == kNoHandle) {
+      // Without an event object the socket is looked at in short steps.
+      Sleep(10);
+      if (!ReceiveOnce() && Buffered() == 0 && peer_gone_) return false;
+      continue;
+    }
+    WSAWaitForMultipleEvents(1, reinterpret_cast<const WSAEVENT*>(&wake_fd_), FALSE,
+                             timeout < 0 ? WSA_INFINITE : static_cast<DWORD>(timeout), FALSE);
+    WSANETWORKEVENTS events{};
+    if (WSAEnumNetworkEvents(AsSocket(fd_), AsEvent(wake_fd_), &events) != 0) {
+      if (IsOpen()) peer_gone_ = true;
+      return false;
+    }
+    if (events.lNetworkEvents & FD_WRITE) {
+      std::lock_guard<std::mutex> lock(output_mutex_);
+      DrainPendingLocked();
+    }
+    if (events.lNetworkEvents & FD_READ) {
+      if (!ReceiveOnce() && Buffered() == 0 && peer_gone_) return false;
+    }
+    if (events.lNetworkEvents & FD_CLOSE) {
+      // No further read event follows the close: take everything the peer sent before it.
+      while (ReceiveOnce()) {
+      }
+      peer_gone_ = true;
+      if (Buffered() == 0) return false;
+    }
+  }
+  return true;
+}
+
+bool TcpConnection::ReadAvailable(int timeout_ms) {
+  if (!peer_gone_ && IsOpen() && Buffered() < kMaxBufferedInput) {
+    if (!ReceiveOnce() && !peer_gone_ && timeout_ms > 0) {
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(AsSocket(fd_), &readable);
+      timeval wait{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+      if (select(0, &readable, nullptr, nullptr, &wait) > 0) ReceiveOnce();
+    }
+  }
+  return !(peer_gone_ && Buffered() == 0);
+}
+
+bool TcpConnection::ReceiveOnce() {
+  if (input_head_ > 0 && input_head_ == input_.size()) {
+    input_.clear();
+    input_head_ = 0;
+  }
+  size_t old_size = input_.size();
+  input_.resize(old_size + kReadChunk);
+  int got = recv(AsSocket(fd_), reinterpret_cast<char*>(input_.data() + old_size),
+                 static_cast<int>(kReadChunk), 0);
+  if (got > 0) {
+    input_.resize(old_size + static_cast<size_t>(got));
+    return true;
+  }
+  input_.resize(old_size);
+  if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) peer_gone_ = true;
+  return false;
+}
+
+uint8_t TcpConnection::PeekByte(size_t offset) const {
+  return offset < Buffered() ? input_[input_head_ + offset] : 0;
+}
+
+size_t TcpConnection::Take(uint8_t* dest, size_t count) {
+  size_t taken = std::min(count, Buffered());
+  if (taken > 0) std::memcpy(dest, input_.data() + input_head_, taken);
+  input_head_ += taken;
+  if (input_head_ == input_.size()) {
+    input_.clear();
+    input_head_ = 0;
+  } else if (input_head_ > kReadChunk) {
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(input_head_));
+    input_head_ = 0;
+  }
+  return taken;
+}
+
+void TcpConnection::DrainPendingLocked() {
+  while (pending_head_ < pending_.size() && !socket_closed_) {
+    size_t left = pending_.size() - pending_head_;
+    int sent = send(AsSocket(fd_), pending_.data() + pending_head_,
+                    static_cast<int>(std::min<size_t>(left, 1 << 20)), 0);
+    if (sent == SOCKET_ERROR) {
+      if (WSAGetLastError() != WSAEWOULDBLOCK) {
+        write_failed_ = true;
+        pending_.clear();
+        pending_head_ = 0;
+      }
+      return;
+    }
+    pending_head_ += static_cast<size_t>(sent);
+    pending_since_ = TickCount();  // progress restarts the undrained clock
+  }
+  if (pending_head_ >= pending_.size()) {
+    pending_.clear();
+    pending_head_ = 0;
+  }
+}
+
+bool TcpConnection::Write(const uint8_t* data, size_t size) {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  if (socket_closed_ || write_failed_ || close_requested_.load(std::memory_order_acquire))
+    return false;
+  bool was_idle = pending_head_ >= pending_.size();
+  if (!was_idle) DrainPendingLocked();
+  size_t offset = 0;
+  if (pending_head_ >= pending_.size()) {
+    while (offset < size) {
+      int sent = send(AsSocket(fd_), reinterpret_cast<const char*>(data + offset),
+                      static_cast<int>(std::min<size_t>(size - offset, 1 << 20)), 0);
+      if (sent == SOCKET_ERROR) {
+        if (WSAGetLastError() == WSAEWOULDBLOCK) break;
+        write_failed_ = true;
+        return false;
+      }
+      offset += static_cast<size_t>(sent);
+    }
+  }
+  if (offset == size) return true;
+  if (pending_.size() - pending_head_ + (size - offset) > kMaxPendingOutput) {
+    // The peer does not read: give the connection up rather than hold its output without bound.
+    close_requested_.store(true, std::memory_order_release);
+    WakeLocked();
+    return false;
+  }
+  if (pending_head_ >= pending_.size()) pending_since_ = TickCount();
+  pending_.append(reinterpret_cast<const char*>(data) + offset, size - offset);
+  WakeLocked();  // the connection's own thread now also minds the undrained time limit
+  return true;
+}
+
+void TcpConnection::WakeLocked() {
+  if (wake_fd_ == kNoHandle || socket_closed_) return;
+  WSASetEvent(AsEvent(wake_fd_));
+}
+
+void TcpConnection::ConsumeWake() {
+  if (wake_fd_ != kNoHandle) WSAResetEvent(AsEvent(wake_fd_));
+}
+
+void TcpConnection::RequestClose() {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  close_requested_.store(true, std::memory_order_release);
+  WakeLocked();
+}
+
+void TcpConnection::Close() {
+  close_requested_.store(true, std::memory_order_release);
+  uint32_t started = TickCount();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(output_mutex_);
+      if (socket_closed_) return;
+      DrainPendingLocked();
+      if (pending_head_ >= pending_.size() || write_failed_ ||
+          TickCount() - started >= kCloseLingerMs) {
+        shutdown(AsSocket(fd_), SD_BOTH);
+        closesocket(AsSocket(fd_));
+        socket_closed_ = true;
+        pending_.clear();
+        pending_head_ = 0;
+        return;
+      }
+    }
+    Sleep(20);
+  }
+}
+
+bool TcpConnection::IsClosed() const {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  return socket_closed_;
+}
+
+void TcpConnection::SetSlot(std::shared_ptr<void> value) {
+  std::shared_ptr<void> old;
+  {
+    std::lock_guard<std::mutex> lock(slot_mutex_);
+    old = std::move(slot_);
+    slot_ = std::move(value);
+  }
+  // `old` is released here, outside the slot lock.
+}
+
+std::shared_ptr<void> TcpConnection::Slot() const {
+  std::lock_guard<std::mutex> lock(slot_mutex_);
+  return slot_;
+}
+
+}  // namespace plat

@@ -1,0 +1,110 @@
+#include "platform/udp_socket.h"
+
+#include <exception>
+
+#include "platform/win32/winsock_util.h"
+
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
+namespace plat {
+
+UdpListener::UdpListener() = default;
+
+UdpListener::~UdpListener() {
+  Deactivate();
+}
+
+std::optional<std::string> UdpListener::Activate() {
+  EnsureWinsock();
+  Endpoint target = bindings_.empty() ? Endpoint{INADDR_ANY, default_port_} : bindings_.front();
+  SOCKET fd = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (fd == INVALID_SOCKET) return SocketErrorText("socket", target, WSAGetLastError());
+  BOOL yes = TRUE;
+  setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
+  sockaddr_in address = ToSockaddr(target);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    std::string error = SocketErrorText("bind", target, WSAGetLastError());
+    closesocket(fd);
+    return error;
+  }
+  int length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  bound_ = FromSockaddr(address);
+  bound_port_ = bound_.port;
+  // A datagram to a client that has gone would otherwise make the next receive fail with a
+  // connection reset (the port-unreachable answer of the peer's host).
+  BOOL no = FALSE;
+  DWORD returned = 0;
+  WSAIoctl(fd, SIO_UDP_CONNRESET, &no, sizeof no, nullptr, 0, &returned, nullptr, nullptr);
+  // Voice arrives in bursts from many speakers; a larger buffer rides them out.
+  int buffer_bytes = 1 << 20;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer_bytes),
+             sizeof buffer_bytes);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer_bytes),
+             sizeof buffer_bytes);
+  // The listener re-checks its stop flag at least this often.
+  DWORD wait_ms = 200;
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait_ms), sizeof wait_ms);
+  stopping_ = false;
+  fd_ = AsHandle(fd);
+  thread_ = std::thread([this] { ListenLoop(); });
+  return std::nullopt;
+}
+
+void UdpListener::ListenLoop() {
+  SOCKET fd = AsSocket(fd_.load());
+  std::vector<uint8_t> buffer(kReceiveBufferSize);
+  while (!stopping_.load(std::memory_order_acquire)) {
+    sockaddr_in source{};
+    int length = sizeof source;
+    int received =
+        recvfrom(fd, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0,
+                 reinterpret_cast<sockaddr*>(&source), &length);
+    // A time-out, a transient error or a datagram longer than the buffer (WSAEMSGSIZE: it is
+    // cut, and never reaches the handler).
+    if (received < 0) continue;
+    if (stopping_.load(std::memory_order_acquire)) break;
+    try {
+      if (handler_) handler_(buffer.data(), static_cast<size_t>(received), FromSockaddr(source));
+    } catch (const std::exception&) {
+      // One bad datagram never stops the listener.
+    }
+  }
+}
+
+void UdpListener::Deactivate() {
+  NativeHandle fd = fd_.load();
+  if (fd == kNoHandle) return;
+  stopping_ = true;
+  // Wake the receive at once with a datagram to ourselves; the receive time-out is the fallback.
+  Endpoint self = bound_;
+  if (self.ip == INADDR_ANY) self.ip = INADDR_LOOPBACK;
+  uint8_t nudge = 0;
+  SendTo(&nudge, 1, self);
+  if (thread_.joinable()) thread_.join();
+  fd_ = kNoHandle;
+  closesocket(AsSocket(fd));
+}
+
+bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to) const {
+  NativeHandle fd = fd_.load(std::memory_order_relaxed);
+  if (fd == kNoHandle) return false;
+  sockaddr_in address = ToSockaddr(to);
+  int sent = sendto(AsSocket(fd), reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
+                    reinterpret_cast<sockaddr*>(&address), sizeof address);
+  return sent == static_cast<int>(size);
+}
+
+// Windows has no call that sends several datagrams at once: one sendto each.
+size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, bool* sent) const {
+  size_t delivered = 0;
+  for (size_t i = 0; i < batch.size(); ++i) {
+    sent[i] = SendTo(batch[i].data, batch[i].size, batch[i].to);
+    if (sent[i]) ++delivered;
+  }
+  return delivered;
+}
+
+}  // namespace plat

@@ -1,0 +1,27 @@
+#include "platform/win32/wide_text.h"
+
+#include <windows.h>
+
+namespace plat {
+
+std::wstring Widened(const std::string& text) {
+  if (text.empty()) return {};
+  int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring result(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
+                      length);
+  return result;
+}
+
+std::string Narrowed(const std::wstring& text) {
+  if (text.empty()) return {};
+  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+  std::string result(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length,
+                      nullptr, nullptr);
+  return result;
+}
+
+}  // namespace plat

@@ -1,0 +1,57 @@
+// The command-line information options and the report of a failed start, for every shell.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "shell/cVersionInfo.h"
+#include "shell/frmMain_u.h"
+
+namespace shell {
+namespace {
+
+// The version text without its trailing space (which a plain build leaves after the number).
+std::string VersionForConsole() {
+  std::string text = VersionInfo().VersionText();
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+#ifdef _WIN32
+constexpr char kHowToStop[] =
+    "The server shows an icon in the notification area; its menu has About and Exit.\n";
+#else
+constexpr char kHowToStop[] =
+    "The server runs in the foreground; SIGTERM, SIGINT or SIGHUP shut it down.\n"
+    "On a terminal, key a shows the about box and key e quits after asking.\n";
+#endif
+
+}  // namespace
+
+bool HandleInformationArguments(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::printf(
+          "Usage: plserver [-INI=file] [-LOG=file] [-PID=value]\n"
+          "  -INI=file  configuration file, relative to the program directory (plserver.ini)\n"
+          "  -LOG=file  log file, relative to the current directory (plserver.log)\n"
+          "  -PID=value accepted and ignored\n"
+          "%s",
+          kHowToStop);
+      return true;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("Parlowind server %s\n", VersionForConsole().c_str());
+      return true;
+    }
+  }
+  return false;
+}
+
+void ReportFatalStart(core::TParlowindServer& server) {
+  std::fprintf(stderr, "%s\n", server.FatalMessage().c_str());
+  if (auto error = server.log().WriteLogLine(server.FatalMessage())) {
+    std::fprintf(stderr, "cannot write the log: %s\n", error->c_str());
+  }
+}
+
+}  // namespace shell
