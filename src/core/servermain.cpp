@@ -129,7 +129,11 @@ bool TParlowindServer::Server_Init() {
   // 16, 17. The relay thread, then the poster.
   relay_thread_ = std::make_unique<voice::TUDPSender>(*this);
   relay_thread_->Start();
-  if (web_poster_) web_poster_->Start();
+  relay_thread_->WaitStarted();
+  if (web_poster_) {
+    web_poster_->Start();
+    web_poster_->WaitStarted();
+  }
   started_ = true;
   // 18. The listeners, then the ping thread.
   if (!ports_valid || udp_listener_->Activate() || tcp_listener_->Activate()) return Fail(kFatalCommunication);

@@ -36,6 +36,13 @@ class WorkerThread {
     wake_cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return Terminated(); });
   }
   bool Running() const { return thread_.joinable(); }
+  // The body tells its starter it is under way (after its start line), so lines written after
+  // the start cannot come before it.
+  void MarkStarted() {
+    started_.store(true, std::memory_order_release);
+    started_.notify_all();
+  }
+  void WaitStarted() { started_.wait(false, std::memory_order_acquire); }
   void Join() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
   }
@@ -43,6 +50,7 @@ class WorkerThread {
  private:
   std::thread thread_;
   std::atomic<bool> terminated_{false};
+  std::atomic<bool> started_{false};
   std::mutex mutex_;
   std::condition_variable wake_cv_;
 };

@@ -17,6 +17,7 @@ void TPingThread::Start() {
 
 void TPingThread::Execute() {
   server_.WriteWorkerLine("PingThread.Execute");
+  thread_.MarkStarted();
   while (!thread_.Terminated()) {
     thread_.Sleep(kPassPeriodMs);
     if (thread_.Terminated()) break;

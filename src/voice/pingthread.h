@@ -22,6 +22,7 @@ class TPingThread {
   void Start();
   void Terminate() { thread_.Terminate(); }
   void Join() { thread_.Join(); }
+  void WaitStarted() { thread_.WaitStarted(); }
   // One pass (the ping thread only; tests call it directly).
   void PingClients();
   // True when the client is to be given up. REQUIRES: ClientList lock held.

@@ -23,6 +23,7 @@ void TUDPSender::Start() {
 void TUDPSender::Execute() {
   plat::RaiseCurrentThreadPriority();  // best effort
   server_.WriteWorkerLine("UDPSender.Execute");
+  thread_.MarkStarted();
   plat::AutoResetEvent* relay_event = server_.relay_event();
   while (!thread_.Terminated()) {
     relay_event->Wait();

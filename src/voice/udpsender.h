@@ -31,6 +31,7 @@ class TUDPSender {
   // Sets the terminate flag; the caller then signals RelayEvent.
   void Terminate() { thread_.Terminate(); }
   void Join() { thread_.Join(); }
+  void WaitStarted() { thread_.WaitStarted(); }
   // One pass over VoiceQueue (the relay thread only; tests call it directly).
   void RelayQueue();
 

@@ -24,6 +24,7 @@ void TWebPoster::Start() {
 
 void TWebPoster::Execute() {
   server_.WriteWorkerLine("WebPoster.Execute");
+  thread_.MarkStarted();
   // Every request opens and closes its own connection, so there is no client connection to set
   // up here or to close at the end; the local bind address is applied per request.
   while (!thread_.Terminated()) {

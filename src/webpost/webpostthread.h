@@ -39,6 +39,7 @@ class TWebPoster {
   // given up; one that is being answered at once still goes out.
   void Terminate() { thread_.Terminate(); }
   void Join() { thread_.Join(); }
+  void WaitStarted() { thread_.WaitStarted(); }
 
   // One cycle: build the status query and send it to each configured list server. Never throws;
   // every failure of a request is ignored.
