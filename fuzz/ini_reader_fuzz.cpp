@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ini.WriteInteger("General", "MaxClients", static_cast<int32_t>(size));
   ini.EraseSection("Channels");
   ini.WriteString("Channels", "0", "Lobby");
+  // A value with a line break is refused (the commit would fail); the document holds the rest.
   std::string written = ini.Text();
   // What was written must read back.
   plat::IniFile again = plat::IniFile::Parse("/nonexistent/plserver.ini", written);

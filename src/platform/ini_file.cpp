@@ -178,6 +178,13 @@ bool IniFile::ReadBool(const std::string& section, const std::string& key, bool 
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  // A line break would end the line early and let the rest of the text stand as lines of its
+  // own (a section, other keys): such a write is refused, and so is the commit that follows.
+  auto has_break = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
+  if (has_break(section) || has_break(key) || has_break(value)) {
+    refused_ = "a line break in the value of [" + section + "] " + key + " cannot be stored";
+    return;
+  }
   dirty_ = true;
   std::string entry = key + "=" + value;
   auto header = FindSection(section);
@@ -226,6 +233,7 @@ std::string IniFile::Text() const {
 }
 
 std::optional<std::string> IniFile::Commit() {
+  if (refused_) return refused_;
   if (!dirty_) return std::nullopt;
   if (auto error = ReplaceFileAtomically(path_, Text())) return error;
   dirty_ = false;

@@ -31,12 +31,15 @@ class IniFile {
   bool ReadBool(const std::string& section, const std::string& key, bool default_value) const;
   bool HasKey(const std::string& section, const std::string& key) const;
 
+  // A value (or name) with a line break cannot be stored: the write is refused and the next
+  // Commit fails, writing nothing.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, int32_t value);
   void WriteBool(const std::string& section, const std::string& key, bool value);
   void EraseSection(const std::string& section);
 
-  // Writes the document back to its file if it changed; an error text on failure.
+  // Writes the document back to its file if it changed; an error text on failure (also after a
+  // refused write, and then nothing is written).
   std::optional<std::string> Commit();
   std::string Text() const;
   const std::string& path() const { return path_; }
@@ -55,6 +58,7 @@ class IniFile {
   std::vector<Line> lines_;
   std::string default_line_end_ = "\r\n";
   bool dirty_ = false;
+  std::optional<std::string> refused_;
 };
 
 // The integer rules of the file: decimal with an optional sign, hexadecimal after "$", or after

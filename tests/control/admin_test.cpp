@@ -222,3 +222,20 @@ TEST(Admin, SaveAsDefaultChannelsWritesTheRoomsInListOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Admin, APasswordWithALineBreakCannotSmuggleLinesIntoTheIniFile) {
+  TestServer server(WithExtras());
+  Member admin = server.JoinAsAdmin("Admin");
+  const std::string before = server.ReadIni();
+  ASSERT_TRUE(admin->SendAdminChangeServerPassword("x\r\n[Channels]\r\n0=Injected"));
+  EXPECT_EQ(NextResult(admin), 140);
+  // The connection serves on, and the file is left as it was.
+  ASSERT_TRUE(admin->SendServerStatsReq());
+  EXPECT_TRUE(admin->Await(plclient::ParseServerStats, 2000).has_value());
+  EXPECT_EQ(server.ReadIni(), before);
+  EXPECT_EQ(IniValue(server, "Channels", "0"), "Lobby");
+}
+
+}  // namespace

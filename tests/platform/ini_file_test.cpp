@@ -290,3 +290,26 @@ TEST(IniFileLinks, ACommitThroughASymbolicLinkReplacesTheTargetAndKeepsTheLink) 
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IniFileLineBreaks, AValueWithALineBreakIsRefusedAndTheCommitWritesNothing) {
+  const std::string directory = ::testing::TempDir() + "ini-breaks-" + std::to_string(::getpid());
+  std::filesystem::create_directories(directory);
+  const std::string path = directory + "/plserver.ini";
+  const std::string original = "[Passwords]\r\nServerPassword=old\r\n[Channels]\r\n0=Lobby\r\n";
+  { std::ofstream(path, std::ios::binary) << original; }
+  std::string error;
+  auto ini = plat::IniFile::Open(path, &error);
+  ASSERT_TRUE(ini) << error;
+  ini->WriteString("Passwords", "AdminPassword", "fine");
+  // An administrator's new password that would smuggle a section into the file.
+  ini->WriteString("Passwords", "ServerPassword", "x\r\n[Channels]\r\n0=Injected");
+  EXPECT_TRUE(ini->Commit().has_value());
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), original);
+  EXPECT_EQ(ini->ReadString("Channels", "0", ""), "Lobby");
+  std::filesystem::remove_all(directory);
+}
+
+}  // namespace
