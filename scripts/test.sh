@@ -14,6 +14,6 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
 fi
 
-cmake -S . -B "$build_dir" -DPL_WERROR=ON "$@" >/dev/null
+cmake -S . -B "$build_dir" -DPL_WERROR=ON -DPL_BUILD_TESTS=ON "$@" >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)" --timeout 300
