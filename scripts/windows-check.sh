@@ -60,6 +60,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A time limit from outside (timeout) still takes the Wine session and the X server down.
+trap 'exit 124' TERM INT
 
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
