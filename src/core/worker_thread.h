@@ -39,10 +39,18 @@ class WorkerThread {
   // The body tells its starter it is under way (after its start line), so lines written after
   // the start cannot come before it.
   void MarkStarted() {
-    started_.store(true, std::memory_order_release);
-    started_.notify_all();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      started_ = true;
+    }
+    wake_cv_.notify_all();
   }
-  void WaitStarted() { started_.wait(false, std::memory_order_acquire); }
+  // With a lock and a condition, not an atomic wait: the atomic wait of some standard libraries
+  // (MinGW's among them) can miss the notification.
+  void WaitStarted() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_cv_.wait(lock, [this] { return started_; });
+  }
   void Join() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
   }
@@ -50,7 +58,7 @@ class WorkerThread {
  private:
   std::thread thread_;
   std::atomic<bool> terminated_{false};
-  std::atomic<bool> started_{false};
+  bool started_ = false;  // guarded by mutex_
   std::mutex mutex_;
   std::condition_variable wake_cv_;
 };
