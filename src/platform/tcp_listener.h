@@ -54,6 +54,8 @@ class TcpListener {
  private:
   struct Shared;
   void AcceptLoop();
+  // Asks every open connection to close and waits up to wait_ms for their threads.
+  void CloseConnectionsAndWait(uint32_t wait_ms);
   void StartConnection(NativeHandle fd, Endpoint peer, Endpoint local);
 
   uint16_t default_port_ = 0;
