@@ -83,7 +83,9 @@ std::unique_ptr<BenchUdpSocket> BenchUdpSocket::Open(uint16_t port, bool blockin
   return std::unique_ptr<BenchUdpSocket>(new BenchUdpSocket(fd, ntohs(address.sin_port)));
 }
 
-BenchUdpSocket::~BenchUdpSocket() { close(fd_); }
+BenchUdpSocket::~BenchUdpSocket() {
+  close(fd_);
+}
 
 bool BenchUdpSocket::SendTo(const uint8_t* data, size_t size, plat::Endpoint to) {
   sockaddr_in address = ToAddress(to);
@@ -99,15 +101,13 @@ std::optional<size_t> BenchUdpSocket::ReceiveFrom(uint8_t* buffer, size_t size,
                                                   plat::Endpoint* from) {
   sockaddr_in source{};
   socklen_t length = sizeof source;
-  ssize_t received =
-      recvfrom(fd_, buffer, size, 0, reinterpret_cast<sockaddr*>(&source), &length);
+  ssize_t received = recvfrom(fd_, buffer, size, 0, reinterpret_cast<sockaddr*>(&source), &length);
   if (received < 0) return std::nullopt;
   if (from) *from = {ntohl(source.sin_addr.s_addr), ntohs(source.sin_port)};
   return static_cast<size_t>(received);
 }
 
-size_t BenchUdpSocket::ReceiveBatch(uint8_t* slots, size_t slot_size, size_t count,
-                                    size_t* sizes) {
+size_t BenchUdpSocket::ReceiveBatch(uint8_t* slots, size_t slot_size, size_t count, size_t* sizes) {
   constexpr size_t kMaxBatch = 64;
   count = std::min(count, kMaxBatch);
   iovec vectors[kMaxBatch];
@@ -126,7 +126,9 @@ size_t BenchUdpSocket::ReceiveBatch(uint8_t* slots, size_t slot_size, size_t cou
 
 ReadySet::ReadySet() : fd_(epoll_create1(EPOLL_CLOEXEC)) {}
 
-ReadySet::~ReadySet() { close(fd_); }
+ReadySet::~ReadySet() {
+  close(fd_);
+}
 
 void ReadySet::Add(int fd, uint32_t index) {
   epoll_event event{};
@@ -239,7 +241,8 @@ std::optional<int> ProcessNice(int pid) {
 bool SetProcessNice(int pid, int nice) {
   bool all = true;
   std::error_code error;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
     id_t tid = static_cast<id_t>(std::stoul(task.path().filename().string()));
     all = setpriority(PRIO_PROCESS, tid, nice) == 0 && all;
   }

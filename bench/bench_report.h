@@ -19,8 +19,8 @@ struct Comparison {
 };
 
 struct RampStep {
-  double rate = 0;             // per speaker
-  double offered_copies = 0;   // copies per second the load asks for
+  double rate = 0;            // per speaker
+  double offered_copies = 0;  // copies per second the load asks for
   std::optional<RunResult> server;
   std::optional<RunResult> baseline;
 };

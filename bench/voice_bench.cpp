@@ -40,7 +40,8 @@ struct Options {
 };
 
 [[noreturn]] void Usage(const char* problem) {
-  std::fprintf(stderr, "voice_bench: %s\nsee the head of bench/voice_bench.cpp for the options\n", problem);
+  std::fprintf(stderr, "voice_bench: %s\nsee the head of bench/voice_bench.cpp for the options\n",
+               problem);
   std::exit(2);
 }
 
@@ -55,25 +56,44 @@ Options ParseOptions(int argc, char** argv) {
       if (i + 1 >= argc) Usage(("missing value for " + word).c_str());
       return argv[++i];
     };
-    if (word == "--standard") options.standard = true;
-    else if (word == "--ramp") options.ramp = true;
-    else if (word == "--big") options.big = true;
-    else if (word == "--all") options.standard = options.ramp = options.big = true;
-    else if (word == "--clients") options.load.clients = std::stoi(value());
-    else if (word == "--rooms") options.load.rooms = std::stoi(value());
-    else if (word == "--speakers") options.load.speakers = std::stoi(value());
-    else if (word == "--rate") options.load.rate = std::stod(value());
-    else if (word == "--payload") options.load.payload = std::stoul(value());
-    else if (word == "--seconds") options.load.seconds = std::stod(value());
-    else if (word == "--step-seconds") options.step_seconds = std::stod(value());
-    else if (word == "--ramp-factor") options.ramp_factor = std::stod(value());
-    else if (word == "--ramp-steps") options.ramp_steps = std::stoi(value());
-    else if (word == "--rounds") options.rounds = std::max(1, std::stoi(value()));
-    else if (word == "--out") options.out = value();
-    else if (word == "--server") options.server_path = value();
-    else if (word == "--reflector") options.reflector_path = value();
-    else if (word == "--pid") options.target_pid = std::stoi(value());
-    else if (word == "--no-baseline") options.baseline = false;
+    if (word == "--standard")
+      options.standard = true;
+    else if (word == "--ramp")
+      options.ramp = true;
+    else if (word == "--big")
+      options.big = true;
+    else if (word == "--all")
+      options.standard = options.ramp = options.big = true;
+    else if (word == "--clients")
+      options.load.clients = std::stoi(value());
+    else if (word == "--rooms")
+      options.load.rooms = std::stoi(value());
+    else if (word == "--speakers")
+      options.load.speakers = std::stoi(value());
+    else if (word == "--rate")
+      options.load.rate = std::stod(value());
+    else if (word == "--payload")
+      options.load.payload = std::stoul(value());
+    else if (word == "--seconds")
+      options.load.seconds = std::stod(value());
+    else if (word == "--step-seconds")
+      options.step_seconds = std::stod(value());
+    else if (word == "--ramp-factor")
+      options.ramp_factor = std::stod(value());
+    else if (word == "--ramp-steps")
+      options.ramp_steps = std::stoi(value());
+    else if (word == "--rounds")
+      options.rounds = std::max(1, std::stoi(value()));
+    else if (word == "--out")
+      options.out = value();
+    else if (word == "--server")
+      options.server_path = value();
+    else if (word == "--reflector")
+      options.reflector_path = value();
+    else if (word == "--pid")
+      options.target_pid = std::stoi(value());
+    else if (word == "--no-baseline")
+      options.baseline = false;
     else if (word == "--target") {
       std::string target = value();
       size_t colon = target.rfind(':');
@@ -110,9 +130,11 @@ struct Process {
 };
 
 std::string ServerIni(uint16_t port, int rooms) {
-  std::string ini = "[Version]\nServerVersion=v1.2.0\n[General]\nMaxClients=255\n[Networking]\nTCPPort=" +
-                    std::to_string(port) + "\n[Ping]\nIdleTimeBeforePing=2000000000\n[WebStatus]\nActive=0\n"
-                    "[Channels]\n";
+  std::string ini =
+      "[Version]\nServerVersion=v1.2.0\n[General]\nMaxClients=255\n[Networking]\nTCPPort=" +
+      std::to_string(port) +
+      "\n[Ping]\nIdleTimeBeforePing=2000000000\n[WebStatus]\nActive=0\n"
+      "[Channels]\n";
   for (int r = 0; r < rooms; ++r) ini += std::to_string(r) + "=Room" + std::to_string(r + 1) + "\n";
   return ini;
 }
@@ -131,9 +153,11 @@ std::unique_ptr<Process> StartServer(const Options& options, int rooms) {
     std::ofstream(ini, std::ios::trunc) << ServerIni(port, rooms);
     // The server takes its INI path relative to its own directory.
     const std::string relative_ini =
-        std::filesystem::relative(ini, std::filesystem::path(options.server_path).parent_path()).string();
+        std::filesystem::relative(ini, std::filesystem::path(options.server_path).parent_path())
+            .string();
     process->child = ChildProcess::Spawn(
-        options.server_path, {"-INI=" + relative_ini, "-LOG=" + process->directory + "/plserver.log"},
+        options.server_path,
+        {"-INI=" + relative_ini, "-LOG=" + process->directory + "/plserver.log"},
         process->directory, process->directory + "/output.txt");
     if (!process->child) break;
     for (int waited = 0; waited < 3000 && process->child->Running(); waited += 20) {
@@ -155,8 +179,8 @@ std::unique_ptr<Process> StartReflector(const Options& options) {
   for (int attempt = 0; attempt < 20; ++attempt) {
     uint16_t port = RandomPort();
     if (!PortPairFree(port - 1)) continue;
-    process->child = ChildProcess::Spawn(options.reflector_path, {std::to_string(port)}, process->directory,
-                                         process->directory + "/output.txt");
+    process->child = ChildProcess::Spawn(options.reflector_path, {std::to_string(port)},
+                                         process->directory, process->directory + "/output.txt");
     if (!process->child) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (process->child->Running()) {
@@ -198,13 +222,15 @@ std::unique_ptr<Setup> Prepare(const Options& options, const LoadSpec& load) {
     std::fprintf(stderr, "voice_bench: server set-up failed: %s\n", error.c_str());
     return nullptr;
   }
-  if (setup->server.pid > 0) setup->server.rss_after_login_kb = ProcessRssKb(setup->server.pid).value_or(0);
+  if (setup->server.pid > 0)
+    setup->server.rss_after_login_kb = ProcessRssKb(setup->server.pid).value_or(0);
   if (options.baseline) {
     setup->reflector_process = StartReflector(options);
     if (!setup->reflector_process) return nullptr;
     setup->baseline.name = "baseline";
     setup->baseline.pid = setup->reflector_process->child->pid();
-    std::fprintf(stderr, "reflector pid %d, UDP port %u\n", setup->baseline.pid, setup->reflector_process->port);
+    std::fprintf(stderr, "reflector pid %d, UDP port %u\n", setup->baseline.pid,
+                 setup->reflector_process->port);
     setup->baseline.udp = {0x7F000001, setup->reflector_process->port};
     // The server raises its own priority; the baseline runs at the same one, since the
     // scheduling class changes what each copy costs (a high-priority sender pays for waking
@@ -280,15 +306,16 @@ Ramp RunRamp(Setup& setup, const Options& options, const LoadSpec& base) {
       }
       return std::optional<RunResult>(std::move(run));
     };
-    result.server = attempt(setup.server, server_going, ramp.server_highest, ramp.server_highest_rate);
-    result.baseline = attempt(setup.baseline, baseline_going, ramp.baseline_highest, ramp.baseline_highest_rate);
+    result.server =
+        attempt(setup.server, server_going, ramp.server_highest, ramp.server_highest_rate);
+    result.baseline =
+        attempt(setup.baseline, baseline_going, ramp.baseline_highest, ramp.baseline_highest_rate);
     std::fprintf(stderr, "ramp step rate %.0f/s done\n", rate);
     ramp.steps.push_back(std::move(result));
     rate *= options.ramp_factor;
   }
   return ramp;
 }
-
 
 int Main(int argc, char** argv) {
   RaiseFileLimit();
@@ -324,7 +351,8 @@ int Main(int argc, char** argv) {
   }
 
   std::filesystem::create_directories(options.out);
-  const std::string json = options.out + "/voice_bench.json", svg = options.out + "/voice_bench.svg";
+  const std::string json = options.out + "/voice_bench.json",
+                    svg = options.out + "/voice_bench.svg";
   std::ofstream(json, std::ios::trunc) << ToJson(comparisons, ramp);
   std::ofstream(svg, std::ios::trunc) << ToSvg(comparisons, ramp);
   std::printf("\nwrote %s and %s\n", json.c_str(), svg.c_str());
@@ -334,4 +362,6 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace bench
 
-int main(int argc, char** argv) { return bench::Main(argc, argv); }
+int main(int argc, char** argv) {
+  return bench::Main(argc, argv);
+}

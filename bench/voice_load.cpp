@@ -15,10 +15,10 @@ namespace {
 constexpr int kReceiverThreads = 2;
 constexpr size_t kSlotSize = 2048;
 constexpr size_t kSlots = 32;
-constexpr uint64_t kGraceNs = 500'000'000;   // copies still on their way after the last send
-constexpr size_t kTagOffset = 16;            // in the datagram: payload offset 0
-constexpr size_t kMinPayload = 18;           // send time, sequence, speaker, run number
-constexpr size_t kRoomByteOffset = 12;       // in the registration keep-alive
+constexpr uint64_t kGraceNs = 500'000'000;  // copies still on their way after the last send
+constexpr size_t kTagOffset = 16;           // in the datagram: payload offset 0
+constexpr size_t kMinPayload = 18;          // send time, sequence, speaker, run number
+constexpr size_t kRoomByteOffset = 12;      // in the registration keep-alive
 
 uint64_t LoadU64(const uint8_t* at) {
   uint64_t value = 0;
@@ -36,7 +36,9 @@ void StoreU32(uint8_t* at, uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-uint8_t RoomByteFor(int index, int rooms) { return static_cast<uint8_t>(index % rooms + 1); }
+uint8_t RoomByteFor(int index, int rooms) {
+  return static_cast<uint8_t>(index % rooms + 1);
+}
 
 bool OpenUdp(Participant& participant, std::string* error) {
   participant.udp = BenchUdpSocket::Open(0, false, error);
@@ -46,7 +48,8 @@ bool OpenUdp(Participant& participant, std::string* error) {
 // A keep-alive that the server takes as a ping (it answers, which confirms the address) and
 // the reflector as a registration (byte 12: the room).
 std::vector<uint8_t> RegistrationDatagram(const Participant& participant) {
-  std::vector<uint8_t> datagram = plclient::KeepAliveDatagram(participant.id, plclient::kKeepAlivePing, 1);
+  std::vector<uint8_t> datagram =
+      plclient::KeepAliveDatagram(participant.id, plclient::kKeepAlivePing, 1);
   datagram.resize(kRoomByteOffset + 1);
   datagram[kRoomByteOffset] = participant.room_byte;
   return datagram;
@@ -127,7 +130,9 @@ class Receiver {
     }
     slots_.resize(kSlots * kSlotSize);
   }
-  void Start() { thread_ = std::thread([this] { Loop(); }); }
+  void Start() {
+    thread_ = std::thread([this] { Loop(); });
+  }
   void Stop() {
     stop_.store(true);
     thread_.join();
@@ -145,7 +150,8 @@ class Receiver {
         for (;;) {
           size_t received = member.udp->ReceiveBatch(slots_.data(), kSlotSize, kSlots, sizes);
           const uint64_t now = NowNs();
-          for (size_t i = 0; i < received; ++i) Take(member, slots_.data() + i * kSlotSize, sizes[i], now);
+          for (size_t i = 0; i < received; ++i)
+            Take(member, slots_.data() + i * kSlotSize, sizes[i], now);
           if (received < kSlots) break;
         }
       }
@@ -190,7 +196,8 @@ SendTotals Speak(Target& target, const LoadSpec& load_spec, uint64_t start_ns, u
   std::vector<uint64_t> copies_per_datagram;
   for (size_t s = 0; s < speakers; ++s) {
     const Participant& speaker = target.participants[s];
-    templates.push_back(plclient::VoiceDatagramForRoom(speaker.id, 0, std::vector<uint8_t>(load_spec.payload, 0x5A)));
+    templates.push_back(plclient::VoiceDatagramForRoom(
+        speaker.id, 0, std::vector<uint8_t>(load_spec.payload, 0x5A)));
     uint64_t others = 0;
     for (const Participant& p : target.participants) others += (p.room_byte == speaker.room_byte);
     copies_per_datagram.push_back(others - 1);
@@ -223,7 +230,9 @@ SendTotals Speak(Target& target, const LoadSpec& load_spec, uint64_t start_ns, u
   return totals;
 }
 
-double SecondsBetween(uint64_t from_ns, uint64_t to_ns) { return static_cast<double>(to_ns - from_ns) / 1e9; }
+double SecondsBetween(uint64_t from_ns, uint64_t to_ns) {
+  return static_cast<double>(to_ns - from_ns) / 1e9;
+}
 
 }  // namespace
 
@@ -233,7 +242,8 @@ bool JoinServer(Target& target, const std::string& host, uint16_t tcp_port, int 
   for (int i = 0; i < clients; ++i) {
     Participant& participant = target.participants[static_cast<size_t>(i)];
     participant.room_byte = RoomByteFor(i, rooms);
-    if (!JoinOne(participant, host, tcp_port, i, error) || !OpenUdp(participant, error)) return false;
+    if (!JoinOne(participant, host, tcp_port, i, error) || !OpenUdp(participant, error))
+      return false;
     // Every login tells all earlier clients; keep their connections read.
     if (i % 16 == 15) DrainControl(target);
   }
@@ -289,9 +299,11 @@ RunResult RunLoad(Target& target, const LoadSpec& load_spec) {
   for (size_t i = 0; i < target.participants.size(); ++i) shares[i % kReceiverThreads].push_back(i);
   std::vector<std::unique_ptr<Receiver>> receivers;
   for (auto& share : shares) {
-    receivers.push_back(std::make_unique<Receiver>(target, share, plclient::kVoiceHeaderSize + payload, run));
+    receivers.push_back(
+        std::make_unique<Receiver>(target, share, plclient::kVoiceHeaderSize + payload, run));
     receivers.back()->stats().latency_ns.reserve(
-        static_cast<size_t>(load_spec.rate * load_spec.speakers * load_spec.seconds * load_spec.clients / load_spec.rooms));
+        static_cast<size_t>(load_spec.rate * load_spec.speakers * load_spec.seconds *
+                            load_spec.clients / load_spec.rooms));
     receivers.back()->Start();
   }
 
@@ -327,7 +339,8 @@ RunResult RunLoad(Target& target, const LoadSpec& load_spec) {
     ReceiverStats& stats = receiver->stats();
     result.delivered += stats.delivered;
     result.malformed += stats.malformed;
-    result.latency_ns.insert(result.latency_ns.end(), stats.latency_ns.begin(), stats.latency_ns.end());
+    result.latency_ns.insert(result.latency_ns.end(), stats.latency_ns.begin(),
+                             stats.latency_ns.end());
   }
   std::sort(result.latency_ns.begin(), result.latency_ns.end());
   result.datagrams_sent = totals.datagrams;
@@ -351,14 +364,16 @@ void Accumulate(RunResult& total, RunResult&& round) {
   total.cpu_known = total.cpu_known && round.cpu_known;
   total.rss_end_kb = round.rss_end_kb;
   std::vector<uint32_t> merged(total.latency_ns.size() + round.latency_ns.size());
-  std::merge(total.latency_ns.begin(), total.latency_ns.end(), round.latency_ns.begin(), round.latency_ns.end(),
-             merged.begin());
+  std::merge(total.latency_ns.begin(), total.latency_ns.end(), round.latency_ns.begin(),
+             round.latency_ns.end(), merged.begin());
   total.latency_ns = std::move(merged);
 }
 
 double RunResult::Loss() const {
   if (expected == 0) return 0;
-  return delivered >= expected ? 0 : static_cast<double>(expected - delivered) / static_cast<double>(expected);
+  return delivered >= expected
+             ? 0
+             : static_cast<double>(expected - delivered) / static_cast<double>(expected);
 }
 
 double RunResult::CopiesPerSecond() const {
@@ -367,17 +382,22 @@ double RunResult::CopiesPerSecond() const {
 
 double RunResult::LatencyQuantileMs(double q) const {
   if (latency_ns.empty()) return 0;
-  size_t index = static_cast<size_t>(std::ceil(q * static_cast<double>(latency_ns.size()))) ;
+  size_t index = static_cast<size_t>(std::ceil(q * static_cast<double>(latency_ns.size())));
   index = std::min(latency_ns.size() - 1, index == 0 ? 0 : index - 1);
   return latency_ns[index] / 1e6;
 }
 
-double RunResult::LatencyMaxMs() const { return latency_ns.empty() ? 0 : latency_ns.back() / 1e6; }
-
-double RunResult::CpuNsPerCopy() const {
-  return cpu_known && delivered > 0 ? static_cast<double>(cpu_ns) / static_cast<double>(delivered) : 0;
+double RunResult::LatencyMaxMs() const {
+  return latency_ns.empty() ? 0 : latency_ns.back() / 1e6;
 }
 
-bool RunResult::Held() const { return Loss() <= 0.005 && LatencyQuantileMs(0.99) <= 5.0; }
+double RunResult::CpuNsPerCopy() const {
+  return cpu_known && delivered > 0 ? static_cast<double>(cpu_ns) / static_cast<double>(delivered)
+                                    : 0;
+}
+
+bool RunResult::Held() const {
+  return Loss() <= 0.005 && LatencyQuantileMs(0.99) <= 5.0;
+}
 
 }  // namespace bench

@@ -42,8 +42,8 @@ struct Target {
 
 // Logs `clients` clients in to the server at host:tcp_port, spreads them over `rooms` rooms
 // (client i goes to room byte i % rooms + 1) and registers their UDP addresses.
-bool JoinServer(Target& target, const std::string& host, uint16_t tcp_port, int clients,
-                int rooms, std::string* error);
+bool JoinServer(Target& target, const std::string& host, uint16_t tcp_port, int clients, int rooms,
+                std::string* error);
 // Registers `clients` members with the reflector (Ids 1..clients), spread the same way.
 bool JoinReflector(Target& target, int clients, int rooms, std::string* error);
 // Reads whatever the server has sent on the control connections, so it never waits on them.

@@ -18,8 +18,9 @@ std::unique_ptr<core::TParlowindServer> StartServer() {
   std::mt19937 random(std::random_device{}());
   for (int attempt = 0; attempt < 50; ++attempt) {
     int port = std::uniform_int_distribution<int>(20000, 60000)(random);
-    std::string ini = "[Version]\nServerVersion=v1.2.0\n[Networking]\nTCPPort=" + std::to_string(port) +
-                      "\n[Security]\nUdpFromAnyAddress=1\n";
+    std::string ini =
+        "[Version]\nServerVersion=v1.2.0\n[Networking]\nTCPPort=" + std::to_string(port) +
+        "\n[Security]\nUdpFromAnyAddress=1\n";
     plat::ReplaceFileAtomically(directory + "/plserver.ini", ini);
     core::StartupEnvironment environment;
     environment.program_file = directory + "/plserver";

@@ -8,8 +8,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   plat::IniFile ini = plat::IniFile::Parse("/nonexistent/plserver.ini", text);
-  static const char* const kSections[] = {"Version", "Passwords", "General", "Networking", "Ping", "WebStatus", "Channels", "Security"};
-  static const char* const kKeys[] = {"ServerVersion", "ServerPassword", "MaxClients", "TCPPort", "IP", "0", "1", "Active"};
+  static const char* const kSections[] = {"Version", "Passwords", "General",  "Networking",
+                                          "Ping",    "WebStatus", "Channels", "Security"};
+  static const char* const kKeys[] = {
+      "ServerVersion", "ServerPassword", "MaxClients", "TCPPort", "IP", "0", "1", "Active"};
   for (const char* section : kSections) {
     for (const char* key : kKeys) {
       ini.ReadString(section, key, "default");

@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     datagram[2] = static_cast<uint8_t>(id);
     datagram[3] = static_cast<uint8_t>(id >> 8);
   }
-  server.Server_UDPRead(datagram.data(), datagram.size(), {0x7F000001, static_cast<uint16_t>(40000 + selector)});
+  server.Server_UDPRead(datagram.data(), datagram.size(),
+                        {0x7F000001, static_cast<uint16_t>(40000 + selector)});
   return 0;
 }

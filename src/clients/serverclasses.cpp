@@ -13,7 +13,9 @@ TServerClient::TServerClient(std::shared_ptr<plat::TcpConnection> connection,
       connection_(std::move(connection)),
       server_counters_(server_counters) {}
 
-TServerClient::~TServerClient() { Destroy(); }
+TServerClient::~TServerClient() {
+  Destroy();
+}
 
 void TServerClient::Destroy() {
   if (Closing.exchange(true)) return;
@@ -33,7 +35,8 @@ TServerClient::PingState TServerClient::PingSnapshot() {
 
 plat::Endpoint TServerClient::Peer() const {
   uint64_t packed = peer_.load(std::memory_order_relaxed);
-  return plat::Endpoint{static_cast<uint32_t>(packed >> 16), static_cast<uint16_t>(packed & 0xFFFF)};
+  return plat::Endpoint{static_cast<uint32_t>(packed >> 16),
+                        static_cast<uint16_t>(packed & 0xFFFF)};
 }
 
 std::string TServerClient::PeerIP() const {
@@ -44,7 +47,8 @@ std::string TServerClient::PeerIP() const {
 
 void TServerClient::SetPeer(plat::Endpoint peer) {
   uint64_t packed = (static_cast<uint64_t>(peer.ip) << 16) | peer.port;
-  if (peer_.load(std::memory_order_relaxed) != packed) peer_.store(packed, std::memory_order_relaxed);
+  if (peer_.load(std::memory_order_relaxed) != packed)
+    peer_.store(packed, std::memory_order_relaxed);
 }
 
 std::string TServerClient::EventClientPart() const {
@@ -94,7 +98,8 @@ void TServerClient::SendResult(int32_t value) {
 }
 
 void TServerClient::SendPlayerMoved(int player_byte, int room_byte) {
-  QueueAndFlush(wire::FrameWriter(10).Header(Id, wire::kPlayerMoved).U8(player_byte).U8(room_byte).Finish());
+  QueueAndFlush(
+      wire::FrameWriter(10).Header(Id, wire::kPlayerMoved).U8(player_byte).U8(room_byte).Finish());
 }
 
 void TServerClient::SendPlayerJoined(int player_byte, int room_byte, const std::string& name) {
@@ -107,7 +112,8 @@ void TServerClient::SendPlayerJoined(int player_byte, int room_byte, const std::
 }
 
 void TServerClient::SendPlayerLeft(int player_byte, int reason) {
-  QueueAndFlush(wire::FrameWriter(10).Header(Id, wire::kPlayerLeft).U8(player_byte).U8(reason).Finish());
+  QueueAndFlush(
+      wire::FrameWriter(10).Header(Id, wire::kPlayerLeft).U8(player_byte).U8(reason).Finish());
 }
 
 void TServerClient::SendRoomCreated(int room_byte, const std::string& room_name) {
@@ -126,9 +132,7 @@ void TServerClient::SendPlayerIsAdmin(int player_byte) {
   QueueAndFlush(wire::FrameWriter(9).Header(Id, wire::kPlayerIsAdmin).U8(player_byte).Finish());
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 void TServerClient::SendServerLists(ClientList& clients, RoomList& rooms) {
   const bool older = IsOlderDialect();

@@ -30,9 +30,11 @@ namespace clients {
 class ClientList;
 class RoomList;
 
-class TServerClient final : public std::enable_shared_from_this<TServerClient>, public core::EventSubject {
+class TServerClient final : public std::enable_shared_from_this<TServerClient>,
+                            public core::EventSubject {
  public:
-  TServerClient(std::shared_ptr<plat::TcpConnection> connection, core::TrafficCounters* server_counters);
+  TServerClient(std::shared_ptr<plat::TcpConnection> connection,
+                core::TrafficCounters* server_counters);
   ~TServerClient();
   TServerClient(const TServerClient&) = delete;
   TServerClient& operator=(const TServerClient&) = delete;

@@ -56,8 +56,9 @@ ClientRef ClientList::FindClientByPlayerNo(uint8_t player_no) {
 
 bool ClientList::HasClientForConnection(const plat::TcpConnection* connection) {
   Lock lock = Acquire();
-  return std::any_of(clients_.begin(), clients_.end(),
-                     [connection](const ClientRef& client) { return client->Connection().get() == connection; });
+  return std::any_of(clients_.begin(), clients_.end(), [connection](const ClientRef& client) {
+    return client->Connection().get() == connection;
+  });
 }
 
 bool ClientList::Remove(const TServerClient* client) {

@@ -8,7 +8,7 @@
 namespace core {
 namespace {
 
-constexpr size_t kTextField = 8;  // password or room name
+constexpr size_t kTextField = 8;   // password or room name
 constexpr size_t kNumberByte = 8;  // room or player number + 1
 
 std::string UpperAscii(std::string text) {
@@ -36,7 +36,8 @@ static void WriteConfigurationKey(TParlowindServer& server, const char* section,
                                   const std::string& value) {
   std::lock_guard<std::mutex> lock(server.config_file_mutex());
   std::string error;
-  std::optional<plat::IniFile> ini = plat::IniFile::Open(server.settings().ConfigurationPath(), &error);
+  std::optional<plat::IniFile> ini =
+      plat::IniFile::Open(server.settings().ConfigurationPath(), &error);
   if (!ini) throw std::runtime_error(error);
   ini->WriteString(section, key, value);
   if (auto failure = ini->Commit()) throw std::runtime_error(*failure);
@@ -54,24 +55,29 @@ void TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServ
   clients_.BroadcastPlayerIsAdmin(client);
 }
 
-void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame, clients::TServerClient& client) {
+void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame,
+                                       clients::TServerClient& client) {
   std::string name = TextField(frame);
-  if (events_.Enabled()) events_.Report("CMD <-", "AdminCreateRoom RoomName: " + name, 110, &client);
+  if (events_.Enabled())
+    events_.Report("CMD <-", "AdminCreateRoom RoomName: " + name, 110, &client);
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
   bool exists = false;
   {
     clients::RoomList::Lock lock = rooms_.Acquire();
     const std::string wanted = UpperAscii(name);
-    for (const auto& room : rooms_.Entries(lock)) exists = exists || UpperAscii(room->Name) == wanted;
+    for (const auto& room : rooms_.Entries(lock))
+      exists = exists || UpperAscii(room->Name) == wanted;
   }
   if (exists) return client.SendResult(wire::kResultRoomExists);
   rooms_.CreateRoom(name);
 }
 
-void TParlowindServer::AdminDeleteRoom(std::span<const uint8_t> frame, clients::TServerClient& client) {
+void TParlowindServer::AdminDeleteRoom(std::span<const uint8_t> frame,
+                                       clients::TServerClient& client) {
   if (events_.Enabled()) {
-    events_.Report("CMD <-", "AdminDeleteRoom RoomId: " + std::to_string(wire::ReadU8(frame, kNumberByte)), 120,
-                   &client);
+    events_.Report("CMD <-",
+                   "AdminDeleteRoom RoomId: " + std::to_string(wire::ReadU8(frame, kNumberByte)),
+                   120, &client);
   }
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
   uint8_t room_id = NumberFromByte(frame);
@@ -79,7 +85,8 @@ void TParlowindServer::AdminDeleteRoom(std::span<const uint8_t> frame, clients::
   rooms_.RemoveRoom(room_id);
 }
 
-void TParlowindServer::AdminKickPlayer(std::span<const uint8_t> frame, clients::TServerClient& client) {
+void TParlowindServer::AdminKickPlayer(std::span<const uint8_t> frame,
+                                       clients::TServerClient& client) {
   events_.Report("CMD <-", "AdminKickPlayer", 130, &client);
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
   clients::ClientRef kicked = clients_.FindClientByPlayerNo(NumberFromByte(frame));
@@ -91,7 +98,8 @@ void TParlowindServer::AdminKickPlayer(std::span<const uint8_t> frame, clients::
   kicked->Connection()->RequestClose();
 }
 
-void TParlowindServer::AdminChangeServerPassword(std::span<const uint8_t> frame, clients::TServerClient& client) {
+void TParlowindServer::AdminChangeServerPassword(std::span<const uint8_t> frame,
+                                                 clients::TServerClient& client) {
   std::string password = TextField(frame);
   if (events_.Enabled()) {
     events_.Report("CMD <-", "AdminChangeServerPassword NewPW: " + password, 140, &client);
@@ -102,7 +110,8 @@ void TParlowindServer::AdminChangeServerPassword(std::span<const uint8_t> frame,
   WriteConfigurationKey(*this, "Passwords", "ServerPassword", password);
 }
 
-void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame, clients::TServerClient& client) {
+void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame,
+                                                clients::TServerClient& client) {
   std::string password = TextField(frame);
   if (events_.Enabled()) {
     events_.Report("CMD <-", "AdminChangeAdminPassword NewPW: " + password, 160, &client);
@@ -125,7 +134,8 @@ void TParlowindServer::AdminSaveAsDefaultChannels(clients::TServerClient& client
     {
       clients::RoomList::Lock lock = rooms_.Acquire();
       int position = 0;
-      for (const auto& room : rooms_.Entries(lock)) ini->WriteString("Channels", std::to_string(position++), room->Name);
+      for (const auto& room : rooms_.Entries(lock))
+        ini->WriteString("Channels", std::to_string(position++), room->Name);
     }
     // One replacement of the file: after a crash it holds the old list or the new one.
     if (auto failure = ini->Commit()) throw std::runtime_error(*failure);

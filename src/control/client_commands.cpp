@@ -27,7 +27,8 @@ std::vector<uint8_t> LoginAccepted(const std::string& servername) {
 }  // namespace
 
 // Refusals go straight to the connection: there is no client to queue them on.
-static void WriteRefusal(plat::TcpConnection& connection, TrafficCounters& counters, int16_t value) {
+static void WriteRefusal(plat::TcpConnection& connection, TrafficCounters& counters,
+                         int16_t value) {
   std::vector<uint8_t> frame = wire::FrameWriter(8).Header(0, value).Finish();
   if (connection.Write(frame.data(), frame.size())) {
     Add(counters.TcpPacketsSent, 1);
@@ -35,19 +36,23 @@ static void WriteRefusal(plat::TcpConnection& connection, TrafficCounters& count
   }
 }
 
-bool TParlowindServer::ClientLogin(plat::TcpConnection& connection, std::span<const uint8_t> frame) {
+bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
+                                   std::span<const uint8_t> frame) {
   std::string name = wire::ReadCountedText(frame, kLoginName, wire::kNameLength);
   std::string password = wire::ReadCountedText(frame, kLoginPassword, wire::kNameLength);
   std::string version = wire::ReadCountedText(frame, kLoginVersion, wire::kNameLength);
   if (events_.Enabled()) {
-    events_.Report("CMD <-", "ClientLogin ClientName: " + name + " ClientPw: " + password +
-                                 " ClientVer: " + version, wire::kClientLogin);
+    events_.Report(
+        "CMD <-",
+        "ClientLogin ClientName: " + name + " ClientPw: " + password + " ClientVer: " + version,
+        wire::kClientLogin);
   }
   if (clients_.HasClientForConnection(&connection)) {
     events_.Report("ALERT", "Client already exists", 0);
     return false;
   }
-  const size_t capacity = std::min<size_t>(kMaxRegisteredClients, static_cast<size_t>(std::max(0, settings_.MaxClients)));
+  const size_t capacity = std::min<size_t>(kMaxRegisteredClients,
+                                           static_cast<size_t>(std::max(0, settings_.MaxClients)));
   if (clients_.Count() >= capacity) {
     WriteRefusal(connection, counters_, wire::kResultServerFull);
     return true;
@@ -94,11 +99,11 @@ bool TParlowindServer::ClientListsReq(plat::TcpConnection&, std::span<const uint
   return false;
 }
 
-void TParlowindServer::ClientChangeRoom(std::span<const uint8_t> frame, clients::TServerClient& client) {
+void TParlowindServer::ClientChangeRoom(std::span<const uint8_t> frame,
+                                        clients::TServerClient& client) {
   const uint8_t room_byte = wire::ReadU8(frame, kRoomByte);
   if (events_.Enabled()) {
-    events_.Report("CMD <->", "ClientChangeRoom RoomId: " + std::to_string(room_byte), 10,
-                   &client);
+    events_.Report("CMD <->", "ClientChangeRoom RoomId: " + std::to_string(room_byte), 10, &client);
   }
   client.SetRoomId(static_cast<int32_t>(room_byte) - 1);
   clients_.BroadcastPlayerMoved(client, room_byte);

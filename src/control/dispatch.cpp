@@ -49,7 +49,8 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
   }
 }
 
-void TParlowindServer::DispatchFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,
+void TParlowindServer::DispatchFrame(plat::TcpConnection& connection,
+                                     std::span<const uint8_t> frame,
                                      const clients::ClientRef& client, bool& disconnect) {
   disconnect = true;
   const int16_t code = wire::ReadI16(frame, wire::kOffsetCode);
@@ -61,19 +62,44 @@ void TParlowindServer::DispatchFrame(plat::TcpConnection& connection, std::span<
   disconnect = false;
   clients::TServerClient& sender = *client;
   switch (code) {
-    case wire::kClientListsReq: disconnect = ClientListsReq(connection, frame, sender); break;
-    case wire::kClientChangeRoom: ClientChangeRoom(frame, sender); break;
-    case wire::kClientLeave: disconnect = ClientLeave(sender); break;
-    case wire::kPlayerStatsReq: PlayerStatsReq(frame, sender); break;
-    case wire::kServerStatsReq: ServerStatsReq(sender); break;
-    case wire::kAdminLogin: AdminLogin(frame, sender); break;
-    case wire::kAdminCreateRoom: AdminCreateRoom(frame, sender); break;
-    case wire::kAdminDeleteRoom: AdminDeleteRoom(frame, sender); break;
-    case wire::kAdminKickPlayer: AdminKickPlayer(frame, sender); break;
-    case wire::kAdminChangeServerPassword: AdminChangeServerPassword(frame, sender); break;
-    case wire::kAdminSaveAsDefaultChannels: AdminSaveAsDefaultChannels(sender); break;
-    case wire::kAdminChangeAdminPassword: AdminChangeAdminPassword(frame, sender); break;
-    default: break;  // counted and otherwise ignored
+    case wire::kClientListsReq:
+      disconnect = ClientListsReq(connection, frame, sender);
+      break;
+    case wire::kClientChangeRoom:
+      ClientChangeRoom(frame, sender);
+      break;
+    case wire::kClientLeave:
+      disconnect = ClientLeave(sender);
+      break;
+    case wire::kPlayerStatsReq:
+      PlayerStatsReq(frame, sender);
+      break;
+    case wire::kServerStatsReq:
+      ServerStatsReq(sender);
+      break;
+    case wire::kAdminLogin:
+      AdminLogin(frame, sender);
+      break;
+    case wire::kAdminCreateRoom:
+      AdminCreateRoom(frame, sender);
+      break;
+    case wire::kAdminDeleteRoom:
+      AdminDeleteRoom(frame, sender);
+      break;
+    case wire::kAdminKickPlayer:
+      AdminKickPlayer(frame, sender);
+      break;
+    case wire::kAdminChangeServerPassword:
+      AdminChangeServerPassword(frame, sender);
+      break;
+    case wire::kAdminSaveAsDefaultChannels:
+      AdminSaveAsDefaultChannels(sender);
+      break;
+    case wire::kAdminChangeAdminPassword:
+      AdminChangeAdminPassword(frame, sender);
+      break;
+    default:
+      break;  // counted and otherwise ignored
   }
 }
 

@@ -29,7 +29,8 @@ float LossPercentage(const clients::TServerClient& player) {
 
 }  // namespace
 
-void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame, clients::TServerClient& client) {
+void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame,
+                                      clients::TServerClient& client) {
   events_.Report("CMD <-", "PlayerStatsReq", 60, &client);
   const uint8_t player_byte = wire::ReadU8(frame, kPlayerByte);
   if (player_byte == 0) throw control::CommandAbandoned();

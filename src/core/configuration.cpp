@@ -11,26 +11,31 @@ namespace {
 
 void ReadSettings(const plat::IniFile& ini, Settings& settings, PasswordStore& passwords) {
   passwords.SetServerPassword(ini.ReadString("Passwords", "ServerPassword", ""));
-  passwords.SetAdminPassword(ini.ReadString("Passwords", "AdminPassword", passwords.AdminPassword()));
+  passwords.SetAdminPassword(
+      ini.ReadString("Passwords", "AdminPassword", passwords.AdminPassword()));
   settings.Servername = ini.ReadString("General", "Servername", settings.Servername);
   settings.MaxClients = ini.ReadInteger("General", "MaxClients", settings.MaxClients);
   settings.TCPPort = ini.ReadInteger("Networking", "TCPPort", settings.TCPPort);
   settings.IP = ini.ReadString("Networking", "IP", "");
   settings.MaxPingTries = ini.ReadInteger("Ping", "MaxPingTries", settings.MaxPingTries);
   settings.PingWaitTime = ini.ReadInteger("Ping", "PingWaitTime", settings.PingWaitTime);
-  settings.IdleTimeBeforePing = ini.ReadInteger("Ping", "IdleTimeBeforePing", settings.IdleTimeBeforePing);
+  settings.IdleTimeBeforePing =
+      ini.ReadInteger("Ping", "IdleTimeBeforePing", settings.IdleTimeBeforePing);
   settings.WebStatusActive = ini.ReadBool("WebStatus", "Active", settings.WebStatusActive);
-  settings.ParlowindSite_Active = ini.ReadBool("WebStatus", "ParlowindSite_Active", settings.ParlowindSite_Active);
-  settings.ParlowindSite_DisplayInWebList =
-      ini.ReadBool("WebStatus", "ParlowindSite_DisplayInWebList", settings.ParlowindSite_DisplayInWebList);
+  settings.ParlowindSite_Active =
+      ini.ReadBool("WebStatus", "ParlowindSite_Active", settings.ParlowindSite_Active);
+  settings.ParlowindSite_DisplayInWebList = ini.ReadBool(
+      "WebStatus", "ParlowindSite_DisplayInWebList", settings.ParlowindSite_DisplayInWebList);
   settings.WebPostURL = ini.ReadString("WebStatus", "WebPostURL", settings.WebPostURL);
   settings.WebPostURL = NormaliseWebPostUrl(settings.WebPostURL);
   // Our own limits; the version rewrite leaves this section alone.
-  settings.UdpFromAnyAddress = ini.ReadBool("Security", "UdpFromAnyAddress", settings.UdpFromAnyAddress);
-  int32_t login_timeout_s = ini.ReadInteger("Security", "LoginTimeout", settings.LoginTimeoutMs / 1000);
+  settings.UdpFromAnyAddress =
+      ini.ReadBool("Security", "UdpFromAnyAddress", settings.UdpFromAnyAddress);
+  int32_t login_timeout_s =
+      ini.ReadInteger("Security", "LoginTimeout", settings.LoginTimeoutMs / 1000);
   settings.LoginTimeoutMs = std::clamp(login_timeout_s, 1, 3600) * 1000;
-  settings.MaxPendingConnections =
-      std::max(1, ini.ReadInteger("Security", "MaxPendingConnections", settings.MaxPendingConnections));
+  settings.MaxPendingConnections = std::max(
+      1, ini.ReadInteger("Security", "MaxPendingConnections", settings.MaxPendingConnections));
 }
 
 void CreateConfiguredRooms(const plat::IniFile& ini, clients::RoomList& rooms) {
@@ -44,8 +49,10 @@ void CreateConfiguredRooms(const plat::IniFile& ini, clients::RoomList& rooms) {
   if (created == 0) rooms.CreateRoom("Default");
 }
 
-void RewriteForCurrentVersion(plat::IniFile& ini, const Settings& settings, const PasswordStore& passwords) {
-  for (const char* section : {"Passwords", "Version", "General", "Networking", "Ping", "WebStatus"}) {
+void RewriteForCurrentVersion(plat::IniFile& ini, const Settings& settings,
+                              const PasswordStore& passwords) {
+  for (const char* section :
+       {"Passwords", "Version", "General", "Networking", "Ping", "WebStatus"}) {
     ini.EraseSection(section);
   }
   ini.WriteString("Version", "ServerVersion", kServerVersion);
@@ -61,7 +68,8 @@ void RewriteForCurrentVersion(plat::IniFile& ini, const Settings& settings, cons
   ini.WriteInteger("Ping", "IdleTimeBeforePing", settings.IdleTimeBeforePing);
   ini.WriteBool("WebStatus", "Active", settings.WebStatusActive);
   ini.WriteBool("WebStatus", "ParlowindSite_Active", settings.ParlowindSite_Active);
-  ini.WriteBool("WebStatus", "ParlowindSite_DisplayInWebList", settings.ParlowindSite_DisplayInWebList);
+  ini.WriteBool("WebStatus", "ParlowindSite_DisplayInWebList",
+                settings.ParlowindSite_DisplayInWebList);
   ini.WriteString("WebStatus", "WebPostURL", settings.WebPostURL);
   if (auto error = ini.Commit()) throw ConfigurationError(*error);
 }
@@ -86,7 +94,8 @@ void ReadConfiguration(Settings& settings, PasswordStore& passwords, clients::Ro
     RewriteForCurrentVersion(*ini, settings, passwords);
   }
   int64_t udp_port = static_cast<int64_t>(settings.TCPPort) + 1;
-  if (udp_port > std::numeric_limits<int32_t>::max()) throw ConfigurationError("TCPPort + 1 overflows");
+  if (udp_port > std::numeric_limits<int32_t>::max())
+    throw ConfigurationError("TCPPort + 1 overflows");
   settings.UdpPort = static_cast<int32_t>(udp_port);
 }
 

@@ -34,11 +34,14 @@ FrameWriter& FrameWriter::I16(int64_t value) {
 }
 
 FrameWriter& FrameWriter::U32(uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(static_cast<uint8_t>(value >> shift));
+  for (int shift = 0; shift < 32; shift += 8)
+    bytes_.push_back(static_cast<uint8_t>(value >> shift));
   return *this;
 }
 
-FrameWriter& FrameWriter::F32(float value) { return U32(std::bit_cast<uint32_t>(value)); }
+FrameWriter& FrameWriter::F32(float value) {
+  return U32(std::bit_cast<uint32_t>(value));
+}
 
 FrameWriter& FrameWriter::CountedText(std::string_view text, size_t max_length) {
   size_t length = std::min(text.size(), max_length);

@@ -20,7 +20,7 @@ constexpr size_t kOffsetMagic = 0;
 constexpr size_t kOffsetId = 2;
 constexpr size_t kOffsetLength = 4;
 constexpr size_t kOffsetCode = 6;
-constexpr size_t kMaxFrame = 4096;            // the per-pass frame buffer
+constexpr size_t kMaxFrame = 4096;  // the per-pass frame buffer
 
 constexpr size_t kNameLength = 30;     // names, room names, passwords, version texts
 constexpr size_t kAddressLength = 15;  // the address in PlayerStats

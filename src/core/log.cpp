@@ -7,7 +7,9 @@
 
 namespace core {
 
-std::string FormatLogLine(std::string_view text) { return FormatLogLine(text, plat::NowLocal()); }
+std::string FormatLogLine(std::string_view text) {
+  return FormatLogLine(text, plat::NowLocal());
+}
 
 std::string FormatLogLine(std::string_view text, const plat::LocalDateTime& now) {
   char stamp[48];

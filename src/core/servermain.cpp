@@ -23,14 +23,17 @@ constexpr char kFatalCommunication[] = "FATAL ERROR: Unable to initialize commun
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
       return false;
     }
   }
   return true;
 }
 
-bool ValidPortPair(int32_t tcp_port) { return tcp_port >= 1 && tcp_port <= 65534; }
+bool ValidPortPair(int32_t tcp_port) {
+  return tcp_port >= 1 && tcp_port <= 65534;
+}
 
 }  // namespace
 
@@ -45,7 +48,9 @@ StartupEnvironment CurrentProcessEnvironment(int argc, char** argv) {
 TParlowindServer::TParlowindServer(StartupEnvironment environment)
     : environment_(std::move(environment)), start_tick_(plat::TickCount()) {}
 
-TParlowindServer::~TParlowindServer() { StopEverything(); }
+TParlowindServer::~TParlowindServer() {
+  StopEverything();
+}
 
 bool TParlowindServer::Fail(const char* message) {
   fatal_message_ = message;
@@ -91,10 +96,10 @@ bool TParlowindServer::Server_Init() {
   // a terminal.
   const std::optional<bool> desktop_window =
       plat::TopLevelWindowExists(kApplicationWindowClass, kDesktopProgramName);
-  const bool desktop = desktop_window.has_value()
-                           ? *desktop_window
-                           : environment_.stdin_is_terminal &&
-                                 SameNameIgnoringCase(base_name, kDesktopProgramName);
+  const bool desktop =
+      desktop_window.has_value()
+          ? *desktop_window
+          : environment_.stdin_is_terminal && SameNameIgnoringCase(base_name, kDesktopProgramName);
   if (!desktop) {
     settings_.ServerVersion += " Service";
   }
@@ -104,10 +109,12 @@ bool TParlowindServer::Server_Init() {
   const bool ports_valid = ValidPortPair(settings_.TCPPort);
   tcp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings_.TCPPort : 0));
   tcp_listener_->SetHandler([this](plat::TcpConnection& connection) { TcpExecute(connection); });
-  tcp_listener_->SetAcceptFilter([this](plat::TcpConnection& connection) { return AdmitConnection(connection); });
+  tcp_listener_->SetAcceptFilter(
+      [this](plat::TcpConnection& connection) { return AdmitConnection(connection); });
   udp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings_.UdpPort : 0));
-  udp_listener_->SetHandler(
-      [this](uint8_t* data, size_t size, plat::Endpoint from) { Server_UDPRead(data, size, from); });
+  udp_listener_->SetHandler([this](uint8_t* data, size_t size, plat::Endpoint from) {
+    Server_UDPRead(data, size, from);
+  });
   // 12. Bindings to one address.
   if (!settings_.IP.empty()) {
     std::optional<uint32_t> address = plat::ParseIpv4(settings_.IP);
@@ -136,10 +143,12 @@ bool TParlowindServer::Server_Init() {
   }
   started_ = true;
   // 18. The listeners, then the ping thread.
-  if (!ports_valid || udp_listener_->Activate() || tcp_listener_->Activate()) return Fail(kFatalCommunication);
+  if (!ports_valid || udp_listener_->Activate() || tcp_listener_->Activate())
+    return Fail(kFatalCommunication);
   ping_thread_->Start();
   // 19. The start line; without it the start does not count as successful.
-  if (log_.WriteLogLine("Parlowind server started")) return Fail("FATAL ERROR: Unable to write the log file");
+  if (log_.WriteLogLine("Parlowind server started"))
+    return Fail("FATAL ERROR: Unable to write the log file");
   return true;
 }
 

@@ -33,8 +33,8 @@ namespace {
 
 bool StartsWithIgnoringCase(const std::string& text, const char* prefix) {
   for (size_t i = 0; prefix[i] != '\0'; ++i) {
-    if (i >= text.size() ||
-        std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i]))) {
+    if (i >= text.size() || std::toupper(static_cast<unsigned char>(text[i])) !=
+                                std::toupper(static_cast<unsigned char>(prefix[i]))) {
       return false;
     }
   }

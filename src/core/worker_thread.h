@@ -33,7 +33,8 @@ class WorkerThread {
   // Sleeps `milliseconds`, or less when Terminate is called meanwhile.
   void Sleep(uint32_t milliseconds) {
     std::unique_lock<std::mutex> lock(mutex_);
-    wake_cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return Terminated(); });
+    wake_cv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                      [this] { return Terminated(); });
   }
   bool Running() const { return thread_.joinable(); }
   // The body tells its starter it is under way (after its start line), so lines written after

@@ -11,7 +11,9 @@ std::string Endpoint::IpText() const {
   return text;
 }
 
-std::string Endpoint::ToString() const { return IpText() + ":" + std::to_string(port); }
+std::string Endpoint::ToString() const {
+  return IpText() + ":" + std::to_string(port);
+}
 
 std::optional<uint32_t> ParseIpv4(const std::string& text) {
   uint32_t result = 0;

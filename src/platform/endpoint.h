@@ -8,11 +8,11 @@
 namespace plat {
 
 struct Endpoint {
-  uint32_t ip = 0;    // host byte order: 127.0.0.1 is 0x7F000001
+  uint32_t ip = 0;  // host byte order: 127.0.0.1 is 0x7F000001
   uint16_t port = 0;
 
   bool operator==(const Endpoint&) const = default;
-  std::string IpText() const;  // dotted decimal
+  std::string IpText() const;    // dotted decimal
   std::string ToString() const;  // "a.b.c.d:port"
 };
 

@@ -22,7 +22,8 @@ FileContents ReadWholeFile(const std::string& path);
 
 // Writes `contents` to a temporary file beside `path`, flushes it to disk and renames it over
 // `path`. After a crash the file holds either its old or its new contents.
-std::optional<std::string> ReplaceFileAtomically(const std::string& path, std::string_view contents);
+std::optional<std::string> ReplaceFileAtomically(const std::string& path,
+                                                 std::string_view contents);
 
 // The directory part of `path`, ending in '/': "" for a bare name.
 std::string DirectoryOf(const std::string& path);

@@ -19,7 +19,8 @@ std::string Trim(const std::string& text) {
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
       return false;
     }
   }
@@ -160,7 +161,8 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
   const std::string& text = lines_[*line].text;
   std::string value = Trim(text.substr(text.find('=') + 1));
   // A value in matching quotes is read without them, as profile readers do.
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
   if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
@@ -173,14 +175,18 @@ int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
   return ParseIniInteger(ReadString(section, key, "")).value_or(default_value);
 }
 
-bool IniFile::ReadBool(const std::string& section, const std::string& key, bool default_value) const {
+bool IniFile::ReadBool(const std::string& section, const std::string& key,
+                       bool default_value) const {
   return ReadInteger(section, key, default_value ? 1 : 0) != 0;
 }
 
-void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+void IniFile::WriteString(const std::string& section, const std::string& key,
+                          const std::string& value) {
   // A line break would end the line early and let the rest of the text stand as lines of its
   // own (a section, other keys): such a write is refused, and so is the commit that follows.
-  auto has_break = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
+  auto has_break = [](const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+  };
   if (has_break(section) || has_break(key) || has_break(value)) {
     refused_ = "a line break in the value of [" + section + "] " + key + " cannot be stored";
     return;
@@ -189,7 +195,8 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
   std::string entry = key + "=" + value;
   auto header = FindSection(section);
   if (!header) {
-    if (!lines_.empty() && lines_.back().line_end.empty()) lines_.back().line_end = default_line_end_;
+    if (!lines_.empty() && lines_.back().line_end.empty())
+      lines_.back().line_end = default_line_end_;
     lines_.push_back({"[" + section + "]", default_line_end_});
     lines_.push_back({entry, default_line_end_});
     return;
@@ -206,7 +213,8 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
     --insert_at;
   }
   if (lines_[insert_at - 1].line_end.empty()) lines_[insert_at - 1].line_end = default_line_end_;
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at), Line{entry, default_line_end_});
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at),
+                Line{entry, default_line_end_});
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {

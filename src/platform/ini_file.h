@@ -27,7 +27,8 @@ class IniFile {
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& default_value) const;
-  int32_t ReadInteger(const std::string& section, const std::string& key, int32_t default_value) const;
+  int32_t ReadInteger(const std::string& section, const std::string& key,
+                      int32_t default_value) const;
   bool ReadBool(const std::string& section, const std::string& key, bool default_value) const;
   bool HasKey(const std::string& section, const std::string& key) const;
 
@@ -46,8 +47,8 @@ class IniFile {
 
  private:
   struct Line {
-    std::string text;        // the line as it stands, without its line end
-    std::string line_end;    // "\r\n", "\n" or "" for a last line without one
+    std::string text;      // the line as it stands, without its line end
+    std::string line_end;  // "\r\n", "\n" or "" for a last line without one
   };
   IniFile() = default;
   std::optional<size_t> FindSection(const std::string& section) const;

@@ -58,7 +58,8 @@ void TcpListener::StartConnection(NativeHandle fd, Endpoint peer, Endpoint local
         if (connection->IsClosed()) break;
         // A handler that fails to close a dead connection must not spin on it.
         if (!connection->IsOpen() && ++passes_after_close_request > 2) break;
-        if (connection->PeerGone() && connection->Buffered() == 0 && ++passes_after_peer_gone > 2) break;
+        if (connection->PeerGone() && connection->Buffered() == 0 && ++passes_after_peer_gone > 2)
+          break;
       }
       connection->Close();
       connection->ClearSlot();

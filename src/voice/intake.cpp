@@ -10,11 +10,13 @@ namespace core {
 namespace {
 
 void ReportUnknown(const EventHook& events, plat::Endpoint from) {
-  if (events.Enabled()) events.Report("ALERT UDP", "Incoming traffic from unknown client ip: " + from.IpText(), 0);
+  if (events.Enabled())
+    events.Report("ALERT UDP", "Incoming traffic from unknown client ip: " + from.IpText(), 0);
 }
 
 // Whether the voice datagram passes its checks; the CRC field is left 0 when it was examined.
-bool VerifyVoice(const EventHook& events, clients::TServerClient& client, uint8_t* data, size_t size) {
+bool VerifyVoice(const EventHook& events, clients::TServerClient& client, uint8_t* data,
+                 size_t size) {
   std::span<const uint8_t> bytes(data, size);
   const uint32_t packet_id = wire::ReadU32(bytes, voice::kOffsetPacketId);
   const uint32_t last = client.LastPacketId.load(std::memory_order_relaxed);
@@ -90,7 +92,8 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
       client->Ping.PingSentAt = 0;
       break;
     }
-    case voice::KeepAliveKind::kIgnored: break;
+    case voice::KeepAliveKind::kIgnored:
+      break;
   }
 }
 

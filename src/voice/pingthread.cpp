@@ -7,7 +7,9 @@
 namespace voice {
 namespace {
 
-uint32_t NonNegative(int32_t milliseconds) { return milliseconds < 0 ? 0u : static_cast<uint32_t>(milliseconds); }
+uint32_t NonNegative(int32_t milliseconds) {
+  return milliseconds < 0 ? 0u : static_cast<uint32_t>(milliseconds);
+}
 
 }  // namespace
 
@@ -47,7 +49,8 @@ bool TPingThread::PingClient(clients::TServerClient& client) {
   const core::Settings& settings = server_.settings();
   const uint32_t now = plat::TickCount();
   // Differences of tick counts stay right across the counter's wrap.
-  if (now - client.LastSeen.load(std::memory_order_relaxed) < NonNegative(settings.IdleTimeBeforePing)) {
+  if (now - client.LastSeen.load(std::memory_order_relaxed) <
+      NonNegative(settings.IdleTimeBeforePing)) {
     return false;
   }
   std::lock_guard<std::mutex> ping_lock(client.ping_mutex);

@@ -47,7 +47,8 @@ void TUDPSender::RelayQueue() {
     clients::ClientList::Lock lock = clients.Acquire();
     for (const VoiceBuffer& datagram : batch_) {
       const std::span<const uint8_t> bytes(datagram);
-      const clients::TServerClient* sender = clients.FindByIdLocked(lock, wire::ReadU16(bytes, wire::kOffsetId));
+      const clients::TServerClient* sender =
+          clients.FindByIdLocked(lock, wire::ReadU16(bytes, wire::kOffsetId));
       if (sender == nullptr || sender->Dropped) continue;
       const uint8_t mode = wire::ReadU8(bytes, kOffsetMode);
       if (mode == kModeRoom) {
@@ -65,20 +66,23 @@ void TUDPSender::RelayQueue() {
   queue.Recycle(batch_);
 }
 
-void TUDPSender::RelayToRoom(const clients::TServerClient& sender, const uint8_t* datagram, size_t size) {
+void TUDPSender::RelayToRoom(const clients::TServerClient& sender, const uint8_t* datagram,
+                             size_t size) {
   if (size < kVoiceHeaderSize) return;
   const int32_t room = sender.RoomId.load(std::memory_order_relaxed);
   clients::ClientList& clients = server_.clients();
   clients::ClientList::Lock lock = clients.Acquire();
   for (const clients::ClientRef& client : clients.Entries(lock)) {
-    if (client->Dropped || client.get() == &sender || client->RoomId.load(std::memory_order_relaxed) != room) {
+    if (client->Dropped || client.get() == &sender ||
+        client->RoomId.load(std::memory_order_relaxed) != room) {
       continue;
     }
     AddCopy(*client, datagram, size);
   }
 }
 
-void TUDPSender::RelayToList(const clients::TServerClient& sender, const uint8_t* datagram, size_t size) {
+void TUDPSender::RelayToList(const clients::TServerClient& sender, const uint8_t* datagram,
+                             size_t size) {
   const std::span<const uint8_t> bytes(datagram, size);
   if (size < kVoiceHeaderSize || !ListFits(bytes)) return;
   const size_t count = datagram[kOffsetListCount];

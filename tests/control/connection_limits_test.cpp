@@ -17,7 +17,8 @@ TEST(ConnectionLimits, ASilentConnectionIsClosedAfterTheLoginTimeoutAndAClientSt
   auto client = server.LoggedIn("Stays");
   auto started = std::chrono::steady_clock::now();
   EXPECT_TRUE(silent->WaitForClose(3000));
-  auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started);
   EXPECT_GE(waited.count(), 700);
   // The logged-in client outlives the timeout and still gets answers.
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));

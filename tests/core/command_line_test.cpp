@@ -6,7 +6,8 @@ namespace {
 
 TEST(CommandLine, PrefixesInAnyCaseSetTheirSettingsAndLaterOnesWin) {
   core::Settings settings;
-  core::ReadCommandLine({"-ini=test.ini", "-LoG=run.log", "other", "-PID=7", "-INI=Final.INI"}, settings);
+  core::ReadCommandLine({"-ini=test.ini", "-LoG=run.log", "other", "-PID=7", "-INI=Final.INI"},
+                        settings);
   EXPECT_EQ(settings.IniFileName, "Final.INI");
   EXPECT_EQ(settings.LogFileName, "run.log");
   EXPECT_EQ(settings.PidValue, "7");

@@ -38,7 +38,8 @@ long StatusField(const std::string& name) {
 class Conversation {
  public:
   explicit Conversation(TestServer& server) {
-    for (int i = 0; i < 4; ++i) members_.push_back(JoinWithVoice(server, "Real" + std::to_string(i)));
+    for (int i = 0; i < 4; ++i)
+      members_.push_back(JoinWithVoice(server, "Real" + std::to_string(i)));
   }
   void Start() {
     speaker_ = std::thread([this] {
@@ -53,7 +54,8 @@ class Conversation {
         while (!stop_) {
           // Voice only: the pinger's keep-alives do not count.
           auto datagram = members_[i].udp->Receive(50);
-          if (datagram && datagram->size() > 1 && (*datagram)[0] == 0xBA && (*datagram)[1] == 0xB0) ++heard_;
+          if (datagram && datagram->size() > 1 && (*datagram)[0] == 0xBA && (*datagram)[1] == 0xB0)
+            ++heard_;
         }
       });
     }
@@ -79,12 +81,13 @@ class Conversation {
 // The highest thread count seen while it runs.
 class PeakThreads {
  public:
-  PeakThreads() : sampler_([this] {
-    while (!stop_) {
-      peak_ = std::max(peak_.load(), StatusField("Threads"));
-      std::this_thread::sleep_for(milliseconds(20));
-    }
-  }) {}
+  PeakThreads()
+      : sampler_([this] {
+          while (!stop_) {
+            peak_ = std::max(peak_.load(), StatusField("Threads"));
+            std::this_thread::sleep_for(milliseconds(20));
+          }
+        }) {}
   long Stop() {
     stop_ = true;
     sampler_.join();
@@ -127,7 +130,8 @@ TEST(Flood, ThousandsOfConnectionsSendingRandomBytes) {
         ++connections;
         std::vector<uint8_t> garbage(random() % 600);
         for (uint8_t& byte : garbage) byte = static_cast<uint8_t>(random());
-        if (i % 3 == 0 && garbage.size() >= 8) garbage[0] = 0xBA, garbage[1] = 0xB0;  // a plausible header
+        if (i % 3 == 0 && garbage.size() >= 8)
+          garbage[0] = 0xBA, garbage[1] = 0xB0;  // a plausible header
         socket->SendAll(garbage.data(), garbage.size(), 500);
         // Some wait for the server to close them, others just vanish.
         if (i % 2 == 0) {
@@ -178,8 +182,8 @@ TEST(Flood, HundredsOfThousandsOfRandomDatagramsWithRealIdsFromAnotherHost) {
     if (i % 2000 == 0) std::this_thread::sleep_for(milliseconds(1));
   }
   double delivered = conversation.Stop();
-  std::printf("[ figures  ] %d datagrams, delivered %.4f, rss %ld kB before %ld kB after\n", sent, delivered,
-              rss_before, StatusField("VmRSS"));
+  std::printf("[ figures  ] %d datagrams, delivered %.4f, rss %ld kB before %ld kB after\n", sent,
+              delivered, rss_before, StatusField("VmRSS"));
   EXPECT_GE(delivered, 0.99);
   if (!kSanitized) {
     EXPECT_LT(StatusField("VmRSS"), rss_before + 16 * 1024);
@@ -207,8 +211,9 @@ TEST(Flood, ThousandsOfLoginLeaveCyclesAndAbruptDisconnects) {
   }
   for (std::thread& churner : churners) churner.join();
   double delivered = conversation.Stop();
-  std::printf("[ figures  ] %d cycles, threads %ld before, peak %ld, rss %ld kB before, delivered %.4f\n",
-              cycles.load(), threads_before, peak.Stop(), rss_before, delivered);
+  std::printf(
+      "[ figures  ] %d cycles, threads %ld before, peak %ld, rss %ld kB before, delivered %.4f\n",
+      cycles.load(), threads_before, peak.Stop(), rss_before, delivered);
   EXPECT_GE(cycles.load(), 1500);
   EXPECT_GE(delivered, 0.99);
   EXPECT_TRUE(WaitUntil([&] { return server.server().clients().Count() == 4; }, 10000));

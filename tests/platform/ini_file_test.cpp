@@ -307,7 +307,8 @@ TEST(IniFileLineBreaks, AValueWithALineBreakIsRefusedAndTheCommitWritesNothing) 
   ini->WriteString("Passwords", "ServerPassword", "x\r\n[Channels]\r\n0=Injected");
   EXPECT_TRUE(ini->Commit().has_value());
   std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), original);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+            original);
   EXPECT_EQ(ini->ReadString("Channels", "0", ""), "Lobby");
   std::filesystem::remove_all(directory);
 }

@@ -10,7 +10,8 @@ clients::ClientRef VoiceClient::Record(TestServer& server) const {
 
 std::vector<std::vector<uint8_t>> VoiceClient::Collect(int timeout_ms) {
   std::vector<std::vector<uint8_t>> received;
-  while (auto datagram = udp->Receive(received.empty() ? timeout_ms : 100)) received.push_back(*datagram);
+  while (auto datagram = udp->Receive(received.empty() ? timeout_ms : 100))
+    received.push_back(*datagram);
   return received;
 }
 

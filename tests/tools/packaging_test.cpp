@@ -85,7 +85,8 @@ TEST(PackagingTest, DebianPackageCarriesServerToolUnitAndConfiguration) {
   // A sanitizer build depends on its runtime too, so only the presence of libc6 is checked.
   const size_t depends = info.out.find("Depends: ");
   ASSERT_NE(depends, std::string::npos) << info.out;
-  EXPECT_NE(info.out.substr(depends, info.out.find('\n', depends) - depends).find("libc6"), std::string::npos)
+  EXPECT_NE(info.out.substr(depends, info.out.find('\n', depends) - depends).find("libc6"),
+            std::string::npos)
       << info.out;
   EXPECT_NE(info.out.find("libstdc++6"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("postinst"), std::string::npos) << info.out;

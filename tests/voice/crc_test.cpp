@@ -20,7 +20,8 @@ uint32_t BitwiseCrc32(const std::vector<uint8_t>& bytes) {
 
 TEST(Crc32, MatchesTheStandardCheckValueAndABitwiseReference) {
   const std::string check = "123456789";
-  EXPECT_EQ(voice::Crc32(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+  EXPECT_EQ(voice::Crc32(reinterpret_cast<const uint8_t*>(check.data()), check.size()),
+            0xCBF43926u);
   std::vector<uint8_t> bytes;
   for (size_t length = 0; length < 300; ++length) {
     EXPECT_EQ(voice::Crc32(bytes.data(), bytes.size()), BitwiseCrc32(bytes)) << length;
@@ -60,7 +61,8 @@ TEST(Datagrams, ASealedDatagramPassesItsCheckAndAnyFlippedBitFailsIt) {
 TEST(Datagrams, KeepAliveLayoutAndClassification) {
   uint8_t ping[voice::kKeepAliveSize];
   voice::BuildKeepAlive(ping, 0x0102, voice::kTypePing, voice::kServerPingMarker);
-  const std::vector<uint8_t> expected = {0xBB, 0xAA, 0x02, 0x01, 0x0C, 0x00, 0x01, 0xC8, 0xFF, 0xEE, 0x00, 0x00};
+  const std::vector<uint8_t> expected = {0xBB, 0xAA, 0x02, 0x01, 0x0C, 0x00,
+                                         0x01, 0xC8, 0xFF, 0xEE, 0x00, 0x00};
   EXPECT_EQ(std::vector<uint8_t>(ping, ping + sizeof ping), expected);
 
   using voice::KeepAliveKind;

@@ -27,7 +27,8 @@ bool IsServerPing(const std::vector<uint8_t>& datagram, uint16_t id) {
          datagram.size() == 12 && datagram[8] == 0xFF && datagram[9] == 0xEE;
 }
 
-std::optional<plclient::PlayerLeft> AwaitPlayerLeft(plclient::ProtocolClient& control, int timeout_ms) {
+std::optional<plclient::PlayerLeft> AwaitPlayerLeft(plclient::ProtocolClient& control,
+                                                    int timeout_ms) {
   return control.Await(plclient::ParsePlayerLeft, timeout_ms);
 }
 
@@ -38,7 +39,8 @@ TEST(Pinger, ASilentClientGetsMaxPingTriesPlusOnePingsThenPlayerLeftReasonTwoAlo
   int pings = 0;
   auto deadline = steady_clock::now() + milliseconds(4000);
   while (steady_clock::now() < deadline && !silent.Record(server)->PingTimedOut) {
-    if (auto datagram = silent.udp->Receive(100); datagram && IsServerPing(*datagram, silent.id)) ++pings;
+    if (auto datagram = silent.udp->Receive(100); datagram && IsServerPing(*datagram, silent.id))
+      ++pings;
   }
   EXPECT_EQ(pings, 3);
   auto left = AwaitPlayerLeft(*silent.control, 1000);
@@ -62,7 +64,7 @@ TEST(Pinger, AClientThatAnswersEveryPingIsNeverGivenUpAndItsRoundTripIsReported)
     auto datagram = answering.udp->Receive(100);
     if (!datagram || !IsServerPing(*datagram, answering.id)) continue;
     std::this_thread::sleep_for(milliseconds(30));  // a measurable round trip
-    ASSERT_TRUE(answering.udp->Send(*datagram));   // an echoed ping is an answer
+    ASSERT_TRUE(answering.udp->Send(*datagram));    // an echoed ping is an answer
     ++answered;
   }
   EXPECT_GE(answered, 3);

@@ -12,7 +12,9 @@ namespace {
 using plclient::VoiceDatagramForPlayers;
 using plclient::VoiceDatagramForRoom;
 
-uint16_t IdOf(const std::vector<uint8_t>& datagram) { return wire::ReadU16(datagram, wire::kOffsetId); }
+uint16_t IdOf(const std::vector<uint8_t>& datagram) {
+  return wire::ReadU16(datagram, wire::kOffsetId);
+}
 
 class Relay : public ::testing::Test {
  protected:
@@ -118,8 +120,18 @@ TEST_F(Relay, PingsAreAnsweredToTheirSourceAndPongsAndUnknownIdsAreNot) {
   ASSERT_TRUE(a.udp->Send(plclient::KeepAliveDatagram(a.id, 1, 3)));
   auto answers = a.Collect();
   ASSERT_EQ(answers.size(), 1u);
-  const std::vector<uint8_t> expected = {0xBB, 0xAA, static_cast<uint8_t>(a.id), static_cast<uint8_t>(a.id >> 8),
-                                         0x0C, 0x00, 0x02, 0x03, 0xFF, 0xEE, 0x00, 0x00};
+  const std::vector<uint8_t> expected = {0xBB,
+                                         0xAA,
+                                         static_cast<uint8_t>(a.id),
+                                         static_cast<uint8_t>(a.id >> 8),
+                                         0x0C,
+                                         0x00,
+                                         0x02,
+                                         0x03,
+                                         0xFF,
+                                         0xEE,
+                                         0x00,
+                                         0x00};
   EXPECT_EQ(answers[0], expected);
   EXPECT_EQ(server_.server().counters().UdpPacketsSent.load(), sent_before + 1);
 
@@ -151,13 +163,15 @@ TEST_F(Relay, ShortDatagramsAreCountedButRelayedToNobody) {
     ASSERT_TRUE(a.udp->Send(std::vector<uint8_t>(full.begin(), full.begin() + size)));
   }
   // A list of 200 entries in a datagram of 30 bytes.
-  std::vector<uint8_t> overrun = VoiceDatagramForPlayers(a.id, 2, std::vector<uint8_t>{b.player_byte}, Payload(12));
+  std::vector<uint8_t> overrun =
+      VoiceDatagramForPlayers(a.id, 2, std::vector<uint8_t>{b.player_byte}, Payload(12));
   overrun[16] = 200;
   plclient::SealVoiceDatagram(overrun);
   ASSERT_TRUE(a.udp->Send(overrun));
   EXPECT_TRUE(b.Collect(250).empty());
   // Three bytes do not hold the whole Id, which then names nobody; the other four count for A.
-  EXPECT_TRUE(WaitUntil([&] { return record->Counters.UdpPacketsReceived.load() == 1u + 3u + 1u; }));
+  EXPECT_TRUE(
+      WaitUntil([&] { return record->Counters.UdpPacketsReceived.load() == 1u + 3u + 1u; }));
   // Still serving.
   ASSERT_TRUE(a.udp->Send(VoiceDatagramForRoom(a.id, 3, Payload(20))));
   EXPECT_EQ(b.Collect().size(), 1u);

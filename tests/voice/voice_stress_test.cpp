@@ -17,7 +17,8 @@ TEST(VoiceStress, SpeakersInSeveralRoomsWhileClientsJoinMoveAndLeave) {
   constexpr int kRooms = 3;
   std::vector<VoiceClient> speakers;
   for (int i = 0; i < kRooms * 2; ++i) {
-    speakers.push_back(JoinWithVoice(server, "S" + std::to_string(i), static_cast<uint8_t>(1 + i % kRooms)));
+    speakers.push_back(
+        JoinWithVoice(server, "S" + std::to_string(i), static_cast<uint8_t>(1 + i % kRooms)));
   }
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
@@ -25,7 +26,8 @@ TEST(VoiceStress, SpeakersInSeveralRoomsWhileClientsJoinMoveAndLeave) {
     threads.emplace_back([&, i] {
       uint32_t packet_id = 1;
       while (!stop) {
-        speakers[i].udp->Send(plclient::VoiceDatagramForRoom(speakers[i].id, packet_id++, Payload(60)));
+        speakers[i].udp->Send(
+            plclient::VoiceDatagramForRoom(speakers[i].id, packet_id++, Payload(60)));
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
     });
@@ -53,11 +55,13 @@ TEST(VoiceStress, SpeakersInSeveralRoomsWhileClientsJoinMoveAndLeave) {
   stop = true;
   for (std::thread& thread : threads) thread.join();
 
-  EXPECT_TRUE(WaitUntil([&] { return server.server().clients().Count() == speakers.size(); }, 5000));
+  EXPECT_TRUE(
+      WaitUntil([&] { return server.server().clients().Count() == speakers.size(); }, 5000));
   // The room mates still hear each other, once the backlog of the stress phase has drained.
   while (speakers[kRooms].udp->Receive(300)) {
   }
-  ASSERT_TRUE(speakers[0].udp->Send(plclient::VoiceDatagramForRoom(speakers[0].id, 100000, Payload(10))));
+  ASSERT_TRUE(
+      speakers[0].udp->Send(plclient::VoiceDatagramForRoom(speakers[0].id, 100000, Payload(10))));
   bool heard = false;
   while (!heard) {
     auto datagram = speakers[kRooms].udp->Receive(2000);

@@ -28,7 +28,8 @@ std::string ToolHelp() {
       "\n"
       "Commands:\n";
   for (const CommandSpec& command_spec : AllCommands()) {
-    text += "  " + command_spec.name + std::string(command_spec.name.size() < 13 ? 13 - command_spec.name.size() : 1, ' ') +
+    text += "  " + command_spec.name +
+            std::string(command_spec.name.size() < 13 ? 13 - command_spec.name.size() : 1, ' ') +
             command_spec.summary + "\n";
   }
   text += std::string("\n") + kGlobalOptionsHelp +

@@ -21,7 +21,8 @@ int Run(const plctl::Invocation& invocation, const plctl::Output& output) {
   if (invocation.help || help_command || invocation.command.empty()) {
     const plctl::CommandSpec* command_spec = plctl::FindCommand(topic);
     if (!topic.empty() && !command_spec) plctl::ThrowUsage("unknown command \"" + topic + "\"");
-    std::cout << (command_spec ? command_spec->help + "\n" + plctl::kGlobalOptionsHelp : plctl::ToolHelp());
+    std::cout << (command_spec ? command_spec->help + "\n" + plctl::kGlobalOptionsHelp
+                               : plctl::ToolHelp());
     // No command at all is a mistake of usage, though the help still helps.
     return invocation.command.empty() && !invocation.help ? plctl::kExitFailure : plctl::kExitDone;
   }

@@ -6,14 +6,18 @@
 
 namespace plat {
 
-ConnectionPeer::~ConnectionPeer() { close(fd_); }
+ConnectionPeer::~ConnectionPeer() {
+  close(fd_);
+}
 
 size_t ConnectionPeer::Write(std::span<const uint8_t> bytes) {
   ssize_t written = send(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
   return written < 0 ? 0 : static_cast<size_t>(written);
 }
 
-void ConnectionPeer::CloseWrite() { shutdown(fd_, SHUT_WR); }
+void ConnectionPeer::CloseWrite() {
+  shutdown(fd_, SHUT_WR);
+}
 
 void ConnectionPeer::Drain() {
   uint8_t buffer[4096];
@@ -29,7 +33,8 @@ std::optional<ConnectionPair> MakeConnectionPair() {
   setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer_bytes, sizeof buffer_bytes);
   setsockopt(fds[0], SOL_SOCKET, SO_RCVBUF, &buffer_bytes, sizeof buffer_bytes);
   ConnectionPair pair;
-  pair.server_side = std::make_shared<TcpConnection>(fds[0], Endpoint{0x7F000001, 40000}, Endpoint{0x7F000001, 8765});
+  pair.server_side = std::make_shared<TcpConnection>(fds[0], Endpoint{0x7F000001, 40000},
+                                                     Endpoint{0x7F000001, 8765});
   pair.peer = std::make_unique<ConnectionPeer>(fds[1]);
   return pair;
 }

@@ -66,7 +66,8 @@ FileContents ReadWholeFile(const std::string& path) {
   return result;
 }
 
-std::optional<std::string> ReplaceFileAtomically(const std::string& given_path, std::string_view contents) {
+std::optional<std::string> ReplaceFileAtomically(const std::string& given_path,
+                                                 std::string_view contents) {
   // A file that is a symbolic link is replaced where the link points, and the link stays.
   std::string path = given_path;
   char resolved[PATH_MAX];
@@ -96,7 +97,8 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& given_path, 
   }
   // Make the rename itself durable.
   std::string directory = DirectoryOf(path);
-  int dir_fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir_fd =
+      open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd >= 0) {
     fsync(dir_fd);
     close(dir_fd);

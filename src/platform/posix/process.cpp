@@ -46,7 +46,8 @@ PriorityResult RaiseProcessPriority() {
 PriorityResult RaiseCurrentThreadPriority() {
   // Linux threads have their own nice value; the highest we may ask for without privileges is
   // our current one, so an unprivileged process keeps the normal priority.
-  if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -15) == 0) return PriorityResult::kRaised;
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -15) == 0)
+    return PriorityResult::kRaised;
   if (errno == EACCES || errno == EPERM) return PriorityResult::kNotPermitted;
   return PriorityResult::kFailed;
 }
@@ -55,7 +56,9 @@ std::optional<bool> TopLevelWindowExists(const char*, const char*) {
   return std::nullopt;  // the server draws no windows here
 }
 
-bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+bool StdinIsTerminal() {
+  return isatty(STDIN_FILENO) == 1;
+}
 
 bool StdinIsForegroundTerminal() {
   if (!StdinIsTerminal()) return false;
@@ -92,7 +95,8 @@ ShellInput WaitForSignalOrKey(bool watch_stdin, int timeout_ms) {
   if (ready <= 0) return {};
   if (fds[0].revents & POLLIN) {
     signalfd_siginfo info;
-    if (read(signal_fd, &info, sizeof info) < 0) { /* the signal is what matters */ }
+    if (read(signal_fd, &info, sizeof info) < 0) { /* the signal is what matters */
+    }
     return {ShellEvent::kTerminationSignal, 0};
   }
   if (!watch_stdin || fds[1].revents == 0) return {};
@@ -110,7 +114,8 @@ namespace {
 // tcsetattr from a background process group would stop the process with SIGTTOU unless the
 // signal is ignored; the shell must never be stopped by putting the terminal back.
 bool SetTerminalModes(const termios& modes) {
-  struct sigaction ignore {}, previous {};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGTTOU, &ignore, &previous);
@@ -148,7 +153,8 @@ bool ReadSecretLine(const std::string& prompt, std::string* line) {
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   quiet.c_lflag |= ICANON;
   if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return false;
-  if (write(STDERR_FILENO, prompt.data(), prompt.size()) < 0) { /* the prompt is a courtesy */ }
+  if (write(STDERR_FILENO, prompt.data(), prompt.size()) < 0) { /* the prompt is a courtesy */
+  }
   line->clear();
   bool complete = false;
   char c = 0;
@@ -161,10 +167,13 @@ bool ReadSecretLine(const std::string& prompt, std::string* line) {
   }
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   // The newline the user typed was not echoed either.
-  if (write(STDERR_FILENO, "\n", 1) < 0) { /* nothing to do about it */ }
+  if (write(STDERR_FILENO, "\n", 1) < 0) { /* nothing to do about it */
+  }
   return complete;
 }
 
-void ExitProcessNow(int code) { _exit(code); }
+void ExitProcessNow(int code) {
+  _exit(code);
+}
 
 }  // namespace plat

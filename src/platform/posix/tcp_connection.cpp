@@ -2,8 +2,8 @@
 
 #include <errno.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -66,8 +66,9 @@ bool TcpConnection::WaitForData() {
         return false;
       }
     }
-    pollfd fds[2] = {{static_cast<int>(fd_), static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0},
-                     {static_cast<int>(wake_fd_), POLLIN, 0}};
+    pollfd fds[2] = {
+        {static_cast<int>(fd_), static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0},
+        {static_cast<int>(wake_fd_), POLLIN, 0}};
     int ready = poll(fds, 2, PollTimeoutMs());
     if (ready < 0 && errno != EINTR) {
       peer_gone_ = true;
@@ -160,7 +161,8 @@ void TcpConnection::DrainPendingLocked() {
 
 bool TcpConnection::Write(const uint8_t* data, size_t size) {
   std::lock_guard<std::mutex> lock(output_mutex_);
-  if (socket_closed_ || write_failed_ || close_requested_.load(std::memory_order_acquire)) return false;
+  if (socket_closed_ || write_failed_ || close_requested_.load(std::memory_order_acquire))
+    return false;
   bool was_idle = pending_head_ >= pending_.size();
   if (!was_idle) DrainPendingLocked();
   size_t offset = 0;
@@ -192,12 +194,14 @@ bool TcpConnection::Write(const uint8_t* data, size_t size) {
 void TcpConnection::WakeLocked() {
   if (wake_fd_ < 0 || socket_closed_) return;
   uint64_t one = 1;
-  if (write(wake_fd_, &one, sizeof one) < 0) { /* already signalled */ }
+  if (write(wake_fd_, &one, sizeof one) < 0) { /* already signalled */
+  }
 }
 
 void TcpConnection::ConsumeWake() {
   uint64_t value;
-  if (read(wake_fd_, &value, sizeof value) < 0) { /* nothing to consume */ }
+  if (read(wake_fd_, &value, sizeof value) < 0) { /* nothing to consume */
+  }
 }
 
 void TcpConnection::RequestClose() {

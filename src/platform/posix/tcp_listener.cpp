@@ -82,7 +82,8 @@ void TcpListener::AcceptLoop() {
 void TcpListener::Deactivate(uint32_t wait_ms) {
   if (accept_thread_.joinable()) {
     uint64_t one = 1;
-    if (write(wake_fd_, &one, sizeof one) < 0) { /* the thread ends anyway below */ }
+    if (write(wake_fd_, &one, sizeof one) < 0) { /* the thread ends anyway below */
+    }
     accept_thread_.join();
   }
   for (NativeHandle fd : listen_fds_) close(static_cast<int>(fd));

@@ -21,7 +21,9 @@ constexpr int kSendBatch = 64;
 
 UdpListener::UdpListener() = default;
 
-UdpListener::~UdpListener() { Deactivate(); }
+UdpListener::~UdpListener() {
+  Deactivate();
+}
 
 std::optional<std::string> UdpListener::Activate() {
   Endpoint target = bindings_.empty() ? Endpoint{INADDR_ANY, default_port_} : bindings_.front();
@@ -75,8 +77,7 @@ void UdpListener::ListenLoop() {
       if (messages[i].msg_hdr.msg_flags & MSG_TRUNC) continue;
       try {
         if (handler_) {
-          handler_(buffers + i * kReceiveBufferSize, messages[i].msg_len,
-                   FromSockaddr(sources[i]));
+          handler_(buffers + i * kReceiveBufferSize, messages[i].msg_len, FromSockaddr(sources[i]));
         }
       } catch (const std::exception&) {
         // One bad datagram never stops the listener.
