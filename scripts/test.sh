@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the project with warnings as errors and runs every test.
+# Builds the project with warnings as errors and runs every test, after installing from Debian's
+# packages what the build and the tests need.
 #   scripts/test.sh [build-dir] [extra cmake arguments...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,13 @@ need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
+# The packaging tests: building and checking the Debian package, judging the systemd units.
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v fakeroot >/dev/null || need+=(fakeroot)
+command -v lintian >/dev/null || need+=(lintian)
+command -v systemd-analyze >/dev/null || need+=(systemd)
+command -v readelf >/dev/null || need+=(binutils)
+command -v setpriv >/dev/null || need+=(util-linux)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
 fi

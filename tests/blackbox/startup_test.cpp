@@ -39,6 +39,12 @@ TEST_F(StartupTest, WithoutIniFileCreatesItAndServesOnTheDefaultPorts) {
   // The file is written before the listeners start, so it exists whether or not they could bind.
   EXPECT_EQ(ReadFile(IniPath()), kCreatedIni);
   EXPECT_FALSE(testsupport::FileExists(program_dir_.File("plserver.log")));
+  // The file holds the passwords: its owner alone may read it. The log is for the group too.
+  struct stat info;
+  ASSERT_EQ(stat(IniPath().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  ASSERT_EQ(stat(LogPath().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
   const std::vector<std::string> texts = LogTexts();
   const bool clash = !texts.empty() && texts.back() == kFatalCommunication;
   if (!started && (!defaults_free || clash)) {

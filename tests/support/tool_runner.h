@@ -33,6 +33,7 @@ class ToolProcess {
   ToolProcess& operator=(const ToolProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  int pid() const { return pid_; }
   void Signal(int signal_number);
   // Collects the output until the child ends (killing it at the time limit) and returns it.
   ToolResult Finish();

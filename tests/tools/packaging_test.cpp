@@ -1,17 +1,22 @@
-// The installation as operators get it: the Debian package's contents and control data, and
-// the installed layout actually running (the unit's program path and its -INI= path reaching
-// the state directory, the log beside it), driven by plctl.
+// The installation as operators get it: the Debian package's contents, control data and
+// lintian's verdict, and the installed layout actually running as the units start it (the
+// program path and the -INI= path reaching the state directory, the log beside it, the unit's
+// user, umask and limits), driven by plctl.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
 
+#include "support/blackbox.h"
 #include "support/tool_runner.h"
 
 namespace fs = std::filesystem;
@@ -58,12 +63,117 @@ std::string UnitValue(const std::string& unit, const std::string& key) {
   return match[2];
 }
 
-TEST(PackagingTest, DebianPackageCarriesServerToolUnitAndConfiguration) {
+// The words of the unit's `key=` command line with the instance name put in for %i.
+std::vector<std::string> UnitCommand(const std::string& unit, const std::string& key,
+                                     const std::string& instance = {}) {
+  std::istringstream line(std::regex_replace(UnitValue(unit, key), std::regex("%i"), instance));
+  std::vector<std::string> words;
+  for (std::string word; line >> word;) words.push_back(word);
+  return words;
+}
+
+bool RunningAsRoot() {
+  return geteuid() == 0;
+}
+
+constexpr uid_t kNobody = 65534;
+
+// How the unit runs a command of its own, as far as a test can: as an unprivileged user with no
+// capabilities, under the unit's UMask=, LimitNICE= and LimitNOFILE=. Without root the command
+// runs as the test's user with only the umask applied.
+struct UnitProcess {
+  std::string program;
+  std::vector<std::string> arguments;
+};
+UnitProcess AsTheUnitRunsIt(const std::string& unit, const std::string& root,
+                            const std::vector<std::string>& command) {
+  const std::string umask_value = UnitValue(unit, "UMask");
+  std::vector<std::string> shell = {"/bin/sh", "-c",
+                                    "umask " + umask_value + " && exec \"$0\" \"$@\""};
+  shell.push_back(root + command.at(0));
+  shell.insert(shell.end(), command.begin() + 1, command.end());
+  if (!RunningAsRoot()) return {shell[0], {shell.begin() + 1, shell.end()}};
+  // LimitNICE=-15 is the nice level -15, the resource limit 20 - (-15).
+  const int nice_limit = 20 - std::stoi(UnitValue(unit, "LimitNICE"));
+  const std::string files = UnitValue(unit, "LimitNOFILE");
+  std::vector<std::string> arguments = {
+      "--nice=" + std::to_string(nice_limit) + ":" + std::to_string(nice_limit),
+      "--nofile=" + files + ":" + files,
+      "/usr/bin/setpriv",
+      "--reuid=" + std::to_string(kNobody),
+      "--regid=" + std::to_string(kNobody),
+      "--clear-groups",
+      "--inh-caps=-all",
+      "--bounding-set=-all",
+      "--no-new-privs",
+      "--"};
+  arguments.insert(arguments.end(), shell.begin(), shell.end());
+  return {"/usr/bin/prlimit", arguments};
+}
+
+// The nice values of the process's threads.
+std::vector<int> ThreadNiceValues(int pid) {
+  std::vector<int> values;
+  std::error_code ignored;
+  for (const auto& task :
+       fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
+    const std::string stat = ReadFile(task.path() / "stat");
+    const size_t end_of_name = stat.rfind(')');
+    if (end_of_name == std::string::npos) continue;
+    // After the name: state, then fields 4 to 19 of stat(5); the nice value is field 19.
+    std::istringstream fields(stat.substr(end_of_name + 2));
+    std::string field;
+    for (int index = 3; index <= 19 && fields >> field; ++index) {
+      if (index == 19) values.push_back(std::stoi(field));
+    }
+  }
+  return values;
+}
+
+// Installs the build into `root` with the prefix /usr, as the package does.
+void InstallInto(const fs::path& root) {
+  pltest::ToolOptions install_options;
+  install_options.environment["DESTDIR"] = root.string();
+  install_options.timeout_ms = 30000;
+  pltest::ToolResult installed = pltest::RunTool(
+      PL_CMAKE_COMMAND, {"--install", PL_BUILD_DIR, "--prefix", "/usr"}, install_options);
+  ASSERT_EQ(installed.exit_code, 0) << installed.out << installed.err;
+}
+
+// Waits until plctl gets the server's status on `port`; its last result.
+pltest::ToolResult WaitForStatus(const std::string& plctl, const std::string& port) {
+  pltest::ToolResult status;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    status = pltest::RunTool(plctl, {"--port", port, "--timeout", "1", "status"});
+    if (status.exit_code != 2) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return status;
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+uid_t OwnerOf(const fs::path& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? info.st_uid : static_cast<uid_t>(-1);
+}
+
+// Whether the ELF file still carries a symbol table or debug sections.
+bool CarriesDebugData(const std::string& readelf, const fs::path& program) {
+  pltest::ToolResult sections = pltest::RunTool(readelf, {"-S", "-W", program.string()});
+  return sections.exit_code != 0 || sections.out.find(".symtab") != std::string::npos ||
+         sections.out.find(".debug_") != std::string::npos;
+}
+
+TEST(PackagingTest, DebianPackageCarriesItsFilesAndPassesLintian) {
   const std::string dpkg_deb = Which("dpkg-deb");
   if (dpkg_deb.empty()) GTEST_SKIP() << "dpkg-deb is not installed";
   TemporaryDirectory output;
   pltest::ToolOptions options;
-  options.timeout_ms = 60000;
+  options.timeout_ms = 120000;
   options.working_directory = PL_BUILD_DIR;
   pltest::ToolResult built =
       pltest::RunTool(PL_CPACK_COMMAND,
@@ -85,19 +195,25 @@ TEST(PackagingTest, DebianPackageCarriesServerToolUnitAndConfiguration) {
   // A sanitizer build depends on its runtime too, so only the presence of libc6 is checked.
   const size_t depends = info.out.find("Depends: ");
   ASSERT_NE(depends, std::string::npos) << info.out;
-  EXPECT_NE(info.out.substr(depends, info.out.find('\n', depends) - depends).find("libc6"),
-            std::string::npos)
-      << info.out;
-  EXPECT_NE(info.out.find("libstdc++6"), std::string::npos) << info.out;
-  EXPECT_NE(info.out.find("postinst"), std::string::npos) << info.out;
+  const std::string depends_line = info.out.substr(depends, info.out.find('\n', depends) - depends);
+  for (const char* needed : {"libc6", "libstdc++6", "adduser"}) {
+    EXPECT_NE(depends_line.find(needed), std::string::npos) << depends_line;
+  }
+  for (const char* script : {"postinst", "prerm", "postrm"}) {
+    EXPECT_NE(info.out.find(script), std::string::npos) << script << " missing\n" << info.out;
+  }
 
   pltest::ToolResult contents = pltest::RunTool(dpkg_deb, {"-c", package.string()});
   ASSERT_EQ(contents.exit_code, 0) << contents.err;
   for (const char* file :
-       {"./usr/lib/plserver/plserver", "./usr/bin/plctl",
-        "./usr/lib/systemd/system/plserver.service", "./usr/share/plserver/plserver.ini"}) {
-    EXPECT_NE(contents.out.find(file), std::string::npos) << file << " missing from\n"
-                                                          << contents.out;
+       {"./usr/lib/plserver/plserver", "./usr/lib/plserver/plserver-prepare", "./usr/bin/plctl",
+        "./usr/lib/systemd/system/plserver.service", "./usr/lib/systemd/system/plserver@.service",
+        "./usr/share/plserver/plserver.ini", "./usr/share/man/man8/plserver.8.gz",
+        "./usr/share/man/man1/plctl.1.gz", "./usr/share/doc/parlowind-server/copyright",
+        "./usr/share/doc/parlowind-server/changelog.gz"}) {
+    EXPECT_NE(contents.out.find(std::string(file) + "\n"), std::string::npos)
+        << file << " missing from\n"
+        << contents.out;
   }
 
   TemporaryDirectory unpacked;
@@ -117,51 +233,65 @@ TEST(PackagingTest, DebianPackageCarriesServerToolUnitAndConfiguration) {
   EXPECT_NE(
       ReadFile(unpacked.path() / "usr/share/plserver/plserver.ini").find("ServerVersion=v1.2.0"),
       std::string::npos);
+  const std::string readelf = Which("readelf");
+  if (!readelf.empty()) {
+    EXPECT_FALSE(CarriesDebugData(readelf, unpacked.path() / "usr/lib/plserver/plserver"));
+    EXPECT_FALSE(CarriesDebugData(readelf, unpacked.path() / "usr/bin/plctl"));
+  }
+
+  const std::string lintian = Which("lintian");
+  if (lintian.empty()) GTEST_SKIP() << "lintian is not installed";
+  pltest::ToolOptions lintian_options;
+  lintian_options.timeout_ms = 240000;
+  pltest::ToolResult verdict = pltest::RunTool(lintian, {package.string()}, lintian_options);
+  EXPECT_NE(verdict.exit_code, -1) << "lintian did not finish";
+  std::istringstream lines(verdict.out);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_NE(line.rfind("E: ", 0), 0u) << line;
+  }
+  // What lintian still says, for the record.
+  std::cout << verdict.out;
 }
 
-// Installs into a staging root with the prefix /usr and runs the server there exactly as the
-// unit does: the -INI= path, taken from the program directory, must reach <root>/var/lib/plserver.
+// Installs into a staging root with the prefix /usr and runs the service there exactly as the
+// unit does: its ExecStartPre= and ExecStart= command lines, as an unprivileged user under the
+// unit's umask and limits. The -INI= path, taken from the program directory, must reach
+// <root>/var/lib/plserver; the relay thread gets its priority without any capability.
 TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   TemporaryDirectory root;
-  pltest::ToolOptions install_options;
-  install_options.environment["DESTDIR"] = root.path().string();
-  install_options.timeout_ms = 30000;
-  pltest::ToolResult installed = pltest::RunTool(
-      PL_CMAKE_COMMAND, {"--install", PL_BUILD_DIR, "--prefix", "/usr"}, install_options);
-  ASSERT_EQ(installed.exit_code, 0) << installed.out << installed.err;
-
+  ASSERT_NO_FATAL_FAILURE(InstallInto(root.path()));
   const std::string unit = ReadFile(root.path() / "usr/lib/systemd/system/plserver.service");
-  std::istringstream exec(UnitValue(unit, "ExecStart"));
-  std::string program;
-  exec >> program;
-  std::vector<std::string> arguments;
-  for (std::string word; exec >> word;) arguments.push_back(word);
-  ASSERT_EQ(program, "/usr/lib/plserver/plserver");
-
-  // What the unit's ExecStartPre does: the shipped configuration becomes the state's; a test
-  // port replaces the default one.
   const fs::path state = root.path() / "var/lib/plserver";
   fs::create_directories(state);
-  std::string ini = ReadFile(root.path() / "usr/share/plserver/plserver.ini");
-  std::uniform_int_distribution<int> draw(20000, 60000);
-  std::random_device random;
-  const std::string port = std::to_string(draw(random));
-  ini = std::regex_replace(ini, std::regex("TCPPort=8765"), "TCPPort=" + port);
-  std::ofstream(state / "plserver.ini", std::ios::binary) << ini;
-
+  if (RunningAsRoot()) ASSERT_EQ(chown(state.c_str(), kNobody, kNobody), 0);
   pltest::ToolOptions run_options;
   run_options.working_directory = state.string();
-  pltest::ToolProcess server((root.path() / "usr/lib/plserver/plserver").string(), arguments,
-                             run_options);
+
+  // ExecStartPre=: the shipped configuration becomes the state's, readable by its owner only.
+  const UnitProcess prepare = AsTheUnitRunsIt(unit, root.path(), UnitCommand(unit, "ExecStartPre"));
+  pltest::ToolResult prepared = pltest::RunTool(prepare.program, prepare.arguments, run_options);
+  ASSERT_EQ(prepared.exit_code, 0) << prepared.out << prepared.err;
+  EXPECT_EQ(ModeOf(state / "plserver.ini"), 0600u);
+  // The operator's edit: a test port replaces the default one.
+  const std::string port = std::to_string(testsupport::PickFreePortPair());
+  std::string ini = ReadFile(state / "plserver.ini");
+  ini = std::regex_replace(ini, std::regex("TCPPort=8765"), "TCPPort=" + port);
+  std::ofstream(state / "plserver.ini", std::ios::binary | std::ios::trunc) << ini;
+
+  const std::vector<std::string> command = UnitCommand(unit, "ExecStart");
+  ASSERT_EQ(command.at(0), "/usr/lib/plserver/plserver");
+  const UnitProcess start = AsTheUnitRunsIt(unit, root.path(), command);
+  pltest::ToolProcess server(start.program, start.arguments, run_options);
   ASSERT_TRUE(server.started());
   const std::string plctl = (root.path() / "usr/bin/plctl").string();
-  pltest::ToolResult status;
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    status = pltest::RunTool(plctl, {"--port", port, "--timeout", "1", "status"});
-    if (status.exit_code != 2) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  pltest::ToolResult status = WaitForStatus(plctl, port);
   ASSERT_EQ(status.exit_code, 0) << status.err;
+  if (RunningAsRoot()) {
+    // The relay thread's nice value -15, which only LimitNICE= allows here.
+    const std::vector<int> nice_values = ThreadNiceValues(server.pid());
+    ASSERT_FALSE(nice_values.empty());
+    EXPECT_EQ(*std::min_element(nice_values.begin(), nice_values.end()), -15);
+  }
 
   pltest::ToolOptions admin;
   admin.environment["PLCTL_ADMIN_PASSWORD"] = "rivet";
@@ -175,13 +305,57 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   server.Signal(SIGTERM);
-  EXPECT_EQ(server.Finish().exit_code, 0);
+  pltest::ToolResult finished = server.Finish();
+  EXPECT_EQ(finished.exit_code, 0) << finished.out << finished.err;
 
   EXPECT_NE(written.find("AdminPassword=changed"), std::string::npos) << written;
   EXPECT_NE(written.find("; Parlowind server configuration."), std::string::npos)
       << "comments were lost";
+  EXPECT_EQ(ModeOf(state / "plserver.ini"), 0600u);
   EXPECT_FALSE(fs::exists(root.path() / "usr/lib/plserver/plserver.ini"));
-  EXPECT_TRUE(fs::exists(state / "plserver.log"));
+  EXPECT_EQ(ModeOf(state / "plserver.log"), 0640u);
+  if (RunningAsRoot()) EXPECT_EQ(OwnerOf(state / "plserver.log"), kNobody);
+}
+
+// An instance of the template named by a port: its first start makes its own directory's
+// configuration with that port, and the server runs from there.
+TEST(PackagingTest, InstanceNamedByAPortRunsInItsOwnDirectory) {
+  TemporaryDirectory root;
+  ASSERT_NO_FATAL_FAILURE(InstallInto(root.path()));
+  const std::string unit = ReadFile(root.path() / "usr/lib/systemd/system/plserver@.service");
+  const std::string instance = std::to_string(testsupport::PickFreePortPair());
+  const fs::path state = root.path() / "var/lib/plserver" / instance;
+  ASSERT_EQ(UnitValue(unit, "WorkingDirectory"), "/var/lib/plserver/%i");
+  fs::create_directories(state);
+  if (RunningAsRoot()) ASSERT_EQ(chown(state.c_str(), kNobody, kNobody), 0);
+  pltest::ToolOptions run_options;
+  run_options.working_directory = state.string();
+
+  // A number that is no port is refused before anything is written.
+  const UnitProcess refused =
+      AsTheUnitRunsIt(unit, root.path(), UnitCommand(unit, "ExecStartPre", "70000"));
+  EXPECT_EQ(pltest::RunTool(refused.program, refused.arguments, run_options).exit_code, 1);
+  EXPECT_TRUE(fs::is_empty(state));
+
+  const UnitProcess prepare =
+      AsTheUnitRunsIt(unit, root.path(), UnitCommand(unit, "ExecStartPre", instance));
+  pltest::ToolResult prepared = pltest::RunTool(prepare.program, prepare.arguments, run_options);
+  ASSERT_EQ(prepared.exit_code, 0) << prepared.out << prepared.err;
+  EXPECT_NE(ReadFile(state / "plserver.ini").find("\nTCPPort=" + instance + "\n"),
+            std::string::npos);
+
+  const UnitProcess start =
+      AsTheUnitRunsIt(unit, root.path(), UnitCommand(unit, "ExecStart", instance));
+  pltest::ToolProcess server(start.program, start.arguments, run_options);
+  ASSERT_TRUE(server.started());
+  pltest::ToolResult status = WaitForStatus((root.path() / "usr/bin/plctl").string(), instance);
+  EXPECT_EQ(status.exit_code, 0) << status.err;
+  server.Signal(SIGTERM);
+  pltest::ToolResult finished = server.Finish();
+  EXPECT_EQ(finished.exit_code, 0) << finished.out << finished.err;
+  EXPECT_NE(ReadFile(state / "plserver.log").find("Parlowind server started"), std::string::npos);
+  EXPECT_EQ(testsupport::DirectoryEntries((root.path() / "var/lib/plserver").string()),
+            std::vector<std::string>{instance});
 }
 
 }  // namespace

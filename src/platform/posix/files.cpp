@@ -27,10 +27,26 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Opens the log for appending. A log the server creates is 0640 whatever the umask, so the
+// service's group can read it while others cannot; an existing file keeps its mode.
+int OpenLogForAppend(const std::string& path) {
+  constexpr mode_t kNewLogMode = 0640;
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kNewLogMode);
+  if (fd >= 0) {
+    fchmod(fd, kNewLogMode);
+    return fd;
+  }
+  if (errno != EEXIST) return fd;
+  // Created meanwhile, or a link to a file yet to be made: opened as before, the link followed.
+  return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kNewLogMode);
+}
+
 }  // namespace
 
 std::optional<std::string> AppendToFile(const std::string& path, std::string_view text) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  int fd = OpenLogForAppend(path);
   if (fd < 0) return ErrorText("open", path);
   if (!WriteAll(fd, text)) {
     std::string error = ErrorText("write", path);
@@ -72,11 +88,14 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& given_path,
   std::string path = given_path;
   char resolved[PATH_MAX];
   if (realpath(given_path.c_str(), resolved) != nullptr) path = resolved;
-  std::string temporary = path + ".tmp-" + std::to_string(getpid());
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return ErrorText("open", temporary);
+  // The temporary file gets a name no one can predict and is created exclusively (mkstemp:
+  // O_CREAT|O_EXCL, mode 0600), so a link planted beside the file is never followed.
+  std::string temporary = path + ".tmp-XXXXXX";
+  int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return ErrorText("mkstemp", temporary);
   // The replacement keeps the old file's permissions: a file holding passwords that only its
-  // owner may read must not become readable by everyone.
+  // owner may read must not become readable by everyone. A new file stays 0600: it holds the
+  // administrator password.
   struct stat old_file;
   if (stat(path.c_str(), &old_file) == 0) fchmod(fd, old_file.st_mode & 07777);
   if (!WriteAll(fd, contents) || fsync(fd) != 0) {
