@@ -44,9 +44,14 @@ set(CPACK_PACKAGE_VERSION 1.2.0)
 set(CPACK_PACKAGE_VENDOR "Parlowind")
 set(CPACK_PACKAGE_CONTACT "Parlowind maintainers <maintainers@parlowind.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Parlowind voice-chat server with its operator tool")
-set(CPACK_PACKAGE_DESCRIPTION "A voice-chat server for small groups of players: TCP control \
-connections for login, rooms, administration and statistics, and a UDP relay for voice. It runs \
-as the systemd service plserver; plctl administers and diagnoses it from the command line.")
+# The extended description: lines of at most 80 characters (CPack indents the ones after the
+# first).
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "A voice-chat server for small groups of players: TCP control connections for\n"
+  "login, rooms, administration and statistics, and a UDP relay for voice. It runs\n"
+  "as the confined systemd service plserver, or as several instances of\n"
+  "plserver@.service on one host; plctl administers and diagnoses it from the\n"
+  "command line.")
 # The package installs under /usr whatever the build's own prefix; the install scripts see that
 # final prefix (the unit's paths are fitted to it) and the staging directory lies in DESTDIR.
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

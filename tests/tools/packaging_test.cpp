@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -78,35 +79,37 @@ bool RunningAsRoot() {
 
 constexpr uid_t kNobody = 65534;
 
-// How the unit runs a command of its own, as far as a test can: as an unprivileged user with no
-// capabilities, under the unit's UMask=, LimitNICE= and LimitNOFILE=. Without root the command
-// runs as the test's user with only the umask applied.
+// How the unit runs a command of its own, as far as a test can: as an unprivileged user holding
+// only the unit's AmbientCapabilities=, under its UMask= and LimitNOFILE=. Without root the
+// command runs as the test's user with only the umask applied.
 struct UnitProcess {
   std::string program;
   std::vector<std::string> arguments;
 };
 UnitProcess AsTheUnitRunsIt(const std::string& unit, const std::string& root,
                             const std::vector<std::string>& command) {
-  const std::string umask_value = UnitValue(unit, "UMask");
   std::vector<std::string> shell = {"/bin/sh", "-c",
-                                    "umask " + umask_value + " && exec \"$0\" \"$@\""};
+                                    "umask " + UnitValue(unit, "UMask") + " && exec \"$0\" \"$@\""};
   shell.push_back(root + command.at(0));
   shell.insert(shell.end(), command.begin() + 1, command.end());
   if (!RunningAsRoot()) return {shell[0], {shell.begin() + 1, shell.end()}};
-  // LimitNICE=-15 is the nice level -15, the resource limit 20 - (-15).
-  const int nice_limit = 20 - std::stoi(UnitValue(unit, "LimitNICE"));
+  // CAP_SYS_NICE as setpriv names it: sys_nice.
+  std::string capability = UnitValue(unit, "AmbientCapabilities");
+  std::transform(capability.begin(), capability.end(), capability.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (capability.rfind("cap_", 0) == 0) capability.erase(0, 4);
+  const std::string kept = capability.empty() ? "-all" : "-all,+" + capability;
   const std::string files = UnitValue(unit, "LimitNOFILE");
-  std::vector<std::string> arguments = {
-      "--nice=" + std::to_string(nice_limit) + ":" + std::to_string(nice_limit),
-      "--nofile=" + files + ":" + files,
-      "/usr/bin/setpriv",
-      "--reuid=" + std::to_string(kNobody),
-      "--regid=" + std::to_string(kNobody),
-      "--clear-groups",
-      "--inh-caps=-all",
-      "--bounding-set=-all",
-      "--no-new-privs",
-      "--"};
+  std::vector<std::string> arguments = {"--nofile=" + files + ":" + files,
+                                        "/usr/bin/setpriv",
+                                        "--reuid=" + std::to_string(kNobody),
+                                        "--regid=" + std::to_string(kNobody),
+                                        "--clear-groups",
+                                        "--inh-caps=" + kept,
+                                        "--ambient-caps=" + kept,
+                                        "--bounding-set=" + kept,
+                                        "--no-new-privs",
+                                        "--"};
   arguments.insert(arguments.end(), shell.begin(), shell.end());
   return {"/usr/bin/prlimit", arguments};
 }
@@ -255,15 +258,17 @@ TEST(PackagingTest, DebianPackageCarriesItsFilesAndPassesLintian) {
 
 // Installs into a staging root with the prefix /usr and runs the service there exactly as the
 // unit does: its ExecStartPre= and ExecStart= command lines, as an unprivileged user under the
-// unit's umask and limits. The -INI= path, taken from the program directory, must reach
-// <root>/var/lib/plserver; the relay thread gets its priority without any capability.
+// unit's umask, limits and single capability. The -INI= path, taken from the program directory,
+// must reach <root>/var/lib/plserver; the relay thread gets its priority.
 TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   TemporaryDirectory root;
   ASSERT_NO_FATAL_FAILURE(InstallInto(root.path()));
   const std::string unit = ReadFile(root.path() / "usr/lib/systemd/system/plserver.service");
   const fs::path state = root.path() / "var/lib/plserver";
   fs::create_directories(state);
-  if (RunningAsRoot()) ASSERT_EQ(chown(state.c_str(), kNobody, kNobody), 0);
+  if (RunningAsRoot()) {
+    ASSERT_EQ(chown(state.c_str(), kNobody, kNobody), 0);
+  }
   pltest::ToolOptions run_options;
   run_options.working_directory = state.string();
 
@@ -287,7 +292,7 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   pltest::ToolResult status = WaitForStatus(plctl, port);
   ASSERT_EQ(status.exit_code, 0) << status.err;
   if (RunningAsRoot()) {
-    // The relay thread's nice value -15, which only LimitNICE= allows here.
+    // The relay thread's nice value -15, which the unit's one capability allows.
     const std::vector<int> nice_values = ThreadNiceValues(server.pid());
     ASSERT_FALSE(nice_values.empty());
     EXPECT_EQ(*std::min_element(nice_values.begin(), nice_values.end()), -15);
@@ -314,7 +319,9 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   EXPECT_EQ(ModeOf(state / "plserver.ini"), 0600u);
   EXPECT_FALSE(fs::exists(root.path() / "usr/lib/plserver/plserver.ini"));
   EXPECT_EQ(ModeOf(state / "plserver.log"), 0640u);
-  if (RunningAsRoot()) EXPECT_EQ(OwnerOf(state / "plserver.log"), kNobody);
+  if (RunningAsRoot()) {
+    EXPECT_EQ(OwnerOf(state / "plserver.log"), kNobody);
+  }
 }
 
 // An instance of the template named by a port: its first start makes its own directory's
@@ -327,7 +334,9 @@ TEST(PackagingTest, InstanceNamedByAPortRunsInItsOwnDirectory) {
   const fs::path state = root.path() / "var/lib/plserver" / instance;
   ASSERT_EQ(UnitValue(unit, "WorkingDirectory"), "/var/lib/plserver/%i");
   fs::create_directories(state);
-  if (RunningAsRoot()) ASSERT_EQ(chown(state.c_str(), kNobody, kNobody), 0);
+  if (RunningAsRoot()) {
+    ASSERT_EQ(chown(state.c_str(), kNobody, kNobody), 0);
+  }
   pltest::ToolOptions run_options;
   run_options.working_directory = state.string();
 
