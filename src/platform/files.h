@@ -9,7 +9,8 @@
 namespace plat {
 
 // Opens (creating when missing) `path` for appending, writes `text`, closes. Returns an error
-// text on failure, nothing on success.
+// text on failure, nothing on success. Where the platform has file modes, a file it creates gets
+// 0640 (owner writes, group reads); an existing file keeps its mode.
 std::optional<std::string> AppendToFile(const std::string& path, std::string_view text);
 
 enum class ReadStatus { kOk, kMissing, kError };
@@ -21,7 +22,9 @@ struct FileContents {
 FileContents ReadWholeFile(const std::string& path);
 
 // Writes `contents` to a temporary file beside `path`, flushes it to disk and renames it over
-// `path`. After a crash the file holds either its old or its new contents.
+// `path`. After a crash the file holds either its old or its new contents. The temporary file
+// is created exclusively under a name no one can predict. Where the platform has file modes, the
+// file keeps its old mode, and a new one gets 0600 (it may hold passwords).
 std::optional<std::string> ReplaceFileAtomically(const std::string& path,
                                                  std::string_view contents);
 
