@@ -72,6 +72,11 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& given_path,
   std::string path = given_path;
   char resolved[PATH_MAX];
   if (realpath(given_path.c_str(), resolved) != nullptr) path = resolved;
+  // The file's own write permission counts, as it would for a direct write: a read-only file
+  // is not replaced behind its back by the rename (which needs only the directory's).
+  int probe = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (probe < 0 && errno != ENOENT) return ErrorText("open", path);
+  if (probe >= 0) close(probe);
   std::string temporary = path + ".tmp-" + std::to_string(getpid());
   int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return ErrorText("open", temporary);

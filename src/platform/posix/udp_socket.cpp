@@ -1,4 +1,5 @@
 #include "platform/udp_socket.h"
+#include "platform/thread_start.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -48,7 +49,10 @@ std::optional<std::string> UdpListener::Activate() {
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   stopping_ = false;
   fd_ = fd;
-  thread_ = std::thread([this] { ListenLoop(); });
+  if (auto error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); })) {
+    Deactivate();  // the socket is not left bound without its thread
+    return error;
+  }
   return std::nullopt;
 }
 
