@@ -40,9 +40,14 @@ TEST(ShutdownOrder, EveryStopRequestIsLoggedBeforeTheEndLineOfItsThread) {
   };
   int out_of_order = 0;
   for (auto& server : servers) {
+    // The run that started (a start tried on a port pair that was taken ended its threads in the
+    // same log before it).
     std::vector<std::string> texts;
-    for (const std::string& line : testsupport::ReadLogLines(server->directory() + "/plserver.log"))
+    for (const std::string& line :
+         testsupport::ReadLogLines(server->directory() + "/plserver.log")) {
       texts.push_back(testsupport::LogText(line));
+      if (texts.back() == "Parlowind server started") texts.clear();
+    }
     const size_t slept = IndexOf(texts, "Server_DeInit -- Slept 2 secs");
     ASSERT_LT(slept, texts.size()) << ::testing::PrintToString(texts);
     for (const auto& [request, end] : kRequestAndEnd) {
