@@ -1,5 +1,4 @@
 #include "platform/tcp_listener.h"
-#include "platform/thread_start.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -14,6 +13,7 @@
 #include <set>
 
 #include "platform/posix/socket_util.h"
+#include "platform/thread_start.h"
 
 namespace plat {
 

@@ -1,5 +1,4 @@
 #include "platform/udp_socket.h"
-#include "platform/thread_start.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -11,6 +10,7 @@
 #include <memory>
 
 #include "platform/posix/socket_util.h"
+#include "platform/thread_start.h"
 
 namespace plat {
 namespace {

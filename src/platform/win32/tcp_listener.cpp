@@ -1,9 +1,9 @@
 #include "platform/tcp_listener.h"
-#include "platform/thread_start.h"
 
 #include <chrono>
 #include <set>
 
+#include "platform/thread_start.h"
 #include "platform/win32/winsock_util.h"
 
 namespace plat {

@@ -1,8 +1,8 @@
 #include "platform/udp_socket.h"
-#include "platform/thread_start.h"
 
 #include <exception>
 
+#include "platform/thread_start.h"
 #include "platform/win32/winsock_util.h"
 
 #ifndef SIO_UDP_CONNRESET
