@@ -1,7 +1,7 @@
 // Feeds an arbitrary byte stream to one control connection's passes, as the connection thread
-// runs them, until the connection closes. The first input byte picks whether the stream starts
-// with a valid login (and, for an administrator, AdminLogin), so the commands behind the login
-// are reached as well as the refusals before it.
+// runs them, until the connection closes. Every input starts from the same server state. The first
+// input byte picks whether the stream starts with a valid login (and, for an administrator,
+// AdminLogin), so the commands behind the login are reached as well as the refusals before it.
 #include <cstdint>
 #include <vector>
 
@@ -31,6 +31,7 @@ std::vector<uint8_t> Preamble(uint8_t selector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 65536) return 0;
   core::TParlowindServer& server = fuzz::Server();
+  fuzz::ResetState();
   auto pair = plat::MakeConnectionPair();
   if (!pair) return 0;
   std::vector<uint8_t> stream = Preamble(data[0]);
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int pass = 0; pass < kMaxPasses && pair->server_side->IsOpen(); ++pass) {
     server.TcpExecute(*pair->server_side);
     pair->peer->Drain();
+    fuzz::DrainClients();
   }
   // A connection the passes did not close is taken down the way the listener does it.
   if (pair->server_side->IsOpen()) {

@@ -27,8 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ini.WriteString("Channels", "0", "Lobby");
   // A value with a line break is refused (the commit would fail); the document holds the rest.
   std::string written = ini.Text();
-  // What was written must read back.
+  // What was written must read back, whatever blanks and quotes it has. (A text that begins
+  // with the bytes of a byte-order mark would be read as marked: not what this checks.)
+  if (written.rfind("\xEF\xBB\xBF", 0) == 0 || written.rfind("\xFF\xFE", 0) == 0) return 0;
   plat::IniFile again = plat::IniFile::Parse("/nonexistent/plserver.ini", written);
   if (again.ReadString("Channels", "0", "") != "Lobby") __builtin_trap();
+  const std::string password = text.substr(0, 30);
+  if (password.find_first_of("\r\n") == std::string::npos &&
+      again.ReadString("Passwords", "ServerPassword", "") != password) {
+    __builtin_trap();
+  }
   return 0;
 }

@@ -14,7 +14,7 @@ fail() {
   echo "windows-check: FAILED: $*" >&2
   [ -n "${DISPLAY:-}" ] && [ -n "${shots:-}" ] && import -window root "$shots/failed.png" 2>/dev/null &&
     echo "windows-check: screen at the failure: $shots/failed.png" >&2
-  [ -n "${app:-}" ] && [ -f "$app/plserver.log" ] && sed 's/^/  log: /' "$app/plserver.log" >&2
+  [ -n "${log:-}" ] && [ -f "$log" ] && sed 's/^/  log: /' "$log" >&2
   exit 1
 }
 
@@ -114,7 +114,7 @@ window_gone() { ! window_there "$1"; }
 window_texts() {
   "$wine_cmd" "$root/build-win/window_texts.exe" "$1" "$2" 2>/dev/null | tr -d '\r' || true
 }
-log_has() { grep -q -- "$1" "$app/plserver.log" 2>/dev/null; }
+log_has() { grep -q -- "$1" "$log" 2>/dev/null; }
 
 # The desktop's X window and, from it, the places of the tray icon and of the menu items (the
 # menu opens at the screen's corner and is pushed inside it, so its items sit at fixed places).
@@ -148,9 +148,9 @@ menu_to_window() {  # menu_to_window <choose_about|choose_exit> <window title pa
   return 1
 }
 
-start_server() {  # start_server <exe name>
-  rm -f "$app/plserver.log"
-  (cd "$app" && exec "$wine_cmd" "$1") >"$work/server.out" 2>&1 &
+start_server() {  # start_server <exe name> [arguments...]; the log is $log
+  rm -f "$log"
+  (cd "$app" && exec "$wine_cmd" "$@") >"$work/server.out" 2>&1 &
   server_pid=$!
   wait_for 60 log_has "Parlowind server started" || fail "$1 did not log its start"
 }
@@ -173,6 +173,7 @@ exit_through_tray() {  # Exit, then Yes in the confirmation box
 
 # --- The server as a service: voice relay, tray, about box, exit ----------------------------------
 app="$work/app"
+log="$app/plserver.log"
 mkdir -p "$app"
 cp build-win/plserver.exe "$app/plserver.exe"
 port=$(free_port_pair)
@@ -217,6 +218,24 @@ start_server RERivize.exe
 grep -q '"version":"v1.2.0 Win32"' "$work/status.json" ||
   fail "status of RERivize.exe: $(cat "$work/status.json")"
 exit_through_tray
+
+# --- Names outside ASCII on the command line --------------------------------------------------------
+# Wine hands the arguments over as typed (UTF-8 here); the narrow argv would carry them in the
+# ANSI code page, so the server takes the wide command line.
+ini_name="Räume.ini" log_name="Protökoll.log"
+printf '[Networking]\r\nTCPPort=%s\r\nIP=127.0.0.1\r\n' "$port" >"$app/$ini_name"
+rm -f "$app/plserver.ini"
+log="$app/$log_name"
+say "plserver.exe -INI=$ini_name -LOG=$log_name"
+LC_ALL=C.UTF-8 start_server plserver.exe "-INI=$ini_name" "-LOG=$log_name"
+"$plctl" --port "$port" status >/dev/null || fail "not serving on the port that $ini_name names"
+grep -q "^ServerVersion=v1.2.0" "$app/$ini_name" || fail "$ini_name was not brought up to date"
+unexpected=$(cd "$app" && ls | grep -vxF -e plserver.exe -e RERivize.exe -e "$ini_name" -e "$log_name" || true)
+[ -z "$unexpected" ] || fail "files under other names: $unexpected"
+exit_through_tray
+say "$ini_name and $log_name used under their own names"
+log="$app/plserver.log"
+printf '[Networking]\r\nTCPPort=%s\r\nIP=127.0.0.1\r\n' "$port" >"$app/plserver.ini"
 
 # --- A second server on the same ports ------------------------------------------------------------
 # The ports are not shared: start-up fails with exit code 1 and the fatal line. (The first server

@@ -1,6 +1,7 @@
 #include "clients/serverclasses.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "clients/serverfunctions.h"
 #include "platform/clock.h"
@@ -11,7 +12,9 @@ TServerClient::TServerClient(std::shared_ptr<plat::TcpConnection> connection,
                              core::TrafficCounters* server_counters)
     : ConnectTime(plat::TickCount()),
       connection_(std::move(connection)),
-      server_counters_(server_counters) {}
+      server_counters_(server_counters) {
+  if (!connection_) throw std::invalid_argument("a client needs its control connection");
+}
 
 TServerClient::~TServerClient() {
   Destroy();
@@ -20,10 +23,8 @@ TServerClient::~TServerClient() {
 void TServerClient::Destroy() {
   if (Closing.exchange(true)) return;
   // Only clear the slot if it still points at us: the connection may already serve nothing.
-  if (connection_) {
-    std::shared_ptr<void> slot = connection_->Slot();
-    if (slot.get() == this) connection_->ClearSlot();
-  }
+  std::shared_ptr<void> slot = connection_->Slot();
+  if (slot.get() == this) connection_->ClearSlot();
   std::lock_guard<std::mutex> lock(out_queue_mutex_);
   out_queue_.clear();
 }
@@ -81,7 +82,7 @@ void TServerClient::FlushQueue() {
     auto size = static_cast<uint32_t>(frame.size());
     core::Add(Counters.TcpPacketsSent, 1);
     core::Add(Counters.TcpBytesSent, size);
-    if (connection_ && connection_->Write(frame.data(), frame.size())) {
+    if (connection_->Write(frame.data(), frame.size())) {
       core::Add(server_counters_->TcpBytesSent, size);
       core::Add(server_counters_->TcpPacketsSent, 1);
     }

@@ -6,6 +6,10 @@
 // so a client is never freed under a user. Destroy ends its life as a client (queue emptied, slot
 // cleared); the memory goes with the last reference.
 //
+// Connection: every client has its control connection, from its creation by ClientLogin to its
+// end; the constructor refuses a null one, so Connection() is never null and users need not
+// check. (Tools and fuzz harnesses that register clients give them a real connection pair.)
+//
 // Threading: identity (Id, PlayerNo, Name, ClientVersion) is set before the client is registered
 // and never changes after. Counters and flags are atomics. The ping fields are guarded by
 // ping_mutex. The OutQueue has its own lock, taken after the registry locks.
@@ -33,6 +37,7 @@ class RoomList;
 class TServerClient final : public std::enable_shared_from_this<TServerClient>,
                             public core::EventSubject {
  public:
+  // Throws std::invalid_argument for a null connection.
   TServerClient(std::shared_ptr<plat::TcpConnection> connection,
                 core::TrafficCounters* server_counters);
   ~TServerClient();

@@ -31,16 +31,36 @@ uint8_t NumberFromByte(std::span<const uint8_t> frame) {
 
 }  // namespace
 
-// Writes one key of the configuration file, keeping everything else in it.
-static void WriteConfigurationKey(TParlowindServer& server, const char* section, const char* key,
+// Writes one key of the configuration file, keeping everything else in it; false when the file
+// cannot take it (then it is unchanged).
+static bool WriteConfigurationKey(TParlowindServer& server, const char* section, const char* key,
                                   const std::string& value) {
   std::lock_guard<std::mutex> lock(server.config_file_mutex());
   std::string error;
   std::optional<plat::IniFile> ini =
       plat::IniFile::Open(server.settings().ConfigurationPath(), &error);
-  if (!ini) throw std::runtime_error(error);
+  if (!ini) return false;
   ini->WriteString(section, key, value);
-  if (auto failure = ini->Commit()) throw std::runtime_error(*failure);
+  return !ini->Commit().has_value();
+}
+
+// A line break cannot be kept in the configuration file (it would end the line); any other text
+// reads back as written.
+static bool StorableText(const std::string& text) {
+  return text.find_first_of("\r\n") == std::string::npos;
+}
+
+// A password change that is answered with success has reached the file and memory both: the
+// next start brings the same password back, and a refusal leaves everything as it was.
+static void ChangePassword(TParlowindServer& server, clients::TServerClient& client,
+                           const std::string& password, const char* key, int32_t done,
+                           int32_t refused, void (PasswordStore::*set)(std::string)) {
+  if (!StorableText(password) || !WriteConfigurationKey(server, "Passwords", key, password)) {
+    client.SendResult(refused);
+    return;
+  }
+  (server.passwords().*set)(password);
+  client.SendResult(done);
 }
 
 void TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client) {
@@ -105,9 +125,8 @@ void TParlowindServer::AdminChangeServerPassword(std::span<const uint8_t> frame,
     events_.Report("CMD <-", "AdminChangeServerPassword NewPW: " + password, 140, &client);
   }
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
-  client.SendResult(wire::kResultServerPasswordChanged);
-  passwords_.SetServerPassword(password);
-  WriteConfigurationKey(*this, "Passwords", "ServerPassword", password);
+  ChangePassword(*this, client, password, "ServerPassword", wire::kResultServerPasswordChanged,
+                 wire::kResultServerPasswordRefused, &PasswordStore::SetServerPassword);
 }
 
 void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame,
@@ -117,29 +136,31 @@ void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame,
     events_.Report("CMD <-", "AdminChangeAdminPassword NewPW: " + password, 160, &client);
   }
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
-  client.SendResult(wire::kResultAdminPasswordChanged);
-  passwords_.SetAdminPassword(password);
-  WriteConfigurationKey(*this, "Passwords", "AdminPassword", password);
+  ChangePassword(*this, client, password, "AdminPassword", wire::kResultAdminPasswordChanged,
+                 wire::kResultAdminPasswordRefused, &PasswordStore::SetAdminPassword);
 }
 
 void TParlowindServer::AdminSaveAsDefaultChannels(clients::TServerClient& client) {
   events_.Report("CMD <-", "AdminSaveAsDefaultChannels", 150, &client);
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  std::lock_guard<std::mutex> file_lock(config_file_mutex_);
+  std::string error;
+  std::optional<plat::IniFile> ini = plat::IniFile::Open(settings_.ConfigurationPath(), &error);
+  if (!ini) return client.SendResult(wire::kResultChannelsNotSaved);
+  ini->EraseSection("Channels");
   {
-    std::lock_guard<std::mutex> file_lock(config_file_mutex_);
-    std::string error;
-    std::optional<plat::IniFile> ini = plat::IniFile::Open(settings_.ConfigurationPath(), &error);
-    if (!ini) throw std::runtime_error(error);
-    ini->EraseSection("Channels");
-    {
-      clients::RoomList::Lock lock = rooms_.Acquire();
-      int position = 0;
-      for (const auto& room : rooms_.Entries(lock))
-        ini->WriteString("Channels", std::to_string(position++), room->Name);
+    clients::RoomList::Lock lock = rooms_.Acquire();
+    int position = 0;
+    for (const auto& room : rooms_.Entries(lock)) {
+      // Reading the list stops at the first empty name, so a room without a name (which could
+      // never come back) is left out rather than cutting off every room after it; the keys stay
+      // without gaps. A blank name is kept: the file quotes it.
+      if (room->Name.empty() || !StorableText(room->Name)) continue;
+      ini->WriteString("Channels", std::to_string(position++), room->Name);
     }
-    // One replacement of the file: after a crash it holds the old list or the new one.
-    if (auto failure = ini->Commit()) throw std::runtime_error(*failure);
   }
+  // One replacement of the file: after a crash it holds the old list or the new one.
+  if (ini->Commit()) return client.SendResult(wire::kResultChannelsNotSaved);
   client.SendResult(wire::kResultChannelsSaved);
 }
 

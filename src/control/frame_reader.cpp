@@ -17,11 +17,12 @@ size_t DeclaredLength(const plat::TcpConnection& connection) {
 
 void AwaitBytes(plat::TcpConnection& connection, size_t wanted) {
   uint32_t started = plat::TickCount();
-  while (connection.Buffered() < wanted) {
+  // A connection asked to close (a kick, the shutdown) or left by its peer gets nothing more:
+  // waiting on would only spin, as its reads return at once.
+  while (connection.Buffered() < wanted && connection.IsOpen() && !connection.PeerGone()) {
     uint32_t waited = plat::TickCount() - started;
     if (waited >= kMissingBytesWaitMs) return;
     if (!connection.ReadAvailable(static_cast<int>(kMissingBytesWaitMs - waited))) return;
-    if (connection.PeerGone()) return;
   }
 }
 

@@ -72,6 +72,11 @@ enum Result : int16_t {
   kResultNoSuchRoom = -120,
   kResultNoSuchPlayer = -130,
   kResultServerPasswordChanged = 140,
+  // Our refusals of a change the configuration file cannot keep (a line break in a password, a
+  // failed write): nothing has changed, in memory or in the file.
+  kResultServerPasswordRefused = -140,
+  kResultChannelsNotSaved = -150,
+  kResultAdminPasswordRefused = -160,
   kResultChannelsSaved = 150,
   kResultAdminPasswordChanged = 160,
 };

@@ -35,11 +35,16 @@ bool ValidPortPair(int32_t tcp_port) {
   return tcp_port >= 1 && tcp_port <= 65534;
 }
 
+std::string PortPairError(int32_t tcp_port) {
+  return "[Networking] TCPPort " + std::to_string(tcp_port) +
+         " does not leave a port pair (TCP 1 to 65534, UDP the next)";
+}
+
 }  // namespace
 
 StartupEnvironment CurrentProcessEnvironment(int argc, char** argv) {
   StartupEnvironment environment;
-  for (int i = 1; i < argc; ++i) environment.arguments.emplace_back(argv[i]);
+  environment.arguments = plat::CommandLineArguments(argc, argv);
   environment.program_file = plat::ProgramFilePath();
   environment.stdin_is_terminal = plat::StdinIsTerminal();
   return environment;
@@ -52,8 +57,9 @@ TParlowindServer::~TParlowindServer() {
   StopEverything();
 }
 
-bool TParlowindServer::Fail(const char* message) {
+bool TParlowindServer::Fail(const char* message, std::string reason) {
   fatal_message_ = message;
+  fatal_reason_ = std::move(reason);
   return false;
 }
 
@@ -74,19 +80,20 @@ bool TParlowindServer::Server_Init() {
   try {
     server_lock_ = std::make_unique<std::mutex>();
     log_.CreateLock();
-  } catch (const std::exception&) {
-    return Fail(kFatalLocks);
+  } catch (const std::exception& error) {
+    return Fail(kFatalLocks, error.what());
   }
   // 3. The program directory.
   settings_.ProgramDir = plat::DirectoryOf(environment_.program_file);
   if (settings_.ProgramDir.empty()) settings_.ProgramDir = "./";
   // 4. Priority: best effort, only a genuine error of the call is fatal.
-  if (plat::RaiseProcessPriority() == plat::PriorityResult::kFailed) return Fail(kFatalPriority);
+  if (plat::RaiseProcessPriority() == plat::PriorityResult::kFailed)
+    return Fail(kFatalPriority, "the process priority could not be raised to the high class");
   // 5, 6. The lists and the defaults exist with the object. 7. The configuration file.
   try {
     ReadConfiguration(settings_, passwords_, rooms_);
-  } catch (const std::exception&) {
-    return Fail(kFatalConfig);
+  } catch (const std::exception& error) {
+    return Fail(kFatalConfig, settings_.ConfigurationPath() + ": " + error.what());
   }
   // 8. The platform, and whether this is the interactive desktop program under its own name.
   settings_.ServerVersion += " Win32";
@@ -118,7 +125,9 @@ bool TParlowindServer::Server_Init() {
   // 12. Bindings to one address.
   if (!settings_.IP.empty()) {
     std::optional<uint32_t> address = plat::ParseIpv4(settings_.IP);
-    if (!address || !ports_valid) return Fail(kFatalBind);
+    if (!address)
+      return Fail(kFatalBind, "[Networking] IP \"" + settings_.IP + "\" is no IPv4 address");
+    if (!ports_valid) return Fail(kFatalBind, PortPairError(settings_.TCPPort));
     tcp_listener_->ClearBindings();
     tcp_listener_->AddBinding({*address, static_cast<uint16_t>(settings_.TCPPort)});
     udp_listener_->ClearBindings();
@@ -130,25 +139,28 @@ bool TParlowindServer::Server_Init() {
   // 15. RelayEvent.
   try {
     relay_event_ = std::make_unique<plat::AutoResetEvent>();
-  } catch (const std::exception&) {
-    return Fail(kFatalEvent);
+  } catch (const std::exception& error) {
+    return Fail(kFatalEvent, error.what());
   }
   // 16, 17. The relay thread, then the poster.
+  // A thread the system cannot give ends start-up like any other failure to set up the
+  // communication.
   relay_thread_ = std::make_unique<voice::TUDPSender>(*this);
-  relay_thread_->Start();
+  if (auto error = relay_thread_->Start()) return Fail(kFatalCommunication, *error);
   relay_thread_->WaitStarted();
   if (web_poster_) {
-    web_poster_->Start();
+    if (auto error = web_poster_->Start()) return Fail(kFatalCommunication, *error);
     web_poster_->WaitStarted();
   }
   started_ = true;
   // 18. The listeners, then the ping thread.
-  if (!ports_valid || udp_listener_->Activate() || tcp_listener_->Activate())
-    return Fail(kFatalCommunication);
-  ping_thread_->Start();
+  if (!ports_valid) return Fail(kFatalCommunication, PortPairError(settings_.TCPPort));
+  if (auto error = udp_listener_->Activate()) return Fail(kFatalCommunication, *error);
+  if (auto error = tcp_listener_->Activate()) return Fail(kFatalCommunication, *error);
+  if (auto error = ping_thread_->Start()) return Fail(kFatalCommunication, *error);
   // 19. The start line; without it the start does not count as successful.
-  if (log_.WriteLogLine("Parlowind server started"))
-    return Fail("FATAL ERROR: Unable to write the log file");
+  if (auto error = log_.WriteLogLine("Parlowind server started"))
+    return Fail("FATAL ERROR: Unable to write the log file", *error);
   return true;
 }
 
@@ -167,18 +179,20 @@ void TParlowindServer::Server_DeInit() {
   // A log file that has become unwritable must not keep the shutdown from completing.
   auto line = [this](const char* text) { log_.WriteLogLine(text); };
   line("Server_DeInit -- enter");
+  // Each stop request's line is written before the thread is told: a woken thread writes its
+  // end line at once, and the log must show the request first.
   if (ping_thread_) {
-    ping_thread_->Terminate();
     line("Server_DeInit -- pingpong term sent");
+    ping_thread_->Terminate();
   }
   if (web_poster_) {
-    web_poster_->Terminate();
     line("Server_DeInit -- Web term sent");
+    web_poster_->Terminate();
   }
   if (relay_thread_) {
+    line("Server_DeInit -- UDPThread term + event sent");
     relay_thread_->Terminate();
     if (relay_event_) relay_event_->Set();
-    line("Server_DeInit -- UDPThread term + event sent");
   }
   plat::SleepMs(1000);
   line("Server_DeInit -- Slept 2 secs");

@@ -59,6 +59,9 @@ class TParlowindServer {
   // Shutdown; once, after a successful Server_Init.
   void Server_DeInit();
   const std::string& FatalMessage() const { return fatal_message_; }
+  // Why start-up failed, for the operator (address and port, path, system error text); the log
+  // keeps only the fixed FatalMessage.
+  const std::string& FatalReason() const { return fatal_reason_; }
 
   // --- Control channel (one pass per call, on the connection's own thread) -------------------
   void TcpExecute(plat::TcpConnection& connection);
@@ -105,7 +108,7 @@ class TParlowindServer {
   void ServerStatsReq(clients::TServerClient& client);
 
  private:
-  bool Fail(const char* message);
+  bool Fail(const char* message, std::string reason);
   bool AdmitConnection(plat::TcpConnection& connection);
   void StartListenersAndThreads();
   void StopEverything();
@@ -120,6 +123,7 @@ class TParlowindServer {
   TrafficCounters counters_;
   const uint32_t start_tick_;
   std::string fatal_message_;
+  std::string fatal_reason_;
 
   std::unique_ptr<std::mutex> server_lock_;
   clients::ClientList clients_;

@@ -7,7 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
+
+#include "platform/thread_start.h"
 
 namespace core {
 
@@ -21,7 +25,10 @@ class WorkerThread {
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
 
-  void Start(std::function<void()> body) { thread_ = std::thread(std::move(body)); }
+  // An error text when the system gives no thread (see plat::StartThread).
+  std::optional<std::string> Start(const std::string& role, std::function<void()> body) {
+    return plat::StartThread(thread_, role, std::move(body));
+  }
   void Terminate() {
     {
       std::lock_guard<std::mutex> lock(mutex_);

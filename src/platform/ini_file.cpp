@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/files.h"
+#include "platform/text_encoding.h"
 
 namespace plat {
 namespace {
@@ -59,6 +60,20 @@ std::optional<uint32_t> ParseDigits(const std::string& digits, unsigned base, ui
   return static_cast<uint32_t>(value);
 }
 
+// Surrounding blanks and one pair of matching quotes are taken off a value when it is read;
+// a value that would lose something that way is written in double quotes, so that it reads
+// back exactly as given.
+std::string StoredValue(const std::string& value) {
+  const bool loses_blanks = Trim(value) != value;
+  const bool loses_quotes = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                            value.back() == value.front();
+  return loses_blanks || loses_quotes ? "\"" + value + "\"" : value;
+}
+
+bool IsBlankOrComment(const std::string& line) {
+  return Trim(line).empty() || IsComment(line);
+}
+
 }  // namespace
 
 std::optional<int32_t> ParseIniInteger(const std::string& raw) {
@@ -96,28 +111,45 @@ std::optional<IniFile> IniFile::Open(const std::string& path, std::string* error
   return Parse(path, contents.bytes);
 }
 
-IniFile IniFile::Parse(const std::string& path, const std::string& text) {
+IniFile IniFile::Parse(const std::string& path, const std::string& bytes) {
   IniFile file;
   file.path_ = path;
+  DecodedText decoded = DecodeText(bytes);
+  file.encoding_ = decoded.encoding;
+  const std::string& text = decoded.text;
+  // Lines end in CR LF, LF or a lone CR (as older Mac editors save them); the most common end
+  // is the one new lines get.
   size_t crlf = 0;
   size_t lf = 0;
+  size_t cr = 0;
   size_t start = 0;
   while (start < text.size()) {
-    size_t newline = text.find('\n', start);
+    size_t end = text.find_first_of("\r\n", start);
     Line line;
-    if (newline == std::string::npos) {
+    if (end == std::string::npos) {
       line.text = text.substr(start);
       start = text.size();
     } else {
-      bool has_cr = newline > start && text[newline - 1] == '\r';
-      line.text = text.substr(start, newline - start - (has_cr ? 1 : 0));
-      line.line_end = has_cr ? "\r\n" : "\n";
-      (has_cr ? crlf : lf) += 1;
-      start = newline + 1;
+      line.text = text.substr(start, end - start);
+      if (text[end] == '\n') {
+        line.line_end = "\n";
+        ++lf;
+      } else if (end + 1 < text.size() && text[end + 1] == '\n') {
+        line.line_end = "\r\n";
+        ++crlf;
+      } else {
+        line.line_end = "\r";
+        ++cr;
+      }
+      start = end + line.line_end.size();
     }
     file.lines_.push_back(std::move(line));
   }
-  if (lf > crlf) file.default_line_end_ = "\n";
+  if (lf > crlf && lf >= cr) {
+    file.default_line_end_ = "\n";
+  } else if (cr > crlf && cr > lf) {
+    file.default_line_end_ = "\r";
+  }
   return file;
 }
 
@@ -192,7 +224,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
     return;
   }
   dirty_ = true;
-  std::string entry = key + "=" + value;
+  std::string entry = key + "=" + StoredValue(value);
   auto header = FindSection(section);
   if (!header) {
     if (!lines_.empty() && lines_.back().line_end.empty())
@@ -208,10 +240,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
   // After the section's last key, so blank lines and comments that close the section (often
   // the comment of the next one) stay where they are.
   size_t insert_at = SectionEnd(*header);
-  while (insert_at > *header + 1 &&
-         (Trim(lines_[insert_at - 1].text).empty() || IsComment(lines_[insert_at - 1].text))) {
-    --insert_at;
-  }
+  while (insert_at > *header + 1 && IsBlankOrComment(lines_[insert_at - 1].text)) --insert_at;
   if (lines_[insert_at - 1].line_end.empty()) lines_[insert_at - 1].line_end = default_line_end_;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at),
                 Line{entry, default_line_end_});
@@ -228,6 +257,10 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
 void IniFile::EraseSection(const std::string& section) {
   while (auto header = FindSection(section)) {
     size_t end = SectionEnd(*header);
+    // Blank lines and comments just above the next section belong to that section.
+    if (end < lines_.size()) {
+      while (end > *header + 1 && IsBlankOrComment(lines_[end - 1].text)) --end;
+    }
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*header),
                  lines_.begin() + static_cast<std::ptrdiff_t>(end));
     dirty_ = true;
@@ -243,7 +276,7 @@ std::string IniFile::Text() const {
 std::optional<std::string> IniFile::Commit() {
   if (refused_) return refused_;
   if (!dirty_) return std::nullopt;
-  if (auto error = ReplaceFileAtomically(path_, Text())) return error;
+  if (auto error = ReplaceFileAtomically(path_, EncodeText(Text(), encoding_))) return error;
   dirty_ = false;
   return std::nullopt;
 }

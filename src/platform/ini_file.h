@@ -4,14 +4,20 @@
 //
 // The file is loaded into memory, changed there and written back as one atomic replacement
 // (Commit), so everything the file held besides the changed keys (other sections, comments,
-// blank lines, order, line ends) stays as it was, and a crash leaves either the old or the new
-// file. Not thread-safe: callers serialise their use of one file.
+// blank lines, order, line ends, encoding) stays as it was, and a crash leaves either the old or
+// the new file. Files with a UTF-8 or UTF-16LE byte-order mark and files whose lines end in
+// CR LF, LF or a lone CR are read, and written back the same way. Comment and blank lines just
+// above a section header belong to that section. Values that a read would change (surrounding
+// blanks or quotes) are written in quotes, so every value without a line break reads back as
+// written. Not thread-safe: callers serialise their use of one file.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/text_encoding.h"
 
 namespace plat {
 
@@ -22,8 +28,8 @@ class IniFile {
   // Loads `path`. A missing file is no failure: it reads as empty. Returns nothing on an
   // unreadable file and sets `error`.
   static std::optional<IniFile> Open(const std::string& path, std::string* error);
-  // An empty document for `path` (the tests build documents from text with Parse).
-  static IniFile Parse(const std::string& path, const std::string& text);
+  // The document held in `bytes` (the file's contents as stored), for `path`.
+  static IniFile Parse(const std::string& path, const std::string& bytes);
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& default_value) const;
@@ -42,13 +48,14 @@ class IniFile {
   // Writes the document back to its file if it changed; an error text on failure (also after a
   // refused write, and then nothing is written).
   std::optional<std::string> Commit();
+  // The document as UTF-8 text; Commit stores it in the file's own encoding.
   std::string Text() const;
   const std::string& path() const { return path_; }
 
  private:
   struct Line {
     std::string text;      // the line as it stands, without its line end
-    std::string line_end;  // "\r\n", "\n" or "" for a last line without one
+    std::string line_end;  // "\r\n", "\n", "\r" or "" for a last line without one
   };
   IniFile() = default;
   std::optional<size_t> FindSection(const std::string& section) const;
@@ -58,6 +65,7 @@ class IniFile {
   std::string path_;
   std::vector<Line> lines_;
   std::string default_line_end_ = "\r\n";
+  TextEncoding encoding_ = TextEncoding::kPlain;
   bool dirty_ = false;
   std::optional<std::string> refused_;
 };

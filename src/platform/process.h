@@ -3,8 +3,14 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace plat {
+
+// The command-line arguments after the program's own path, as UTF-8 text. On Windows they are
+// taken from the wide command line, so names outside the ANSI code page arrive intact; elsewhere
+// they are argv as given.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Full path of the running program file, symbolic links resolved; empty when unknown.
 std::string ProgramFilePath();

@@ -49,6 +49,7 @@ bool HandleInformationArguments(int argc, char** argv) {
 
 void ReportFatalStart(core::TParlowindServer& server) {
   std::fprintf(stderr, "%s\n", server.FatalMessage().c_str());
+  if (!server.FatalReason().empty()) std::fprintf(stderr, "  %s\n", server.FatalReason().c_str());
   if (auto error = server.log().WriteLogLine(server.FatalMessage())) {
     std::fprintf(stderr, "cannot write the log: %s\n", error->c_str());
   }

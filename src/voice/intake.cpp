@@ -44,8 +44,7 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
   clients::ClientRef client = clients_.FindClientById(wire::ReadU16(bytes, wire::kOffsetId));
   // An Id is only believed from the address of its client's control connection (NAT may change
   // the port): anyone else could otherwise steal a client's voice address with one datagram.
-  if (client && !settings_.UdpFromAnyAddress && client->Connection() &&
-      client->Connection()->Peer().ip != from.ip) {
+  if (client && !settings_.UdpFromAnyAddress && client->Connection()->Peer().ip != from.ip) {
     client = nullptr;
   }
   if (!client) return ReportUnknown(events_, from);
@@ -61,6 +60,11 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
     if (size < voice::kVoiceHeaderSize ||
         (wire::ReadU8(bytes, voice::kOffsetMode) == voice::kModeList && !voice::ListFits(bytes))) {
       Add(client->UdpErrors, 1);
+      // Counted once: the next datagram is checked against this one's packet id where it has
+      // one, and otherwise starts a new sequence, rather than counting as lost as well.
+      const bool has_packet_id = size >= voice::kOffsetPacketId + 4;
+      client->LastPacketId.store(has_packet_id ? wire::ReadU32(bytes, voice::kOffsetPacketId) : 0,
+                                 std::memory_order_relaxed);
       return;
     }
     if (!VerifyVoice(events_, *client, data, size)) Add(client->UdpErrors, 1);

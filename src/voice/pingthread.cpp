@@ -13,8 +13,8 @@ uint32_t NonNegative(int32_t milliseconds) {
 
 }  // namespace
 
-void TPingThread::Start() {
-  thread_.Start([this] { Execute(); });
+std::optional<std::string> TPingThread::Start() {
+  return thread_.Start("ping", [this] { Execute(); });
 }
 
 void TPingThread::Execute() {

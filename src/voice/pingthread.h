@@ -3,6 +3,9 @@
 // misses.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "core/worker_thread.h"
 
 namespace core {
@@ -19,7 +22,8 @@ class TPingThread {
   static constexpr uint32_t kPassPeriodMs = 500;
 
   explicit TPingThread(core::TParlowindServer& server) : server_(server) {}
-  void Start();
+  // An error text when the thread cannot be created.
+  std::optional<std::string> Start();
   void Terminate() { thread_.Terminate(); }
   void Join() { thread_.Join(); }
   void WaitStarted() { thread_.WaitStarted(); }

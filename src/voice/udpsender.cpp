@@ -16,8 +16,8 @@ TUDPSender::TUDPSender(core::TParlowindServer& server) : server_(server) {
   recipients_.reserve(kBatchCopies);
 }
 
-void TUDPSender::Start() {
-  thread_.Start([this] { Execute(); });
+std::optional<std::string> TUDPSender::Start() {
+  return thread_.Start("relay", [this] { Execute(); });
 }
 
 void TUDPSender::Execute() {

@@ -4,6 +4,9 @@
 // pass are sent in batches, with as few system calls as the platform allows.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -27,7 +30,8 @@ class TUDPSender {
   static constexpr size_t kBatchCopies = 64;
 
   explicit TUDPSender(core::TParlowindServer& server);
-  void Start();
+  // An error text when the thread cannot be created.
+  std::optional<std::string> Start();
   // Sets the terminate flag; the caller then signals RelayEvent.
   void Terminate() { thread_.Terminate(); }
   void Join() { thread_.Join(); }

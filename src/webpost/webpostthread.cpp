@@ -18,8 +18,8 @@ std::string ListServerAddress() {
 TWebPoster::TWebPoster(core::TParlowindServer& server)
     : server_(server), list_server_(ListServerAddress()) {}
 
-void TWebPoster::Start() {
-  thread_.Start([this] { Execute(); });
+std::optional<std::string> TWebPoster::Start() {
+  return thread_.Start("web poster", [this] { Execute(); });
 }
 
 void TWebPoster::Execute() {

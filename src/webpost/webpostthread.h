@@ -6,6 +6,9 @@
 // registered clients (under the ClientList lock, held only for the count).
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -34,7 +37,8 @@ class TWebPoster {
 
   // Reads the list server's address (the environment variable or the built-in one).
   explicit TWebPoster(core::TParlowindServer& server);
-  void Start();
+  // An error text when the thread cannot be created.
+  std::optional<std::string> Start();
   // Sets the terminate flag and returns at once. A request still waiting for its list server is
   // given up; one that is being answered at once still goes out.
   void Terminate() { thread_.Terminate(); }

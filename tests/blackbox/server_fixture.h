@@ -61,10 +61,13 @@ class ServerFixture : public ::testing::Test {
   }
 
   // Starts a server that must fail at start-up; its exit code, or -1 when it kept running.
-  int RunToFailure(std::vector<std::string> arguments = {}, bool unprivileged = false) {
+  // `output` receives what it wrote on standard output and error.
+  int RunToFailure(std::vector<std::string> arguments = {}, bool unprivileged = false,
+                   std::string* output = nullptr) {
     auto server = Spawn(std::move(arguments), unprivileged);
     std::optional<int> code = server->WaitForExit(10s);
     if (!code) ADD_FAILURE() << "still running; output: " << server->Output();
+    if (output) *output = server->Output();
     return code.value_or(-1);
   }
 
@@ -73,11 +76,12 @@ class ServerFixture : public ::testing::Test {
   // tried again on other ports. Returns the running server (or null) and sets port_.
   std::unique_ptr<ServerProcess> StartOnFreePorts(const std::function<void(int port)>& write_ini,
                                                   std::vector<std::string> arguments = {},
-                                                  const std::string& log_name = "plserver.log") {
+                                                  const std::string& log_name = "plserver.log",
+                                                  bool unprivileged = false) {
     for (int attempt = 0; attempt < 5; ++attempt) {
       port_ = testsupport::PickFreePortPair();
       write_ini(port_);
-      auto server = Spawn(arguments);
+      auto server = Spawn(arguments, unprivileged);
       if (server->WaitForLogText(LogPath(log_name), kStarted, 10s)) return server;
       std::vector<std::string> texts = LogTexts(log_name);
       const bool clash = !texts.empty() && texts.back() == kFatalCommunication;

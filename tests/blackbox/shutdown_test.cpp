@@ -52,11 +52,10 @@ void ExpectWholeRun(const std::vector<std::string>& lines) {
   const size_t slept = IndexOf(texts, "Server_DeInit -- Slept 2 secs");
   const size_t ping_end = IndexOf(texts, "PingThread.Terminated");
   const size_t relay_end = IndexOf(texts, "UDPSender.Terminated");
-  // A worker may end and log before the line that reports its stop request: the request comes
-  // first, its line a moment later. What it never does is end before it was asked to.
-  EXPECT_GT(ping_end, enter) << all;
+  // Each worker's end line comes after the line of its stop request.
+  EXPECT_GT(ping_end, IndexOf(texts, "Server_DeInit -- pingpong term sent")) << all;
   EXPECT_LT(ping_end, slept) << all;
-  EXPECT_GT(relay_end, IndexOf(texts, "Server_DeInit -- pingpong term sent")) << all;
+  EXPECT_GT(relay_end, IndexOf(texts, "Server_DeInit -- UDPThread term + event sent")) << all;
   EXPECT_LT(relay_end, slept) << all;
 
   // The pause is one second; the stamps have whole seconds.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "blackbox/server_fixture.h"
+#include "client/protocol_client.h"
 
 namespace blackbox {
 namespace {
@@ -65,8 +66,14 @@ TEST_P(PortInUseTest, EndsStartUpWithCommunicationFailure) {
   testsupport::PortHolder holder(tcp, tcp ? port : port + 1);
   ASSERT_TRUE(holder.holding());
   WriteFile(IniPath(), CurrentIni(port));
-  EXPECT_EQ(RunToFailure(), 1);
+  std::string output;
+  EXPECT_EQ(RunToFailure({}, false, &output), 1);
   ExpectFatalLog(LogPath(), kFatalCommunication);
+  // The log keeps the fixed line; the operator learns the reason on standard error.
+  EXPECT_NE(output.find("bind(0.0.0.0:" + std::to_string(tcp ? port : port + 1) +
+                        "): Address already in use"),
+            std::string::npos)
+      << output;
 }
 
 INSTANTIATE_TEST_SUITE_P(TcpOrUdp, PortInUseTest, ::testing::Values(true, false),
@@ -81,8 +88,79 @@ TEST_F(StartupTest, AddressThisMachineDoesNotHaveFailsAtActivation) {
 
 TEST_F(StartupTest, AddressThatIsNoAddressFailsAtTheBindings) {
   WriteFile(IniPath(), CurrentIni(testsupport::PickFreePortPair(), "IP=not-an-ip\r\n"));
-  EXPECT_EQ(RunToFailure(), 1);
+  std::string output;
+  EXPECT_EQ(RunToFailure({}, false, &output), 1);
   ExpectFatalLog(LogPath(), kFatalBind);
+  EXPECT_NE(output.find("\"not-an-ip\" is no IPv4 address"), std::string::npos) << output;
+}
+
+TEST_F(StartupTest, UnwritableLogAndUnreadableConfigurationNameTheirPathOnStandardError) {
+  std::string output;
+  EXPECT_EQ(RunToFailure({"-LOG=" + work_dir_.File("missing/plserver.log")}, false, &output), 1);
+  EXPECT_NE(output.find(work_dir_.File("missing/plserver.log") + "): No such file or directory"),
+            std::string::npos)
+      << output;
+  // A directory where the configuration file should be cannot be read as one.
+  ASSERT_EQ(mkdir(IniPath("dir.ini").c_str(), 0755), 0);
+  EXPECT_EQ(RunToFailure({"-INI=dir.ini"}, false, &output), 1);
+  ExpectFatalLog(LogPath(), kFatalConfig);
+  EXPECT_NE(output.find(IniPath("dir.ini")), std::string::npos) << output;
+  EXPECT_NE(output.find("Is a directory"), std::string::npos) << output;
+}
+
+TEST_F(StartupTest, ReadOnlyConfigurationFileIsNotRewrittenEvenInAWritableDirectory) {
+  const int port = testsupport::PickFreePortPair();
+  const std::string outdated =
+      "[Version]\r\nServerVersion=v1.1.0\r\n[Networking]\r\nTCPPort=" + std::to_string(port) +
+      "\r\n";
+  WriteFile(IniPath(), outdated);
+  chmod(IniPath().c_str(), 0444);
+  chmod(program_dir_.path().c_str(), 0777);  // the rename alone would be allowed
+  std::string output;
+  EXPECT_EQ(RunToFailure({}, /*unprivileged=*/true, &output), 1);
+  ExpectFatalLog(LogPath(), kFatalConfig);
+  EXPECT_EQ(ReadFile(IniPath()), outdated);
+  EXPECT_EQ(testsupport::DirectoryEntries(program_dir_.path()),
+            (std::vector<std::string>{"plserver", "plserver.ini"}));
+  EXPECT_NE(output.find(IniPath() + "): Permission denied"), std::string::npos) << output;
+  chmod(program_dir_.path().c_str(), 0755);
+}
+
+TEST_F(StartupTest, ReadOnlyConfigurationFileRefusesTheAdministrationCommandsAtRunTime) {
+  chmod(program_dir_.path().c_str(), 0777);
+  auto server = StartOnFreePorts(
+      [&](int port) {
+        chmod(IniPath().c_str(), 0644);
+        WriteFile(IniPath(), CurrentIni(port, "[Channels]\r\n0=Lobby\r\n"));
+        chmod(IniPath().c_str(), 0444);
+      },
+      {}, "plserver.log", /*unprivileged=*/true);
+  ASSERT_NE(server, nullptr);
+  const std::string before = ReadFile(IniPath());
+  std::string error;
+  auto admin =
+      plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), {}, &error);
+  ASSERT_TRUE(admin) << error;
+  ASSERT_TRUE(admin->Login("Admin", "", "plctl").accepted);
+  ASSERT_TRUE(admin->SendAdminLogin("rivet"));
+  ASSERT_TRUE(admin->Await(&plclient::ParsePlayerIsAdmin, 2000));
+  for (const auto& [send, refusal] : std::vector<std::pair<std::function<bool()>, int16_t>>{
+           {[&] { return admin->SendAdminChangeServerPassword("new"); }, -140},
+           {[&] { return admin->SendAdminChangeAdminPassword("new"); }, -160},
+           {[&] { return admin->SendAdminSaveAsDefaultChannels(); }, -150}}) {
+    ASSERT_TRUE(send());
+    auto result = admin->Await(&plclient::ParseResult, 2000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->value, refusal);
+  }
+  EXPECT_EQ(ReadFile(IniPath()), before);
+  // Nothing changed in memory either.
+  auto late =
+      plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), {}, &error);
+  ASSERT_TRUE(late) << error;
+  EXPECT_TRUE(late->Login("Late", "").accepted);
+  server->Signal(SIGKILL);
+  chmod(program_dir_.path().c_str(), 0755);
 }
 
 TEST_F(StartupTest, TooManyChannelsFail) {

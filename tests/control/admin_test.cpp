@@ -225,17 +225,72 @@ TEST(Admin, SaveAsDefaultChannelsWritesTheRoomsInListOrder) {
 
 namespace {
 
-TEST(Admin, APasswordWithALineBreakCannotSmuggleLinesIntoTheIniFile) {
+TEST(Admin, APasswordWithALineBreakIsRefusedAndChangesNothingInMemoryOrFile) {
   TestServer server(WithExtras());
   Member admin = server.JoinAsAdmin("Admin");
   const std::string before = server.ReadIni();
   ASSERT_TRUE(admin->SendAdminChangeServerPassword("x\r\n[Channels]\r\n0=Injected"));
-  EXPECT_EQ(NextResult(admin), 140);
+  EXPECT_EQ(NextResult(admin), -140);
+  ASSERT_TRUE(admin->SendAdminChangeAdminPassword("y\nz"));
+  EXPECT_EQ(NextResult(admin), -160);
   // The connection serves on, and the file is left as it was.
   ASSERT_TRUE(admin->SendServerStatsReq());
   EXPECT_TRUE(admin->Await(plclient::ParseServerStats, 2000).has_value());
   EXPECT_EQ(server.ReadIni(), before);
-  EXPECT_EQ(IniValue(server, "Channels", "0"), "Lobby");
+  // The old passwords stay in force, now and after a restart.
+  for (int run = 0; run < 2; ++run) {
+    EXPECT_TRUE(server.Connect()->Login("Late", "").accepted) << "run " << run;
+    Member again = server.JoinAsAdmin("Again", "rivet");
+    EXPECT_NE(again.connection, nullptr);
+    if (run == 0) {
+      ASSERT_TRUE(server.Restart());
+    }
+  }
+}
+
+TEST(Admin, PasswordsReadBackTheSameAfterARestart) {
+  TestServer server(WithExtras());
+  Member admin = server.JoinAsAdmin("Admin");
+  const std::string server_password = "\"quoted\"";
+  const std::string admin_password = "  spaced  ";
+  ASSERT_TRUE(admin->SendAdminChangeServerPassword(server_password));
+  EXPECT_EQ(NextResult(admin), 140);
+  ASSERT_TRUE(admin->SendAdminChangeAdminPassword(admin_password));
+  EXPECT_EQ(NextResult(admin), 160);
+  ASSERT_TRUE(server.Restart());
+  plclient::LoginOutcome unquoted = server.Connect()->Login("Late", "quoted");
+  ASSERT_TRUE(unquoted.refused);
+  EXPECT_EQ(unquoted.refused->value, -2);
+  auto user = server.Connect();
+  ASSERT_TRUE(user->Login("Late", server_password).accepted);
+  ASSERT_TRUE(user->SendListsReq());
+  auto lists = user->Await(&plclient::ParseServerLists, 2000);
+  ASSERT_TRUE(lists);
+  ASSERT_TRUE(user->SendAdminLogin("spaced"));
+  auto refused = user->Await(&plclient::ParseResult, 2000);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->value, -101);
+  ASSERT_TRUE(user->SendAdminLogin(admin_password));
+  auto notice = user->Await(&plclient::ParsePlayerIsAdmin, 2000);
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->player_byte, lists->own_player_byte);
+}
+
+TEST(Admin, SavedRoomsWithEmptyOrBlankNamesDoNotCutTheListShortAfterARestart) {
+  TestServer server(IniKeys().Set("Channels", "0", "Default").Set("Channels", "1", "Lobby"));
+  Member admin = server.JoinAsAdmin("Admin");
+  for (const std::string name : {"", "Quiet", "   ", "Last"}) {
+    ASSERT_TRUE(admin->SendAdminCreateRoom(name));
+    ASSERT_TRUE(admin->Await(&plclient::ParseRoomCreated, 2000)) << name;
+  }
+  ASSERT_TRUE(admin->SendAdminSaveAsDefaultChannels());
+  EXPECT_EQ(NextResult(admin), 150);
+  ASSERT_TRUE(server.Restart());
+  Member user = server.Join("User");
+  std::vector<std::string> names;
+  for (const auto& room : user.lists.rooms) names.push_back(room.name);
+  // The room without a name cannot be listed (reading stops at an empty name); all others are.
+  EXPECT_EQ(names, (std::vector<std::string>{"Default", "Lobby", "Quiet", "   ", "Last"}));
 }
 
 }  // namespace

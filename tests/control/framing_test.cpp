@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "support/test_server.h"
@@ -49,6 +51,31 @@ TEST(Framing, AFrameSplitAcrossTwoWritesIsHandledOnceWhole) {
     EXPECT_EQ(moved->room_byte, 7);
     EXPECT_TRUE(member->ExpectSilence(150)) << "handled twice, split at " << split;
   }
+}
+
+TEST(Framing, AConnectionClosedInTheMiddleOfAFrameDoesNotSpinWhileTheRestIsAwaited) {
+  TestServer server;
+  Member admin = server.JoinAsAdmin("Admin");
+  Member slow = server.Join("Slow");
+  // The first six bytes of a frame that declares 100: the reader waits for the rest.
+  std::vector<uint8_t> head = plclient::ClientChangeRoomFrame(7);
+  head[4] = 100;
+  head.resize(6);
+  ASSERT_TRUE(slow->Send(head));
+  // Gives the reader time to start its wait (a kick before it only makes the test weaker).
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::clock_t cpu_before = std::clock();
+  ASSERT_TRUE(admin->SendAdminKickPlayer(slow.player_byte));
+  ASSERT_TRUE(slow->Await(&plclient::ParsePlayerLeft, 2000));
+  // One more byte after the close request wakes the reader's wait, but does not complete the
+  // frame.
+  const uint8_t one_more = 0;
+  ASSERT_TRUE(slow->Send(std::span<const uint8_t>(&one_more, 1)));
+  EXPECT_TRUE(slow->WaitForClose(3000));
+  // A reader that spins until its wait is over burns most of a second of processor time; one
+  // that gives up at the close request burns next to none.
+  const double cpu_ms = 1000.0 * static_cast<double>(std::clock() - cpu_before) / CLOCKS_PER_SEC;
+  EXPECT_LT(cpu_ms, 250.0);
 }
 
 TEST(Framing, AnUnknownCodeIsCountedAndOtherwiseIgnored) {

@@ -146,8 +146,94 @@ TEST(IniFileWrite, EraseSectionRemovesItsHeaderAndKeysOnly) {
   IniFile ini =
       Doc("; head\r\n[Keep]\r\na=1\r\n[Passwords]\r\nServerPassword=x\r\n\r\n[keep2]\r\nb=2\r\n");
   ini.EraseSection("PASSWORDS");
-  EXPECT_EQ(ini.Text(), "; head\r\n[Keep]\r\na=1\r\n[keep2]\r\nb=2\r\n");
+  EXPECT_EQ(ini.Text(), "; head\r\n[Keep]\r\na=1\r\n\r\n[keep2]\r\nb=2\r\n");
   EXPECT_EQ(ini.ReadString("Passwords", "ServerPassword", "gone"), "gone");
+}
+
+TEST(IniFileWrite, CommentsAndBlankLinesAboveTheNextSectionSurviveAnErase) {
+  IniFile ini =
+      Doc("[Version]\nServerVersion=v1.1\n; inside Version\nx=1\n\n; what Security is for\n"
+          "; (two lines)\n[Security]\nLoginTimeout=30\n\n;; rooms\n[Channels]\n0=Lobby\n");
+  ini.EraseSection("Version");
+  ini.EraseSection("Security");
+  EXPECT_EQ(ini.Text(),
+            "\n; what Security is for\n; (two lines)\n\n;; rooms\n[Channels]\n0=Lobby\n");
+  // The last section has no section after it: its trailing comments go with it.
+  IniFile last = Doc("[A]\nk=1\n[B]\nm=2\n; about B\n");
+  last.EraseSection("B");
+  EXPECT_EQ(last.Text(), "[A]\nk=1\n");
+}
+
+TEST(IniFileWrite, EveryValueWithoutALineBreakReadsBackAsWritten) {
+  IniFile ini = Doc("");
+  const std::vector<std::string> values = {
+      "plain",  "  leading", "trailing ", "\tboth\t", "\"quoted\"", "'single'", "\"",
+      "\"open", "close'",    "  \"x\"  ", "",         "a \"b\" c",  "'",        "\"\""};
+  for (size_t i = 0; i < values.size(); ++i)
+    ini.WriteString("Passwords", "k" + std::to_string(i), values[i]);
+  IniFile again = Doc(ini.Text());
+  for (size_t i = 0; i < values.size(); ++i)
+    EXPECT_EQ(again.ReadString("Passwords", "k" + std::to_string(i), "<missing>"), values[i]);
+  // Values that read back unchanged are written as they are.
+  EXPECT_NE(ini.Text().find("k0=plain\r\n"), std::string::npos);
+  EXPECT_NE(ini.Text().find("k7=\"open\r\n"), std::string::npos);
+}
+
+TEST(IniFileEncoding, Utf8WithByteOrderMarkIsReadAndKeepsItsMark) {
+  IniFile ini =
+      Doc("\xEF\xBB\xBF[Version]\r\nServerVersion=v1.2.0\r\n[Passwords]\r\n"
+          "AdminPassword=s\xC3\xA9same\r\n");
+  EXPECT_EQ(ini.ReadString("Version", "ServerVersion", ""), "v1.2.0");
+  EXPECT_EQ(ini.ReadString("Passwords", "AdminPassword", ""), "s\xC3\xA9same");
+  TempDir dir;
+  const std::string path = dir.File("plserver.ini");
+  WriteFile(path, "\xEF\xBB\xBF[Version]\r\nServerVersion=v1.1\r\n");
+  IniFile disk = OpenOrDie(path);
+  EXPECT_EQ(disk.ReadString("Version", "ServerVersion", ""), "v1.1");
+  disk.WriteString("Version", "ServerVersion", "v1.2.0");
+  ASSERT_EQ(disk.Commit(), std::nullopt);
+  EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[Version]\r\nServerVersion=v1.2.0\r\n");
+}
+
+TEST(IniFileEncoding, LinesEndingInALoneCarriageReturnAreLinesAndKeepTheirEnds) {
+  IniFile ini = Doc("[Version]\rServerVersion=v1.2.0\r[General]\rMaxClients=20\r");
+  EXPECT_EQ(ini.ReadString("Version", "ServerVersion", ""), "v1.2.0");
+  EXPECT_EQ(ini.ReadInteger("General", "MaxClients", 16), 20);
+  ini.WriteString("General", "Servername", "Mac");
+  ini.WriteString("Ping", "MaxPingTries", "3");
+  EXPECT_EQ(ini.Text(),
+            "[Version]\rServerVersion=v1.2.0\r[General]\rMaxClients=20\rServername=Mac\r"
+            "[Ping]\rMaxPingTries=3\r");
+  // A CR LF pair stays one line end.
+  EXPECT_EQ(Doc("[A]\r\nk=1\r\n").ReadString("A", "k", ""), "1");
+}
+
+// `text` (ASCII plus Latin letters) in UTF-16LE with its byte-order mark.
+std::string Utf16Le(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+TEST(IniFileEncoding, Utf16LittleEndianIsReadAndWrittenBackInUtf16) {
+  TempDir dir;
+  const std::string path = dir.File("plserver.ini");
+  WriteFile(path, Utf16Le(u"; R\u00e4ume\r\n[Channels]\r\n0=Caf\u00e9\r\n1=\U0001F3B5\r\n"
+                          u"[Version]\r\nServerVersion=v1.1\r\n"));
+  IniFile ini = OpenOrDie(path);
+  EXPECT_EQ(ini.ReadString("Channels", "0", ""), "Caf\xC3\xA9");
+  EXPECT_EQ(ini.ReadString("Channels", "1", ""), "\xF0\x9F\x8E\xB5");
+  EXPECT_EQ(ini.ReadString("Version", "ServerVersion", ""), "v1.1");
+  ini.WriteString("Version", "ServerVersion", "v1.2.0");
+  ini.WriteString("Passwords", "AdminPassword", "\xC3\xBC");
+  ASSERT_EQ(ini.Commit(), std::nullopt);
+  EXPECT_EQ(
+      ReadFile(path),
+      Utf16Le(u"; R\u00e4ume\r\n[Channels]\r\n0=Caf\u00e9\r\n1=\U0001F3B5\r\n"
+              u"[Version]\r\nServerVersion=v1.2.0\r\n[Passwords]\r\nAdminPassword=\u00fc\r\n"));
 }
 
 TEST(IniFileWrite, ForeignContentAndLineEndsSurviveARewrite) {
@@ -251,6 +337,34 @@ TEST(IniFileDisk, FailedCommitInReadOnlyDirectoryLeavesTheOldFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the commit reported success";
   EXPECT_EQ(ReadFile(path), old_contents);
   EXPECT_EQ(DirectoryEntries(sub), std::vector<std::string>{"plserver.ini"});
+}
+
+TEST(IniFileDisk, ReadOnlyFileIsNotReplacedEvenInAWritableDirectory) {
+  TempDir dir;
+  chmod(dir.path().c_str(), 0777);
+  const std::string path = dir.File("plserver.ini");
+  const std::string old_contents = "[Version]\nServerVersion=v1.1\n";
+  WriteFile(path, old_contents);
+  chmod(path.c_str(), 0444);
+
+  // As root every file is writable; the commit runs in a child that has given that up.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    std::string error;
+    std::optional<IniFile> ini = IniFile::Open(path, &error);
+    if (!ini) _exit(4);
+    ini->WriteString("Version", "ServerVersion", "v1.2.0");
+    std::optional<std::string> failure = ini->Commit();
+    _exit(failure && failure->find("plserver.ini") != std::string::npos ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the commit reported success";
+  EXPECT_EQ(ReadFile(path), old_contents);
+  EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"plserver.ini"});
 }
 
 TEST(IniFileDisk, FailedRenameLeavesNoTemporary) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ini_file.h"
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +65,33 @@ TestServer::TestServer(const IniKeys& keys) : directory_(MakeTemporaryDirectory(
     // Most likely the port pair is taken: the failed server stops quietly, try another pair.
   }
   ADD_FAILURE() << "no test server could be started";
+}
+
+bool TestServer::StartOnCurrentFile() {
+  core::StartupEnvironment environment;
+  environment.program_file = directory_ + "/plserver";
+  environment.arguments = {"-LOG=" + directory_ + "/plserver.log"};
+  auto server = std::make_unique<core::TParlowindServer>(std::move(environment));
+  if (!server->Server_Init()) return false;
+  server_ = std::move(server);
+  return true;
+}
+
+bool TestServer::Restart() {
+  server_.reset();
+  if (StartOnCurrentFile()) return true;
+  std::uniform_int_distribution<int> draw(20000, 60000);
+  for (int attempt = 0; attempt < kPortTries; ++attempt) {
+    tcp_port_ = static_cast<uint16_t>(draw(Random()));
+    std::string error;
+    std::optional<plat::IniFile> ini = plat::IniFile::Open(ini_path(), &error);
+    if (!ini) break;
+    ini->WriteInteger("Networking", "TCPPort", tcp_port_);
+    if (ini->Commit()) break;
+    if (StartOnCurrentFile()) return true;
+  }
+  ADD_FAILURE() << "the test server could not be started again";
+  return false;
 }
 
 TestServer::~TestServer() {

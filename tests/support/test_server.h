@@ -57,6 +57,10 @@ class TestServer {
   std::string ini_path() const { return directory_ + "/plserver.ini"; }
   std::string ReadIni() const;
   core::TParlowindServer& server() { return *server_; }
+  // Stops the server and starts a new one on the same program directory, which reads the
+  // configuration file as the last run left it (the port pair stays when it is still free;
+  // otherwise the file's TCPPort is moved to a free pair). Connections of the old run are gone.
+  bool Restart();
 
   // A new control connection to the server (fails the test when it cannot connect).
   std::unique_ptr<plclient::ProtocolClient> Connect(const plclient::ClientOptions& options = {});
@@ -72,6 +76,8 @@ class TestServer {
  private:
   std::string directory_;
   uint16_t tcp_port_ = 0;
+  bool StartOnCurrentFile();
+
   std::unique_ptr<core::TParlowindServer> server_;
 };
 

@@ -1,5 +1,6 @@
 #include "support/tool_runner.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -94,35 +95,56 @@ void ToolProcess::Signal(int signal_number) {
   if (started() && !finished_) kill(pid_, signal_number);
 }
 
+bool ToolProcess::CollectOnce(int timeout_ms) {
+  if (!out_open_ && !err_open_) return false;
+  pollfd fds[2] = {{out_open_ ? out_fd_ : -1, POLLIN, 0}, {err_open_ ? err_fd_ : -1, POLLIN, 0}};
+  if (poll(fds, 2, timeout_ms) < 0) return errno == EINTR;
+  char buffer[4096];
+  for (int i = 0; i < 2; ++i) {
+    if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+    if (got <= 0) {
+      (i == 0 ? out_open_ : err_open_) = false;
+    } else {
+      (i == 0 ? out_ : err_).append(buffer, static_cast<size_t>(got));
+    }
+  }
+  return out_open_ || err_open_;
+}
+
+bool ToolProcess::WaitForOutput(
+    const std::function<bool(const std::string& out, const std::string& err)>& done,
+    int timeout_ms) {
+  if (!started() || finished_) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (done(out_, err_)) return true;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !CollectOnce(static_cast<int>(left.count()))) return done(out_, err_);
+  }
+}
+
 ToolResult ToolProcess::Finish() {
   ToolResult result;
   if (!started() || finished_) return result;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
-  bool out_open = true, err_open = true, killed = false;
-  while (out_open || err_open) {
+  bool killed = false;
+  for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 && !killed) {
       kill(pid_, SIGKILL);
       killed = true;
     }
-    pollfd fds[2] = {{out_open ? out_fd_ : -1, POLLIN, 0}, {err_open ? err_fd_ : -1, POLLIN, 0}};
-    if (poll(fds, 2, killed ? 1000 : static_cast<int>(left.count())) < 0) break;
-    char buffer[4096];
-    for (int i = 0; i < 2; ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      if (got <= 0) {
-        (i == 0 ? out_open : err_open) = false;
-      } else {
-        (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(got));
-      }
-    }
+    if (!CollectOnce(killed ? 1000 : static_cast<int>(left.count()))) break;
   }
   int status = 0;
   waitpid(pid_, &status, 0);
   finished_ = true;
   result.exit_code = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = out_;
+  result.err = err_;
   return result;
 }
 

@@ -3,6 +3,7 @@
 // working directory, and a time limit after which the child is killed.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,10 +36,23 @@ class ToolProcess {
   bool started() const { return pid_ > 0; }
   int pid() const { return pid_; }
   void Signal(int signal_number);
+  // Collects output while the child runs until `done` accepts what came so far on standard
+  // output and error; false when the child ended or timeout_ms passed first. Finish returns
+  // the whole output, this part included.
+  bool WaitForOutput(
+      const std::function<bool(const std::string& out, const std::string& err)>& done,
+      int timeout_ms);
   // Collects the output until the child ends (killing it at the time limit) and returns it.
   ToolResult Finish();
 
  private:
+  // One poll of both pipes waiting at most timeout_ms; false once both are closed.
+  bool CollectOnce(int timeout_ms);
+
+  std::string out_;
+  std::string err_;
+  bool out_open_ = true;
+  bool err_open_ = true;
   int pid_ = -1;
   int out_fd_ = -1;
   int err_fd_ = -1;

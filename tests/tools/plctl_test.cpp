@@ -8,7 +8,10 @@
 #include <sstream>
 #include <thread>
 
+#include "client/client_frames.h"
 #include "client/voice_datagrams.h"
+#include "core/global_types.h"
+#include "platform/tcp_listener.h"
 #include "support/json_reader.h"
 #include "support/test_server.h"
 #include "support/tool_runner.h"
@@ -269,12 +272,25 @@ TEST_F(PlctlTest, VoiceCheckReportsPongsAndTheRelayedDatagram) {
   EXPECT_EQ(ParsedJson(status.out)["counters"]["udp_packets_sent"].number, 9);
 }
 
+// How many events of `kind` the JSON lines of a watch hold.
+int CountEvents(const std::string& out, const std::string& kind) {
+  int count = 0;
+  for (size_t at = 0; (at = out.find("\"kind\":\"" + kind + "\"", at)) != std::string::npos; ++at)
+    ++count;
+  return count;
+}
+
 TEST_F(PlctlTest, WatchPrintsNotificationsUntilInterrupted) {
   pltest::Member observer = server_.Join("observer");
   pltest::ToolProcess watch(PLCTL_BINARY, {"--port", std::to_string(server_.tcp_port()), "--name",
                                            "watcher", "--json", "watch"});
   ASSERT_TRUE(watch.started());
-  ASSERT_TRUE(observer->Await(&plclient::ParsePlayerJoined, 3000));  // the watcher is in
+  // The watcher has its lists and reads notifications from now on.
+  ASSERT_TRUE(watch.WaitForOutput(
+      [](const std::string&, const std::string& err) {
+        return err.find("watching") != std::string::npos;
+      },
+      5000));
   {
     pltest::Member bob = server_.Join("bob");
     ASSERT_TRUE(bob->SendChangeRoom(2));
@@ -282,10 +298,10 @@ TEST_F(PlctlTest, WatchPrintsNotificationsUntilInterrupted) {
     ASSERT_TRUE(bob->SendLeave());
   }
   ASSERT_EQ(Plctl({"room", "create", "Attic"}, AdminEnvironment()).exit_code, 0);
-  ASSERT_TRUE(observer->Await(&plclient::ParseRoomCreated, 2000));
-  // The admin's own session leaves last; once the observer sees that, the watcher has too.
-  ASSERT_TRUE(observer->Await(&plclient::ParsePlayerLeft, 2000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // The admin's own session leaves last: once the watcher has printed that, it has seen all.
+  ASSERT_TRUE(watch.WaitForOutput(
+      [](const std::string& out, const std::string&) { return CountEvents(out, "left") >= 2; },
+      5000));
   watch.Signal(SIGINT);
   ToolResult result = watch.Finish();
   EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -307,7 +323,110 @@ TEST_F(PlctlTest, WatchPrintsNotificationsUntilInterrupted) {
   EXPECT_EQ(count("moved"), 1) << result.out;
   EXPECT_EQ(count("room-created"), 1) << result.out;
   EXPECT_EQ(count("admin"), 1) << result.out;
-  EXPECT_GE(count("left"), 1) << result.out;
+  EXPECT_EQ(count("left"), 2) << result.out;
+}
+
+// A server on loopback that follows a fixed script, so that a notification always arrives
+// between the tool's login and its lists: LoginAccepted is followed at once by a PlayerJoined,
+// and the lists request is answered only after that.
+class ScriptedWatchServer {
+ public:
+  ScriptedWatchServer() {
+    listener_.AddBinding({0x7F000001, 0});
+    listener_.SetHandler([this](plat::TcpConnection& connection) { Serve(connection); });
+    started_ = !listener_.Activate().has_value();
+  }
+  ~ScriptedWatchServer() { listener_.Deactivate(2000); }
+  bool started() const { return started_; }
+  uint16_t port() const { return listener_.BoundPort(); }
+
+ private:
+  static constexpr uint16_t kId = 7;
+
+  static std::vector<uint8_t> Frame(int16_t code, size_t size) {
+    std::vector<uint8_t> frame(size, 0);
+    wire::StoreU16(&frame[0], wire::kFrameMagic);
+    wire::StoreU16(&frame[2], kId);
+    wire::StoreU16(&frame[4], static_cast<uint16_t>(size));
+    wire::StoreU16(&frame[6], static_cast<uint16_t>(code));
+    return frame;
+  }
+  static void PutText(std::vector<uint8_t>& frame, size_t at, const std::string& text) {
+    frame[at] = static_cast<uint8_t>(text.size());
+    std::copy(text.begin(), text.end(), frame.begin() + static_cast<std::ptrdiff_t>(at + 1));
+  }
+  static void Write(plat::TcpConnection& connection, const std::vector<uint8_t>& frame) {
+    connection.Write(frame.data(), frame.size());
+  }
+
+  void Answer(plat::TcpConnection& connection, int16_t code) {
+    if (code == wire::kClientLogin) {
+      std::vector<uint8_t> accepted = Frame(wire::kLoginAccepted, plclient::kLoginAcceptedSize);
+      PutText(accepted, 8, "Scripted");
+      Write(connection, accepted);
+      std::vector<uint8_t> joined = Frame(wire::kPlayerJoined, 41);
+      joined[8] = 2;  // player byte
+      joined[9] = 1;  // room byte
+      PutText(joined, 10, "early");
+      Write(connection, joined);
+    } else if (code == wire::kClientListsReq) {
+      // One room, and the watcher (player 1) and the early player (2) in it.
+      const size_t players_at = 12 + plclient::kRoomRecordSize;
+      std::vector<uint8_t> lists =
+          Frame(wire::kServerListsNewer, players_at + 2 * plclient::kNewerPlayerRecordSize);
+      lists[8] = 1;
+      lists[9] = 2;
+      wire::StoreU16(&lists[10], 1);
+      lists[12] = 1;
+      PutText(lists, 13, "Lobby");
+      for (uint8_t player = 1; player <= 2; ++player) {
+        size_t at = players_at + (player - 1u) * plclient::kNewerPlayerRecordSize;
+        lists[at] = player;
+        lists[at + 1] = 1;
+        PutText(lists, at + 3, player == 1 ? "watcher" : "early");
+      }
+      Write(connection, lists);
+    } else if (code == wire::kClientLeave) {
+      connection.RequestClose();
+    }
+  }
+
+  void Serve(plat::TcpConnection& connection) {
+    if (!connection.WaitForData()) {
+      connection.Close();
+      return;
+    }
+    uint8_t chunk[4096];
+    size_t got = connection.Take(chunk, sizeof chunk);
+    input_.insert(input_.end(), chunk, chunk + got);
+    while (input_.size() >= wire::kHeaderSize) {
+      const uint16_t length = wire::ReadU16(input_, wire::kOffsetLength);
+      if (length < wire::kHeaderSize || input_.size() < length) break;
+      const int16_t code = wire::ReadI16(input_, wire::kOffsetCode);
+      input_.erase(input_.begin(), input_.begin() + length);
+      Answer(connection, code);
+    }
+  }
+
+  plat::TcpListener listener_;
+  std::vector<uint8_t> input_;  // the one connection's thread only
+  bool started_ = false;
+};
+
+TEST(PlctlWatchTest, ShowsANotificationThatArrivesBetweenItsLoginAndItsLists) {
+  ScriptedWatchServer server;
+  ASSERT_TRUE(server.started());
+  pltest::ToolProcess watch(PLCTL_BINARY,
+                            {"--port", std::to_string(server.port()), "--json", "watch"});
+  ASSERT_TRUE(watch.started());
+  const bool shown = watch.WaitForOutput(
+      [](const std::string& out, const std::string&) { return CountEvents(out, "joined") == 1; },
+      5000);
+  watch.Signal(SIGINT);
+  ToolResult result = watch.Finish();
+  EXPECT_TRUE(shown) << result.out << result.err;
+  EXPECT_NE(result.out.find("\"name\":\"early\""), std::string::npos) << result.out;
+  EXPECT_EQ(result.exit_code, 0) << result.err;
 }
 
 TEST_F(PlctlTest, WatchEndsByItselfAfterItsDuration) {

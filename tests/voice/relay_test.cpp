@@ -177,6 +177,41 @@ TEST_F(Relay, ShortDatagramsAreCountedButRelayedToNobody) {
   EXPECT_EQ(b.Collect().size(), 1u);
 }
 
+TEST_F(Relay, ARefusedDatagramCostsOneErrorAndTheNextGoodOneNone) {
+  VoiceClient a = JoinWithVoice(server_, "A");
+  VoiceClient b = JoinWithVoice(server_, "B");
+  clients::ClientRef record = a.Record(server_);
+  auto send_good = [&](uint32_t packet_id) {
+    ASSERT_TRUE(a.udp->Send(VoiceDatagramForRoom(a.id, packet_id, Payload(20))));
+    ASSERT_EQ(b.Collect().size(), 1u) << packet_id;  // handled once its copy is out
+  };
+  auto send_refused = [&](std::vector<uint8_t> datagram, uint32_t errors_after) {
+    ASSERT_TRUE(a.udp->Send(datagram));
+    EXPECT_TRUE(WaitUntil([&] { return record->UdpErrors.load() == errors_after; }))
+        << record->UdpErrors.load();
+  };
+  send_good(1);
+  // Too short for the header, with its packet id 2: the next, 3, follows it.
+  std::vector<uint8_t> full = VoiceDatagramForRoom(a.id, 2, Payload(20));
+  send_refused(std::vector<uint8_t>(full.begin(), full.begin() + 15), 1);
+  send_good(3);
+  EXPECT_EQ(record->UdpErrors.load(), 1u);
+  // A list past its end, packet id 4.
+  std::vector<uint8_t> overrun =
+      VoiceDatagramForPlayers(a.id, 4, std::vector<uint8_t>{b.player_byte}, Payload(12));
+  overrun[16] = 200;
+  plclient::SealVoiceDatagram(overrun);
+  send_refused(overrun, 2);
+  send_good(5);
+  EXPECT_EQ(record->UdpErrors.load(), 2u);
+  // Too short to hold a packet id: the next datagram starts a new sequence.
+  send_refused(std::vector<uint8_t>(full.begin(), full.begin() + 8), 3);
+  send_good(9);
+  EXPECT_EQ(record->UdpErrors.load(), 3u);
+  send_good(11);  // 10 is missing: counted as it always is
+  EXPECT_EQ(record->UdpErrors.load(), 4u);
+}
+
 std::unique_ptr<plat::UdpClientSocket> BindOn(uint32_t ip) {
   std::string error;
   auto socket = plat::UdpClientSocket::Bind({ip, 0}, &error);

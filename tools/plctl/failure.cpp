@@ -24,6 +24,11 @@ std::string RefusalName(int16_t result) {
       return "no such room";
     case wire::kResultNoSuchPlayer:
       return "no such player";
+    case wire::kResultServerPasswordRefused:
+    case wire::kResultAdminPasswordRefused:
+      return "password not stored (a line break, or the configuration file cannot be written)";
+    case wire::kResultChannelsNotSaved:
+      return "the configuration file cannot be written";
     default:
       return "unknown refusal";
   }

@@ -122,8 +122,12 @@ plclient::Frame Session::AwaitReply(const std::function<bool(const plclient::Fra
       [&](const plclient::Frame& f) {
         if (match(f)) return true;
         auto result = plclient::ParseResult(f);
-        if (result && result->value < 0) refusal = result->value;
-        return refusal.has_value();
+        if (result && result->value < 0) {
+          refusal = result->value;
+          return true;
+        }
+        unclaimed_.push_back(f);
+        return false;
       },
       timeout_ms_);
   if (refusal) ThrowRefused(*refusal);
@@ -135,6 +139,13 @@ plclient::Frame Session::AwaitReply(const std::function<bool(const plclient::Fra
   left_ = true;
   throw CommandFailure(kExitFailure, "closed",
                        "the server closed the connection while we waited for " + what);
+}
+
+std::optional<plclient::Frame> Session::TakeUnclaimed() {
+  if (unclaimed_.empty()) return std::nullopt;
+  plclient::Frame frame = std::move(unclaimed_.front());
+  unclaimed_.pop_front();
+  return frame;
 }
 
 uint8_t ResolvePlayer(const plclient::ServerLists& lists, const std::string& text) {

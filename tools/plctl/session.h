@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,9 +38,13 @@ class Session {
   void AdminLogin(const std::string& password);
   // Reads frames until `match` accepts one and returns it. A Result with a negative value
   // meanwhile is the server's refusal of what was asked and is thrown; so are a time-out and
-  // a closed connection (`what` names the awaited answer in the message).
+  // a closed connection (`what` names the awaited answer in the message). Other frames that
+  // arrive meanwhile (notifications) are kept for TakeUnclaimed.
   plclient::Frame AwaitReply(const std::function<bool(const plclient::Frame&)>& match,
                              const std::string& what);
+  // The oldest frame that arrived while an answer was awaited and was not that answer, for
+  // example a PlayerJoined that came between the login and the lists; nothing when none is left.
+  std::optional<plclient::Frame> TakeUnclaimed();
   // Sends `bytes`; throws when the connection does not take them.
   void Send(const std::vector<uint8_t>& bytes);
 
@@ -54,6 +59,7 @@ class Session {
   int timeout_ms_;
   std::string servername_;
   plclient::ServerLists lists_;
+  std::deque<plclient::Frame> unclaimed_;
   bool left_ = false;
 };
 

@@ -142,7 +142,9 @@ int Watch(const Invocation& invocation, const Output& output) {
       if (elapsed >= static_cast<uint32_t>(duration_ms)) break;
       slice = std::min<int>(slice, duration_ms - static_cast<int>(elapsed));
     }
-    std::optional<plclient::Frame> frame = session->client().ReadFrame(slice);
+    // Notifications that came while the lists were awaited are shown first, in their order.
+    std::optional<plclient::Frame> frame = session->TakeUnclaimed();
+    if (!frame) frame = session->client().ReadFrame(slice);
     if (frame) {
       if (!watcher.Show(*frame, session->own_player_byte())) {
         throw CommandFailure(kExitRefused, "kicked", "kicked by an administrator");

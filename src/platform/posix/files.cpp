@@ -88,6 +88,11 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& given_path,
   std::string path = given_path;
   char resolved[PATH_MAX];
   if (realpath(given_path.c_str(), resolved) != nullptr) path = resolved;
+  // The file's own write permission counts, as it would for a direct write: a read-only file
+  // is not replaced behind its back by the rename (which needs only the directory's).
+  int probe = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (probe < 0 && errno != ENOENT) return ErrorText("open", path);
+  if (probe >= 0) close(probe);
   // The temporary file gets a name no one can predict and is created exclusively (mkstemp:
   // O_CREAT|O_EXCL, mode 0600), so a link planted beside the file is never followed.
   std::string temporary = path + ".tmp-XXXXXX";

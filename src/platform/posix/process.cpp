@@ -29,6 +29,10 @@ sigset_t TerminationSignals() {
 
 }  // namespace
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 std::string ProgramFilePath() {
   char path[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);

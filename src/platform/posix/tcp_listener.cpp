@@ -13,6 +13,7 @@
 #include <set>
 
 #include "platform/posix/socket_util.h"
+#include "platform/thread_start.h"
 
 namespace plat {
 
@@ -45,7 +46,10 @@ std::optional<std::string> TcpListener::Activate() {
     listen_fds_.push_back(fd);
   }
   wake_fd_ = eventfd(0, EFD_CLOEXEC);
-  accept_thread_ = std::thread([this] { AcceptLoop(); });
+  if (auto error = StartThread(accept_thread_, "TCP accept", [this] { AcceptLoop(); })) {
+    Deactivate(0);  // the socket is not left bound without its thread
+    return error;
+  }
   return std::nullopt;
 }
 

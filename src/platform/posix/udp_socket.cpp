@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/posix/socket_util.h"
+#include "platform/thread_start.h"
 
 namespace plat {
 namespace {
@@ -48,7 +49,10 @@ std::optional<std::string> UdpListener::Activate() {
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   stopping_ = false;
   fd_ = fd;
-  thread_ = std::thread([this] { ListenLoop(); });
+  if (auto error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); })) {
+    Deactivate();  // the socket is not left bound without its thread
+    return error;
+  }
   return std::nullopt;
 }
 

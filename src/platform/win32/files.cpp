@@ -83,6 +83,11 @@ FileContents ReadWholeFile(const std::string& path) {
 
 std::optional<std::string> ReplaceFileAtomically(const std::string& path,
                                                  std::string_view contents) {
+  // A read-only file is not replaced behind its back: the attribute counts as it would for a
+  // direct write.
+  const DWORD attributes = GetFileAttributesW(Widened(path).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    return ErrorText("open", path, ERROR_ACCESS_DENIED);
   const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId());
   const std::wstring wide_temporary = Widened(temporary);
   {

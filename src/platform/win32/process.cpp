@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstring>
 
 #include "platform/win32/wide_text.h"
@@ -24,6 +26,18 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 }
 
 }  // namespace
+
+std::vector<std::string> CommandLineArguments(int, char**) {
+  // The narrow argv holds the arguments in the ANSI code page, where a name like Räume.ini may
+  // not even be representable; the wide command line has them as typed.
+  std::vector<std::string> arguments;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(Narrowed(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
 
 std::string ProgramFilePath() {
   std::wstring path(MAX_PATH, L'\0');

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <set>
 
+#include "platform/thread_start.h"
 #include "platform/win32/winsock_util.h"
 
 namespace plat {
@@ -43,7 +44,10 @@ std::optional<std::string> TcpListener::Activate() {
     listen_fds_.push_back(AsHandle(fd));
   }
   wake_fd_ = reinterpret_cast<NativeHandle>(WSACreateEvent());
-  accept_thread_ = std::thread([this] { AcceptLoop(); });
+  if (auto error = StartThread(accept_thread_, "TCP accept", [this] { AcceptLoop(); })) {
+    Deactivate(0);  // the socket is not left bound without its thread
+    return error;
+  }
   return std::nullopt;
 }
 

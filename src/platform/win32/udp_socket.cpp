@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "platform/thread_start.h"
 #include "platform/win32/winsock_util.h"
 
 #ifndef SIO_UDP_CONNRESET
@@ -49,7 +50,10 @@ std::optional<std::string> UdpListener::Activate() {
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait_ms), sizeof wait_ms);
   stopping_ = false;
   fd_ = AsHandle(fd);
-  thread_ = std::thread([this] { ListenLoop(); });
+  if (auto error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); })) {
+    Deactivate();  // the socket is not left bound without its thread
+    return error;
+  }
   return std::nullopt;
 }
 
