@@ -74,6 +74,8 @@ enum Result : int16_t {
   kResultServerPasswordChanged = 140,
   kResultChannelsSaved = 150,
   kResultAdminPasswordChanged = 160,
+  // Our own refusal: an empty administrator password would open administration to anyone.
+  kResultAdminPasswordRefused = -160,
 };
 
 // PlayerLeft reasons.
