@@ -79,6 +79,8 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   if (guard_.bans().IsBanned(ip, plat::TickCount())) return true;
   std::string server_password = passwords_.ServerPassword();
   if (!server_password.empty() && password != server_password) {
+    // This connection closes after its answer; a ban must not close it before the answer.
+    guard_.pending().Remove(&connection);
     if (RecordAuthFailure(ip))
       WriteRefusal(connection, counters_, wire::kResultWrongServerPassword);
     return true;
