@@ -19,8 +19,9 @@ void ReadAbuseLimits(const plat::IniFile& ini, Settings& settings) {
       ReadLimit(ini, "MaxPendingPerAddress", settings.MaxPendingPerAddress);
   settings.MaxClientsPerAddress =
       ReadLimit(ini, "MaxClientsPerAddress", settings.MaxClientsPerAddress);
+  // Each tracked address keeps up to twice this many time stamps.
   settings.AuthFailuresBeforeBan =
-      ReadLimit(ini, "AuthFailuresBeforeBan", settings.AuthFailuresBeforeBan);
+      std::min(ReadLimit(ini, "AuthFailuresBeforeBan", settings.AuthFailuresBeforeBan), 1000);
   // At least a second, at most a day: a ban's end stays well inside the tick count's range.
   settings.AuthBanSeconds =
       std::clamp(ReadLimit(ini, "AuthBanSeconds", settings.AuthBanSeconds), 1, 86400);

@@ -1,7 +1,8 @@
 // Failed password checks per address (the server password at login, AdminLogin): too many within
 // the window ban the address for a while. Each failure is recorded before it is answered, so
 // however many connections guess at once, an address gets at most `failures_before_ban` answers
-// per ban.
+// before its ban. And however slowly it guesses, at most twice that many failures are answered
+// within `long_window_ms`: a failure past that gets no answer and bans the address again.
 //
 // Bounded: at most kMaxAddresses addresses are tracked; the one used least recently is forgotten.
 //
@@ -22,6 +23,7 @@ struct AuthLimits {
   uint32_t failures_before_ban = 10;  // 0: no ban
   uint32_t window_ms = 120000;
   uint32_t ban_ms = 300000;
+  uint32_t long_window_ms = 600000;  // at most 2 * failures_before_ban answered within it
 };
 
 enum class AuthVerdict {
@@ -43,8 +45,9 @@ class AuthThrottle {
  private:
   BanList& bans_;
   std::mutex mutex_;
-  AuthLimits limits_;                                      // guarded by mutex_
-  BoundedTable<uint32_t, std::deque<uint32_t>> failures_;  // guarded by mutex_; tick counts
+  AuthLimits limits_;  // guarded by mutex_
+  // Tick counts of the answered failures within the long window, oldest first.
+  BoundedTable<uint32_t, std::deque<uint32_t>> failures_;  // guarded by mutex_
 };
 
 }  // namespace security

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "security/auth_throttle.h"
 
 namespace security {
@@ -83,6 +86,29 @@ TEST(AuthThrottle, FailuresOlderThanTheWindowDoNotCountAndZeroTurnsTheBanOff) {
   off.Configure(AuthLimits{0, 120000, 300000});
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(off.RecordFailure(kAttacker, 0), AuthVerdict::kAnswer);
   EXPECT_FALSE(none.IsBanned(kAttacker, 0));
+}
+
+TEST(AuthThrottle, ASlowGuesserGetsAtMostTwentyAnswersInAnyTenMinutes) {
+  BanList bans;
+  AuthThrottle throttle(bans);
+  throttle.Configure(AuthLimits{});
+  // One guess every 13 s stays under ten in 120 s; over an hour the answers are counted per
+  // ten-minute window (guesses while banned are closed at once, as the server does).
+  std::vector<uint32_t> answered;
+  for (uint32_t t = 0; t < 3600000; t += 13000) {
+    if (bans.IsBanned(kAttacker, t)) continue;
+    if (throttle.RecordFailure(kAttacker, t) != AuthVerdict::kBannedNoAnswer) answered.push_back(t);
+  }
+  size_t worst = 0;
+  for (size_t first = 0; first < answered.size(); ++first) {
+    size_t in_window = 0;
+    while (first + in_window < answered.size() &&
+           answered[first + in_window] < answered[first] + 600000)
+      ++in_window;
+    worst = std::max(worst, in_window);
+  }
+  EXPECT_EQ(worst, 20u);
+  EXPECT_EQ(answered.front(), 0u);
 }
 
 }  // namespace
