@@ -43,7 +43,9 @@ struct InProcessServer {
       port = static_cast<uint16_t>(20000 + random() % 40000);
       std::ofstream(directory + "/plserver.ini", std::ios::trunc)
           << "[Version]\nServerVersion=v1.2.0\n[Networking]\nTCPPort=" << port
-          << "\n[General]\nMaxClients=255\n";
+          << "\n[General]\nMaxClients=255\n"
+          // It measures the control channel at full speed, not the abuse limits.
+          << "[Security]\nMaxFramesPerSecond=0\nMaxPendingPerAddress=0\n";
       core::StartupEnvironment environment;
       environment.program_file = directory + "/plserver";
       environment.arguments = {"-LOG=" + directory + "/plserver.log"};

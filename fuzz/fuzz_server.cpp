@@ -21,7 +21,11 @@ std::unique_ptr<core::TParlowindServer> StartServer() {
     int port = std::uniform_int_distribution<int>(20000, 60000)(random);
     std::string ini =
         "[Version]\nServerVersion=v1.2.0\n[Networking]\nTCPPort=" + std::to_string(port) +
-        "\n[Security]\nUdpFromAnyAddress=1\n[Channels]\n0=Lobby\n1=Music\n";
+        "\n[Security]\nUdpFromAnyAddress=1\n"
+        // The fuzzer explores the handlers, not the abuse limits, which would soon drop or
+        // ban its one address and its clients.
+        "MaxFramesPerSecond=0\nMaxVoicePacketsPerSecond=0\nMaxVoiceBytesPerSecond=0\n"
+        "AuthFailuresBeforeBan=0\nMaxPendingPerAddress=0\n[Channels]\n0=Lobby\n1=Music\n";
     plat::ReplaceFileAtomically(directory + "/plserver.ini", ini);
     core::StartupEnvironment environment;
     environment.program_file = directory + "/plserver";
@@ -64,7 +68,7 @@ void RegisterClients(core::TParlowindServer& server) {
     client->SetVersion(client_spec.player_no % 2 ? "1.2.0" : "2.0");
     client->SetName("player" + std::to_string(client_spec.player_no));
     // The discard port on loopback: relayed copies and pings go nowhere.
-    client->SetPeer({0x7F000001, 9});
+    client->SetPeer({0x7F000001, kClientPort});
     list.Append(lock, client);
     Pairs().push_back(std::move(*pair));
   }

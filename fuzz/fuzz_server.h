@@ -15,6 +15,8 @@ struct FuzzClient {
   int32_t room;
 };
 inline constexpr FuzzClient kClients[] = {{101, 0, 0}, {202, 1, 0}, {303, 2, 1}, {404, 3, 0}};
+// The clients' recorded UDP port on loopback: the discard port, so relayed copies go nowhere.
+inline constexpr uint16_t kClientPort = 9;
 
 core::TParlowindServer& Server();
 // The starting state, as described above; whatever the last input left is gone.

@@ -17,7 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     datagram[2] = static_cast<uint8_t>(id);
     datagram[3] = static_cast<uint8_t>(id >> 8);
   }
-  server.Server_UDPRead(datagram.data(), datagram.size(),
-                        {0x7F000001, static_cast<uint16_t>(40000 + selector)});
+  // A registered client's datagrams come from its recorded address; the others from ports of
+  // their own, which the probe filter soon ignores.
+  const uint16_t port =
+      selector < 4 * 16 ? fuzz::kClientPort : static_cast<uint16_t>(40000 + selector);
+  server.Server_UDPRead(datagram.data(), datagram.size(), {0x7F000001, port});
   return 0;
 }

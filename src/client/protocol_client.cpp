@@ -24,6 +24,7 @@ std::unique_ptr<ProtocolClient> ProtocolClient::Connect(const std::string& host,
   plat::TcpClientOptions socket_options;
   socket_options.connect_timeout_ms = options.connect_timeout_ms;
   socket_options.receive_buffer_bytes = options.receive_buffer_bytes;
+  socket_options.local_ip = options.local_ip;
   std::unique_ptr<plat::TcpClientSocket> socket =
       plat::TcpClientSocket::Connect(plat::Endpoint{*ip, port}, socket_options, error);
   if (!socket) return nullptr;

@@ -23,6 +23,8 @@ struct ClientOptions {
   int send_timeout_ms = 2000;
   // When above 0, the kernel receive buffer of the connection (set before connecting).
   int receive_buffer_bytes = 0;
+  // When not 0, the local address to connect from (host byte order).
+  uint32_t local_ip = 0;
 };
 
 // What a login brought: LoginAccepted, or the refusal's Result (the connection is then closed by

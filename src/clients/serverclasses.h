@@ -28,6 +28,7 @@
 #include "core/vars.h"
 #include "platform/endpoint.h"
 #include "platform/tcp_connection.h"
+#include "security/rate_limit.h"
 
 namespace clients {
 
@@ -65,6 +66,13 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
   std::atomic<uint32_t> UdpErrors{0};
   uint32_t ConnectTime = 0;  // tick count at creation
   std::atomic<bool> PingTimedOut{false};
+
+  // Abuse limits. FrameLimit and AdminLoginFailures belong to the connection's own thread,
+  // VoiceLimit to the datagram intake (under the server lock); both are set before registration.
+  security::FrameLimiter FrameLimit;
+  security::VoiceLimiter VoiceLimit;
+  uint32_t AdminLoginFailures = 0;
+  std::atomic<uint32_t> VoiceDropped{0};  // voice datagrams past VoiceLimit
 
   // Ping state, written by the pinger and by the intake on a pong.
   struct PingState {

@@ -3,6 +3,7 @@
 
 #include "control/command_abandoned.h"
 #include "core/servermain.h"
+#include "platform/clock.h"
 #include "platform/ini_file.h"
 
 namespace core {
@@ -10,6 +11,8 @@ namespace {
 
 constexpr size_t kTextField = 8;   // password or room name
 constexpr size_t kNumberByte = 8;  // room or player number + 1
+// Wrong administrator passwords one connection may send; the last one closes it.
+constexpr uint32_t kAdminFailuresBeforeClose = 3;
 
 std::string UpperAscii(std::string text) {
   for (char& c : text) {
@@ -63,16 +66,21 @@ static void ChangePassword(TParlowindServer& server, clients::TServerClient& cli
   client.SendResult(done);
 }
 
-void TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client) {
+bool TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client) {
   std::string password = TextField(frame);
   if (events_.Enabled()) events_.Report("CMD <-", "AdminLogin PW: " + password, 100, &client);
+  const uint32_t ip = client.Connection() ? client.Connection()->Peer().ip : 0;
+  // A banned address gets no password check at all: its guesses learn nothing.
+  if (guard_.bans().IsBanned(ip, plat::TickCount())) return true;
   if (password != passwords_.AdminPassword()) {
+    if (!RecordAuthFailure(ip)) return true;
     client.SendResult(wire::kResultWrongAdminPassword);
-    return;
+    return ++client.AdminLoginFailures >= kAdminFailuresBeforeClose;
   }
   client.SetAdmin(true);
   if (client.IsOlderDialect()) client.SendResult(wire::kResultAdminAccepted);
   clients_.BroadcastPlayerIsAdmin(client);
+  return false;
 }
 
 void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame,
@@ -136,6 +144,8 @@ void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame,
     events_.Report("CMD <-", "AdminChangeAdminPassword NewPW: " + password, 160, &client);
   }
   if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  // An empty administrator password would let anyone who can connect administer the server.
+  if (password.empty()) return client.SendResult(wire::kResultAdminPasswordRefused);
   ChangePassword(*this, client, password, "AdminPassword", wire::kResultAdminPasswordChanged,
                  wire::kResultAdminPasswordRefused, &PasswordStore::SetAdminPassword);
 }

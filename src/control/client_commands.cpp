@@ -1,5 +1,6 @@
 // The client commands: ClientLogin, ClientListsReq, ClientChangeRoom and ClientLeave.
 #include "core/servermain.h"
+#include "platform/clock.h"
 
 namespace core {
 namespace {
@@ -25,6 +26,19 @@ std::vector<uint8_t> LoginAccepted(const std::string& servername) {
 }
 
 }  // namespace
+
+// Whether the clients logged in from `ip` already fill the places one address may take.
+bool TParlowindServer::AddressFull(const std::vector<clients::ClientRef>& registered, uint32_t ip) {
+  const uint32_t limit = guard_.limits().max_clients_per_address;
+  if (limit == 0) return false;
+  uint32_t from_address = 0;
+  for (const clients::ClientRef& other : registered) {
+    if (other->Connection() && other->Connection()->Peer().ip == ip) ++from_address;
+  }
+  if (from_address < limit) return false;
+  security::Count(guard_.counters().ClientsPerAddressRefused);
+  return true;
+}
 
 // Refusals go straight to the connection: there is no client to queue them on.
 static void WriteRefusal(plat::TcpConnection& connection, TrafficCounters& counters,
@@ -57,19 +71,30 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
     WriteRefusal(connection, counters_, wire::kResultServerFull);
     return true;
   }
+  // Closed to make room for a newer connection: it does not log in any more.
+  if (!connection.IsOpen()) return true;
+  const uint32_t ip = connection.Peer().ip;
+  // A banned address gets no password check at all (its connections are closed at accept; this
+  // one came in just before the ban).
+  if (guard_.bans().IsBanned(ip, plat::TickCount())) return true;
   std::string server_password = passwords_.ServerPassword();
   if (!server_password.empty() && password != server_password) {
-    WriteRefusal(connection, counters_, wire::kResultWrongServerPassword);
+    // This connection closes after its answer; a ban must not close it before the answer.
+    guard_.pending().Remove(&connection);
+    if (RecordAuthFailure(ip))
+      WriteRefusal(connection, counters_, wire::kResultWrongServerPassword);
     return true;
   }
   auto client = std::make_shared<clients::TServerClient>(connection.shared_from_this(), &counters_);
   client->SetName(name.substr(0, wire::kNameLength));
   client->SetVersion(version);
+  client->FrameLimit = guard_.NewFrameLimiter();
+  client->VoiceLimit = guard_.NewVoiceLimiter();
   std::vector<uint8_t> accepted = LoginAccepted(settings_.Servername);
   {
     clients::ClientList::Lock lock = clients_.Acquire();
     // Checked again under the lock, so two logins at once cannot both take the last place.
-    if (clients_.Entries(lock).size() >= capacity) {
+    if (clients_.Entries(lock).size() >= capacity || AddressFull(clients_.Entries(lock), ip)) {
       lock.unlock();
       WriteRefusal(connection, counters_, wire::kResultServerFull);
       return true;
@@ -83,6 +108,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
     connection.ClearInputDeadline();
     clients_.Append(lock, client);
   }
+  guard_.pending().Remove(&connection);
   clients_.BroadcastPlayerJoined(*client);
   return false;
 }

@@ -5,6 +5,7 @@
 
 #include "control/frame_reader.h"
 #include "core/servermain.h"
+#include "platform/clock.h"
 
 namespace core {
 
@@ -22,7 +23,7 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
     std::array<uint8_t, wire::kMaxFrame> frame;
     size_t frame_size = control::ReadFrame(connection, frame, disconnect);
     const bool frame_read = !disconnect;
-    if (frame_read) {
+    if (frame_read && FrameWithinLimit(client.get(), disconnect)) {
       std::span<const uint8_t> bytes(frame.data(), frame_size);
       DispatchFrame(connection, bytes, client, disconnect);
     }
@@ -47,6 +48,24 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
   } catch (const std::exception&) {
     // The rest of the pass is skipped; the connection stays, and the next pass goes on.
   }
+}
+
+bool TParlowindServer::FrameWithinLimit(clients::TServerClient* client, bool& disconnect) {
+  // Before login a connection gets one frame only: its login, or it is closed.
+  if (!client) return true;
+  switch (client->FrameLimit.Admit(plat::TickCount())) {
+    case security::FrameVerdict::kHandle:
+      return true;
+    case security::FrameVerdict::kDrop:
+      security::Count(guard_.counters().FramesDropped);
+      return false;
+    case security::FrameVerdict::kDisconnect:
+      security::Count(guard_.counters().FloodDisconnects);
+      events_.Report("ALERT", "Disconnected: too many frames", 0, client);
+      disconnect = true;
+      return false;
+  }
+  return false;
 }
 
 void TParlowindServer::DispatchFrame(plat::TcpConnection& connection,
@@ -78,7 +97,7 @@ void TParlowindServer::DispatchFrame(plat::TcpConnection& connection,
       ServerStatsReq(sender);
       break;
     case wire::kAdminLogin:
-      AdminLogin(frame, sender);
+      disconnect = AdminLogin(frame, sender);
       break;
     case wire::kAdminCreateRoom:
       AdminCreateRoom(frame, sender);

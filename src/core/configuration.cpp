@@ -9,6 +9,31 @@
 namespace core {
 namespace {
 
+// A limit of [Security] that cannot be negative (0 turns most of them off).
+int32_t ReadLimit(const plat::IniFile& ini, const char* key, int32_t value) {
+  return std::max(0, ini.ReadInteger("Security", key, value));
+}
+
+void ReadAbuseLimits(const plat::IniFile& ini, Settings& settings) {
+  settings.MaxPendingPerAddress =
+      ReadLimit(ini, "MaxPendingPerAddress", settings.MaxPendingPerAddress);
+  settings.MaxClientsPerAddress =
+      ReadLimit(ini, "MaxClientsPerAddress", settings.MaxClientsPerAddress);
+  // Each tracked address keeps up to twice this many time stamps.
+  settings.AuthFailuresBeforeBan =
+      std::min(ReadLimit(ini, "AuthFailuresBeforeBan", settings.AuthFailuresBeforeBan), 1000);
+  // At least a second, at most a day: a ban's end stays well inside the tick count's range.
+  settings.AuthBanSeconds =
+      std::clamp(ReadLimit(ini, "AuthBanSeconds", settings.AuthBanSeconds), 1, 86400);
+  // Rates beyond these are no limit in practice; capped so the buckets' arithmetic cannot overflow.
+  settings.MaxFramesPerSecond =
+      std::min(ReadLimit(ini, "MaxFramesPerSecond", settings.MaxFramesPerSecond), 1000000);
+  settings.MaxVoicePacketsPerSecond = std::min(
+      ReadLimit(ini, "MaxVoicePacketsPerSecond", settings.MaxVoicePacketsPerSecond), 1000000);
+  settings.MaxVoiceBytesPerSecond =
+      ReadLimit(ini, "MaxVoiceBytesPerSecond", settings.MaxVoiceBytesPerSecond);
+}
+
 void ReadSettings(const plat::IniFile& ini, Settings& settings, PasswordStore& passwords) {
   passwords.SetServerPassword(ini.ReadString("Passwords", "ServerPassword", ""));
   passwords.SetAdminPassword(
@@ -36,6 +61,7 @@ void ReadSettings(const plat::IniFile& ini, Settings& settings, PasswordStore& p
   settings.LoginTimeoutMs = std::clamp(login_timeout_s, 1, 3600) * 1000;
   settings.MaxPendingConnections = std::max(
       1, ini.ReadInteger("Security", "MaxPendingConnections", settings.MaxPendingConnections));
+  ReadAbuseLimits(ini, settings);
 }
 
 void CreateConfiguredRooms(const plat::IniFile& ini, clients::RoomList& rooms) {

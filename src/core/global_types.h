@@ -79,6 +79,8 @@ enum Result : int16_t {
   kResultAdminPasswordRefused = -160,
   kResultChannelsSaved = 150,
   kResultAdminPasswordChanged = 160,
+  // Our own refusal: an empty administrator password would open administration to anyone.
+  kResultAdminPasswordRefused = -160,
 };
 
 // PlayerLeft reasons.

@@ -1,6 +1,7 @@
 #include "core/servermain.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "core/configuration.h"
 #include "platform/clock.h"
@@ -95,6 +96,14 @@ bool TParlowindServer::Server_Init() {
   } catch (const std::exception& error) {
     return Fail(kFatalConfig, settings_.ConfigurationPath() + ": " + error.what());
   }
+  ConfigureGuard();
+  // Everybody knows the default: a server open to the world should not keep it.
+  if (passwords_.AdminPassword() == kDefaultAdminPassword) {
+    std::fprintf(stderr,
+                 "plserver: warning: the administrator password is still the default \"%s\"; "
+                 "set [Passwords] AdminPassword before opening the ports to the world\n",
+                 kDefaultAdminPassword);
+  }
   // 8. The platform, and whether this is the interactive desktop program under its own name.
   settings_.ServerVersion += " Win32";
   std::string base_name = plat::BaseNameOf(environment_.program_file);
@@ -164,14 +173,53 @@ bool TParlowindServer::Server_Init() {
   return true;
 }
 
+void TParlowindServer::ConfigureGuard() {
+  security::Limits limits;
+  limits.max_pending_per_address = static_cast<uint32_t>(settings_.MaxPendingPerAddress);
+  limits.max_pending_connections = static_cast<uint32_t>(settings_.MaxPendingConnections);
+  limits.max_clients_per_address = static_cast<uint32_t>(settings_.MaxClientsPerAddress);
+  limits.max_frames_per_second = static_cast<uint32_t>(settings_.MaxFramesPerSecond);
+  limits.max_voice_packets_per_second = static_cast<uint32_t>(settings_.MaxVoicePacketsPerSecond);
+  limits.max_voice_bytes_per_second = static_cast<uint32_t>(settings_.MaxVoiceBytesPerSecond);
+  limits.auth.failures_before_ban = static_cast<uint32_t>(settings_.AuthFailuresBeforeBan);
+  limits.auth.ban_ms = static_cast<uint32_t>(settings_.AuthBanSeconds) * 1000;
+  guard_.Configure(limits);
+}
+
 bool TParlowindServer::AdmitConnection(plat::TcpConnection& connection) {
+  const uint32_t ip = connection.Peer().ip;
+  if (guard_.bans().IsBanned(ip, plat::TickCount())) {
+    security::Count(guard_.counters().BannedConnections);
+    return false;
+  }
   // Each connection costs a thread: those without a client are limited in number and in time,
-  // while logged-in clients are never affected.
-  const auto open = static_cast<int64_t>(tcp_listener_->ConnectionCount());
-  const auto logged_in = static_cast<int64_t>(clients_.Count());
-  if (open - logged_in >= settings_.MaxPendingConnections) return false;
+  // while logged-in clients are never affected. At a limit the oldest makes room, so idle
+  // connections cannot keep a newcomer out.
+  for (const auto& oldest : guard_.pending().Admit(ip, connection.shared_from_this())) {
+    security::Count(guard_.counters().PendingEvicted);
+    std::static_pointer_cast<plat::TcpConnection>(oldest)->RequestClose();
+  }
   connection.SetInputDeadline(static_cast<uint32_t>(settings_.LoginTimeoutMs));
   return true;
+}
+
+bool TParlowindServer::RecordAuthFailure(uint32_t ip) {
+  security::Count(guard_.counters().AuthFailures);
+  switch (guard_.auth().RecordFailure(ip, plat::TickCount())) {
+    case security::AuthVerdict::kAnswer:
+      return true;
+    case security::AuthVerdict::kAnswerAndBanned:
+      security::Count(guard_.counters().AddressesBanned);
+      events_.Report("ALERT",
+                     "Address banned after failed passwords: " + plat::Endpoint{ip, 0}.IpText(), 0);
+      // Its connections without a client go now; its new ones are closed at accept.
+      for (const auto& pending : guard_.pending().TakeAddress(ip))
+        std::static_pointer_cast<plat::TcpConnection>(pending)->RequestClose();
+      return true;
+    case security::AuthVerdict::kBannedNoAnswer:
+      break;
+  }
+  return false;
 }
 
 void TParlowindServer::Server_DeInit() {

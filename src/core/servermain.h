@@ -21,6 +21,7 @@
 #include "platform/event.h"
 #include "platform/tcp_listener.h"
 #include "platform/udp_socket.h"
+#include "security/guard.h"
 #include "voice/voice_queue.h"
 
 namespace voice {
@@ -85,6 +86,7 @@ class TParlowindServer {
   plat::TcpListener& tcp() { return *tcp_listener_; }
   voice::TUDPSender* relay_thread() { return relay_thread_.get(); }
   voice::TPingThread* ping_thread() { return ping_thread_.get(); }
+  security::Guard& guard() { return guard_; }
   // Serialises changes of the configuration file at run time.
   std::mutex& config_file_mutex() { return config_file_mutex_; }
 
@@ -97,7 +99,8 @@ class TParlowindServer {
                       clients::TServerClient& client);
   void ClientChangeRoom(std::span<const uint8_t> frame, clients::TServerClient& client);
   bool ClientLeave(clients::TServerClient& client);
-  void AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client);
+  // True when the connection is to close: a third failure on it, or a banned address.
+  bool AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client);
   void AdminCreateRoom(std::span<const uint8_t> frame, clients::TServerClient& client);
   void AdminDeleteRoom(std::span<const uint8_t> frame, clients::TServerClient& client);
   void AdminKickPlayer(std::span<const uint8_t> frame, clients::TServerClient& client);
@@ -110,8 +113,19 @@ class TParlowindServer {
  private:
   bool Fail(const char* message, std::string reason);
   bool AdmitConnection(plat::TcpConnection& connection);
+  void ConfigureGuard();
+  bool AddressFull(const std::vector<clients::ClientRef>& registered, uint32_t ip);
+  // A failed password check from `ip`: counted, and the address banned when it has failed too
+  // often. True when the refusal may be answered; false when the address is banned.
+  bool RecordAuthFailure(uint32_t ip);
+  // The datagram's Id is not the source's own and the source probes for Ids: ignore it.
+  bool ForeignSourceIgnored(const clients::TServerClient* client, plat::Endpoint from,
+                            uint32_t now);
   void StartListenersAndThreads();
   void StopEverything();
+  // Whether the frame may be handled under the client's frame limit; sets `disconnect` when the
+  // client keeps exceeding it.
+  bool FrameWithinLimit(clients::TServerClient* client, bool& disconnect);
   void DispatchFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,
                      const clients::ClientRef& client, bool& disconnect);
 
@@ -121,6 +135,7 @@ class TParlowindServer {
   EventLog log_;
   EventHook events_;
   TrafficCounters counters_;
+  security::Guard guard_;
   const uint32_t start_tick_;
   std::string fatal_message_;
   std::string fatal_reason_;

@@ -36,8 +36,15 @@ struct Settings {
   std::string WebPostURL;
   // [Security]: limits of our own, left alone by the version rewrite.
   bool UdpFromAnyAddress = false;
-  int32_t LoginTimeoutMs = 30000;
+  int32_t LoginTimeoutMs = 10000;
   int32_t MaxPendingConnections = 128;
+  int32_t MaxPendingPerAddress = 8;    // 0: no limit
+  int32_t MaxClientsPerAddress = 0;    // 0: no limit
+  int32_t AuthFailuresBeforeBan = 10;  // 0: no ban
+  int32_t AuthBanSeconds = 300;
+  int32_t MaxFramesPerSecond = 50;         // 0: no limit
+  int32_t MaxVoicePacketsPerSecond = 100;  // 0: no limit
+  int32_t MaxVoiceBytesPerSecond = 65536;  // 0: no limit
   // Not keys of the file.
   int32_t UdpPort = 8766;
   std::string ServerVersion = kServerVersion;

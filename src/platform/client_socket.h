@@ -27,6 +27,8 @@ struct TcpClientOptions {
   // reader that stops reading fill up quickly).
   int receive_buffer_bytes = 0;
   bool no_delay = true;
+  // When not 0, the local address to connect from (tests stand for other hosts with 127.0.0.x).
+  uint32_t local_ip = 0;
 };
 
 class TcpClientSocket {

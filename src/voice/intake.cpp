@@ -34,6 +34,22 @@ bool VerifyVoice(const EventHook& events, clients::TServerClient& client, uint8_
 
 }  // namespace
 
+bool TParlowindServer::ForeignSourceIgnored(const clients::TServerClient* client,
+                                            plat::Endpoint from, uint32_t now) {
+  if (client) {
+    // Its recorded address, or its first datagram: the source speaks for itself.
+    const plat::Endpoint recorded = client->Peer();
+    if (recorded.port == 0 || recorded == from) return false;
+  }
+  // An unknown Id, or a client recorded at another address: NAT rebinding meets this once per
+  // new port, a source probing for Ids many times.
+  security::UdpSourceFilter& sources = guard_.udp_sources();
+  if (!sources.Ignored(from.ip, from.port, now) && !sources.RecordForeign(from.ip, from.port, now))
+    return false;
+  security::Count(guard_.counters().ForeignDatagramsIgnored);
+  return true;
+}
+
 void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint from) {
   if (!server_lock_) return;
   std::lock_guard<std::mutex> server_lock(*server_lock_);
@@ -47,10 +63,12 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
   if (client && !settings_.UdpFromAnyAddress && client->Connection()->Peer().ip != from.ip) {
     client = nullptr;
   }
+  if (client && client->Dropped) return;
+  const uint32_t now = plat::TickCount();
+  if (ForeignSourceIgnored(client.get(), from, now)) return;
   if (!client) return ReportUnknown(events_, from);
-  if (client->Dropped) return;
 
-  client->SetLastSeen(plat::TickCount());
+  client->SetLastSeen(now);
   client->SetPeer(from);
   const uint16_t magic = wire::ReadU16(bytes, wire::kOffsetMagic);
   if (magic == wire::kFrameMagic) {
@@ -65,6 +83,12 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
       const bool has_packet_id = size >= voice::kOffsetPacketId + 4;
       client->LastPacketId.store(has_packet_id ? wire::ReadU32(bytes, voice::kOffsetPacketId) : 0,
                                  std::memory_order_relaxed);
+      return;
+    }
+    // Past the sender's rate it goes no further: one sender cannot crowd out the others.
+    if (!client->VoiceLimit.Admit(now, static_cast<uint32_t>(size))) {
+      Add(client->VoiceDropped, 1);
+      security::Count(guard_.counters().VoiceDropped);
       return;
     }
     if (!VerifyVoice(events_, *client, data, size)) Add(client->UdpErrors, 1);

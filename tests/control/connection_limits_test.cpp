@@ -26,21 +26,25 @@ TEST(ConnectionLimits, ASilentConnectionIsClosedAfterTheLoginTimeoutAndAClientSt
   EXPECT_TRUE(client->Await(plclient::ParseServerStats, 2000).has_value());
 }
 
-TEST(ConnectionLimits, ConnectionsBeyondTheLimitWithoutAClientAreClosedAtOnce) {
+TEST(ConnectionLimits, AtTheLimitTheOldestConnectionWithoutAClientMakesRoom) {
   TestServer server(IniKeys().Set("Security", "MaxPendingConnections", "3"));
   std::vector<std::unique_ptr<plclient::ProtocolClient>> waiting;
   for (int i = 0; i < 3; ++i) waiting.push_back(server.Connect());
   ASSERT_TRUE(pltest::WaitUntil([&] { return server.server().tcp().ConnectionCount() == 3; }));
-  auto refused = server.Connect();
-  EXPECT_TRUE(refused->WaitForClose(2000));
+  // The newcomer stays; the oldest waiting one is closed to make room for it.
+  auto newcomer = server.Connect();
+  EXPECT_TRUE(waiting[0]->WaitForClose(2000));
+  EXPECT_FALSE(waiting[1]->WaitForClose(0));
+  EXPECT_TRUE(newcomer->Login("Newcomer").accepted);
   // A waiting connection that logs in frees its place.
-  ASSERT_TRUE(waiting[0]->Login("First").accepted);
+  ASSERT_TRUE(waiting[1]->Login("First").accepted);
   auto admitted = server.Connect();
   EXPECT_FALSE(admitted->WaitForClose(300));
   EXPECT_TRUE(admitted->Login("Second").accepted);
   // Logged-in clients never count against the limit.
   auto third = server.Connect();
   EXPECT_FALSE(third->WaitForClose(300));
+  EXPECT_FALSE(waiting[2]->WaitForClose(0));
 }
 
 }  // namespace

@@ -61,6 +61,20 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
     int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
   }
+  if (options.local_ip != 0) {
+#ifdef IP_BIND_ADDRESS_NO_PORT
+    // The port is picked at connect, knowing the destination: many connections from one local
+    // address do not run out of ports.
+    int yes = 1;
+    setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &yes, sizeof yes);
+#endif
+    sockaddr_in local = ToSockaddr(Endpoint{options.local_ip, 0});
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      if (error) *error = SocketErrorText("bind", Endpoint{options.local_ip, 0}, errno);
+      close(fd);
+      return nullptr;
+    }
+  }
   sockaddr_in address = ToSockaddr(to);
   int result = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   if (result != 0 && errno != EINPROGRESS) {

@@ -57,6 +57,14 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
     BOOL yes = TRUE;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
   }
+  if (options.local_ip != 0) {
+    sockaddr_in local = ToSockaddr(Endpoint{options.local_ip, 0});
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      if (error) *error = SocketErrorText("bind", Endpoint{options.local_ip, 0}, WSAGetLastError());
+      closesocket(fd);
+      return nullptr;
+    }
+  }
   sockaddr_in address = ToSockaddr(to);
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     int failure = WSAGetLastError();

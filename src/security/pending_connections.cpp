@@ -1,0 +1,73 @@
+#include "security/pending_connections.h"
+
+#include <algorithm>
+
+namespace security {
+
+void PendingConnections::Configure(size_t per_address, size_t total) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  per_address_ = per_address;
+  total_ = std::max<size_t>(total, 1);
+}
+
+std::vector<PendingConnections::Connection> PendingConnections::Admit(
+    uint32_t ip, const Connection& connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  DropGone();
+  std::vector<Connection> evicted;
+  while (per_address_ > 0 && CountForLocked(ip) >= per_address_) EvictOldest(true, ip, evicted);
+  while (entries_.size() >= total_) EvictOldest(false, ip, evicted);
+  entries_.push_back(Entry{ip, connection});
+  return evicted;
+}
+
+void PendingConnections::Remove(const void* connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase_if(entries_, [connection](const Entry& entry) {
+    Connection held = entry.connection.lock();
+    return !held || held.get() == connection;
+  });
+}
+
+std::vector<PendingConnections::Connection> PendingConnections::TakeAddress(uint32_t ip) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Connection> taken;
+  std::erase_if(entries_, [&](const Entry& entry) {
+    if (entry.ip != ip) return false;
+    if (Connection held = entry.connection.lock()) taken.push_back(std::move(held));
+    return true;
+  });
+  return taken;
+}
+
+size_t PendingConnections::Count() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  DropGone();
+  return entries_.size();
+}
+
+size_t PendingConnections::CountFor(uint32_t ip) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  DropGone();
+  return CountForLocked(ip);
+}
+
+void PendingConnections::DropGone() {
+  std::erase_if(entries_, [](const Entry& entry) { return entry.connection.expired(); });
+}
+
+void PendingConnections::EvictOldest(bool only_ip, uint32_t ip, std::vector<Connection>& evicted) {
+  auto oldest = only_ip ? std::find_if(entries_.begin(), entries_.end(),
+                                       [ip](const Entry& entry) { return entry.ip == ip; })
+                        : entries_.begin();
+  if (oldest == entries_.end()) return;
+  if (Connection held = oldest->connection.lock()) evicted.push_back(std::move(held));
+  entries_.erase(oldest);
+}
+
+size_t PendingConnections::CountForLocked(uint32_t ip) const {
+  return static_cast<size_t>(std::count_if(entries_.begin(), entries_.end(),
+                                           [ip](const Entry& entry) { return entry.ip == ip; }));
+}
+
+}  // namespace security

@@ -1,0 +1,56 @@
+// The connections that have no client yet, in the order they were accepted. A connection costs a
+// thread, so their number is limited per address and in all; at a limit the oldest one (of that
+// address, or of all) makes room for the new one, so a flood of idle connections never keeps a
+// player from logging in.
+//
+// Connections are held as opaque weak references: the tracker never keeps one alive, and one
+// that has gone counts no more.
+//
+// Threading: every operation is safe from any thread (one internal lock).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace security {
+
+class PendingConnections {
+ public:
+  using Connection = std::shared_ptr<void>;
+
+  // per_address 0: no limit per address. total at least 1.
+  void Configure(size_t per_address, size_t total);
+
+  // Records `connection` from `ip` and returns the connections to close to make room for it,
+  // oldest first.
+  std::vector<Connection> Admit(uint32_t ip, const Connection& connection);
+  // The connection has a client now (or is gone): it no longer counts.
+  void Remove(const void* connection);
+  // Forgets every connection of `ip` and returns them, to be closed.
+  std::vector<Connection> TakeAddress(uint32_t ip);
+
+  size_t Count();
+  size_t CountFor(uint32_t ip);
+
+ private:
+  struct Entry {
+    uint32_t ip;
+    std::weak_ptr<void> connection;
+  };
+  // REQUIRES: mutex_ held.
+  void DropGone();
+  // Removes the oldest entry (of `ip` when only_ip) that is still there; REQUIRES: mutex_ held.
+  void EvictOldest(bool only_ip, uint32_t ip, std::vector<Connection>& evicted);
+  size_t CountForLocked(uint32_t ip) const;
+
+  std::mutex mutex_;
+  size_t per_address_ = 8;     // guarded by mutex_
+  size_t total_ = 128;         // guarded by mutex_
+  std::deque<Entry> entries_;  // guarded by mutex_; oldest first
+};
+
+}  // namespace security

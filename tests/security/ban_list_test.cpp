@@ -1,0 +1,115 @@
+// Bans and the password failure count, with the time given by the test.
+#include "security/ban_list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "security/auth_throttle.h"
+
+namespace security {
+namespace {
+
+constexpr uint32_t kAttacker = 0x7F000002;
+constexpr uint32_t kOther = 0x7F000003;
+
+TEST(BanList, AutomaticBansExpireManualOnesStayUntilLiftedAndBothAreListed) {
+  BanList bans;
+  bans.BanAutomatically(kAttacker, 1000, 300000);
+  ASSERT_TRUE(bans.AddManual(kOther, 1000, std::nullopt));
+  ASSERT_TRUE(bans.AddManual(0x0A000001, 1000, 5000));
+  EXPECT_TRUE(bans.IsBanned(kAttacker, 300999));
+  EXPECT_FALSE(bans.IsBanned(kAttacker, 301000));
+  EXPECT_FALSE(bans.IsBanned(0x7F000009, 2000));
+
+  std::vector<BanEntry> listed = bans.List(2000);
+  ASSERT_EQ(listed.size(), 2u);  // the automatic ban is listed until it ends
+  bans.BanAutomatically(kAttacker, 2000, 300000);
+  listed = bans.List(3000);
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_EQ(listed[0].kind, BanKind::kManual);
+  EXPECT_EQ(listed.back().kind, BanKind::kAutomatic);
+  EXPECT_EQ(listed.back().ip, kAttacker);
+  EXPECT_EQ(listed.back().remaining_ms, 299000u);
+  bool permanent_seen = false;
+  for (const BanEntry& entry : listed)
+    permanent_seen = permanent_seen || (entry.ip == kOther && !entry.remaining_ms);
+  EXPECT_TRUE(permanent_seen);
+
+  EXPECT_TRUE(bans.IsBanned(kOther, 0xF0000000u));  // for ever
+  EXPECT_TRUE(bans.Remove(kOther));
+  EXPECT_FALSE(bans.IsBanned(kOther, 4000));
+  EXPECT_FALSE(bans.Remove(kOther));
+  EXPECT_EQ(bans.List(7000).size(), 1u);  // the five-second manual ban has ended
+}
+
+TEST(BanList, StaysBoundedForgettingOldAutomaticBansAndRefusingManualOnesPastTheLimit) {
+  BanList bans;
+  for (uint32_t i = 0; i < BanList::kMaxAutomatic + 100; ++i)
+    bans.BanAutomatically(i + 1, 0, 60000);
+  EXPECT_EQ(bans.List(1).size(), BanList::kMaxAutomatic);
+  EXPECT_FALSE(bans.IsBanned(1, 1));  // the oldest went first
+  EXPECT_TRUE(bans.IsBanned(BanList::kMaxAutomatic + 100, 1));
+  for (uint32_t i = 0; i < BanList::kMaxManual; ++i)
+    ASSERT_TRUE(bans.AddManual(0x100000 + i, 0, {}));
+  EXPECT_FALSE(bans.AddManual(0x200000, 0, {}));
+  EXPECT_TRUE(bans.AddManual(0x100000, 0, 1000));  // an existing one may change
+}
+
+TEST(AuthThrottle, TheTenthFailureWithinTheWindowBansAndLaterOnesGetNoAnswer) {
+  BanList bans;
+  AuthThrottle throttle(bans);
+  throttle.Configure(AuthLimits{10, 120000, 300000});
+  for (int i = 0; i < 9; ++i)
+    ASSERT_EQ(throttle.RecordFailure(kAttacker, 1000 + i), AuthVerdict::kAnswer);
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 2000), AuthVerdict::kAnswerAndBanned);
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 2001), AuthVerdict::kBannedNoAnswer);
+  EXPECT_TRUE(bans.IsBanned(kAttacker, 2000 + 299999));
+  EXPECT_EQ(throttle.RecordFailure(kOther, 2001), AuthVerdict::kAnswer);  // others unaffected
+  // After the ban the address starts with its whole allowance again.
+  for (int i = 0; i < 9; ++i)
+    ASSERT_EQ(throttle.RecordFailure(kAttacker, 302000 + i), AuthVerdict::kAnswer) << i;
+}
+
+TEST(AuthThrottle, FailuresOlderThanTheWindowDoNotCountAndZeroTurnsTheBanOff) {
+  BanList bans;
+  AuthThrottle throttle(bans);
+  throttle.Configure(AuthLimits{3, 120000, 300000});
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 0), AuthVerdict::kAnswer);
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 60000), AuthVerdict::kAnswer);
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 120000), AuthVerdict::kAnswer);  // first one left
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 130000), AuthVerdict::kAnswerAndBanned);
+
+  BanList none;
+  AuthThrottle off(none);
+  off.Configure(AuthLimits{0, 120000, 300000});
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(off.RecordFailure(kAttacker, 0), AuthVerdict::kAnswer);
+  EXPECT_FALSE(none.IsBanned(kAttacker, 0));
+}
+
+TEST(AuthThrottle, ASlowGuesserGetsAtMostTwentyAnswersInAnyTenMinutes) {
+  BanList bans;
+  AuthThrottle throttle(bans);
+  throttle.Configure(AuthLimits{});
+  // One guess every 13 s stays under ten in 120 s; over an hour the answers are counted per
+  // ten-minute window (guesses while banned are closed at once, as the server does).
+  std::vector<uint32_t> answered;
+  for (uint32_t t = 0; t < 3600000; t += 13000) {
+    if (bans.IsBanned(kAttacker, t)) continue;
+    if (throttle.RecordFailure(kAttacker, t) != AuthVerdict::kBannedNoAnswer) answered.push_back(t);
+  }
+  size_t worst = 0;
+  for (size_t first = 0; first < answered.size(); ++first) {
+    size_t in_window = 0;
+    while (first + in_window < answered.size() &&
+           answered[first + in_window] < answered[first] + 600000)
+      ++in_window;
+    worst = std::max(worst, in_window);
+  }
+  EXPECT_EQ(worst, 20u);
+  EXPECT_EQ(answered.front(), 0u);
+}
+
+}  // namespace
+}  // namespace security

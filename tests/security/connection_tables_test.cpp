@@ -1,0 +1,91 @@
+// The connections without a client and the datagram sources that probe for Ids.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "security/pending_connections.h"
+#include "security/udp_sources.h"
+
+namespace security {
+namespace {
+
+constexpr uint32_t kAttacker = 0x7F000002;
+constexpr uint32_t kOther = 0x7F000003;
+
+std::shared_ptr<void> NewConnection() {
+  return std::make_shared<int>(0);
+}
+
+TEST(PendingConnections, TheOldestOfTheAddressMakesRoomThenTheOldestOfAll) {
+  PendingConnections pending;
+  pending.Configure(3, 5);
+  std::vector<std::shared_ptr<void>> attacker;
+  for (int i = 0; i < 3; ++i) {
+    attacker.push_back(NewConnection());
+    ASSERT_TRUE(pending.Admit(kAttacker, attacker.back()).empty());
+  }
+  auto other = NewConnection();
+  EXPECT_TRUE(pending.Admit(kOther, other).empty());
+  // The attacker's fourth pushes out its own first, never the other address's.
+  auto fourth = NewConnection();
+  std::vector<std::shared_ptr<void>> closed = pending.Admit(kAttacker, fourth);
+  ASSERT_EQ(closed.size(), 1u);
+  EXPECT_EQ(closed[0], attacker[0]);
+  EXPECT_EQ(pending.CountFor(kAttacker), 3u);
+  // At the overall limit the oldest of all goes.
+  auto second_other = NewConnection();
+  EXPECT_TRUE(pending.Admit(kOther, second_other).empty());
+  auto third_address = NewConnection();
+  closed = pending.Admit(0x7F000004, third_address);
+  ASSERT_EQ(closed.size(), 1u);
+  EXPECT_EQ(closed[0], attacker[1]);
+  EXPECT_EQ(pending.Count(), 5u);
+}
+
+TEST(PendingConnections, LoggedInGoneAndBannedConnectionsLeaveTheCount) {
+  PendingConnections pending;
+  pending.Configure(0, 128);  // no limit per address
+  std::vector<std::shared_ptr<void>> held;
+  for (int i = 0; i < 20; ++i) {
+    held.push_back(NewConnection());
+    ASSERT_TRUE(pending.Admit(kAttacker, held.back()).empty());
+  }
+  pending.Remove(held[0].get());  // logged in
+  held[1].reset();                // its thread has ended
+  EXPECT_EQ(pending.CountFor(kAttacker), 18u);
+  auto other = NewConnection();
+  pending.Admit(kOther, other);
+  std::vector<std::shared_ptr<void>> taken = pending.TakeAddress(kAttacker);
+  EXPECT_EQ(taken.size(), 18u);
+  EXPECT_EQ(pending.Count(), 1u);
+}
+
+TEST(UdpSourceFilter, AFewForeignDatagramsAreToleratedThenTheSourceIsIgnoredForAWhile) {
+  UdpSourceFilter sources;
+  const uint32_t now = 1000;
+  for (uint32_t i = 0; i < UdpSourceFilter::kForeignBeforeIgnore; ++i) {
+    ASSERT_FALSE(sources.RecordForeign(kAttacker, 4000, now + i));
+  }
+  EXPECT_TRUE(sources.RecordForeign(kAttacker, 4000, now + 10));
+  EXPECT_TRUE(sources.Ignored(kAttacker, 4000, now + UdpSourceFilter::kIgnoreMs));
+  // Another port of the same address (a client behind the same router) is not affected.
+  EXPECT_FALSE(sources.Ignored(kAttacker, 4001, now + 10));
+  EXPECT_FALSE(sources.RecordForeign(kAttacker, 4001, now + 10));
+  // After the ignore period the source starts clean.
+  EXPECT_FALSE(sources.Ignored(kAttacker, 4000, now + 10 + UdpSourceFilter::kIgnoreMs));
+  EXPECT_FALSE(sources.RecordForeign(kAttacker, 4000, now + 20 + UdpSourceFilter::kIgnoreMs));
+}
+
+TEST(UdpSourceFilter, ForeignDatagramsSpreadBeyondTheWindowNeverIgnoreAndTheTableStaysBounded) {
+  UdpSourceFilter sources;
+  // NAT rebinding now and then: one foreign datagram per window, for an hour.
+  for (uint32_t t = 0; t < 3600000; t += UdpSourceFilter::kWindowMs)
+    ASSERT_FALSE(sources.RecordForeign(kOther, 5000, t));
+  for (uint32_t port = 1; port <= 20000; ++port)
+    sources.RecordForeign(kAttacker, static_cast<uint16_t>(port), 0);
+  EXPECT_EQ(sources.Size(), UdpSourceFilter::kMaxSources);
+}
+
+}  // namespace
+}  // namespace security
