@@ -224,7 +224,7 @@ exit_through_tray
 # ANSI code page, so the server takes the wide command line.
 ini_name="Räume.ini" log_name="Protökoll.log"
 printf '[Networking]\r\nTCPPort=%s\r\nIP=127.0.0.1\r\n' "$port" >"$app/$ini_name"
-rm -f "$app/plserver.ini"
+rm -f "$app/plserver.ini" "$app/plserver.log"
 log="$app/$log_name"
 say "plserver.exe -INI=$ini_name -LOG=$log_name"
 LC_ALL=C.UTF-8 start_server plserver.exe "-INI=$ini_name" "-LOG=$log_name"
