@@ -184,6 +184,9 @@ void TParlowindServer::ConfigureGuard() {
   limits.auth.failures_before_ban = static_cast<uint32_t>(settings_.AuthFailuresBeforeBan);
   limits.auth.ban_ms = static_cast<uint32_t>(settings_.AuthBanSeconds) * 1000;
   guard_.Configure(limits);
+  guard_.pending().SetSpokeTest([](const security::PendingConnections::Connection& connection) {
+    return std::static_pointer_cast<plat::TcpConnection>(connection)->ReceivedAny();
+  });
 }
 
 bool TParlowindServer::AdmitConnection(plat::TcpConnection& connection) {

@@ -55,6 +55,8 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   size_t Take(uint8_t* dest, size_t count);
   // True once the peer has closed its side or the socket failed.
   bool PeerGone() const { return peer_gone_; }
+  // True once any byte has arrived from the peer. Any thread.
+  bool ReceivedAny() const { return received_any_.load(std::memory_order_acquire); }
 
   // Queues `size` bytes for the peer. Returns false when the bytes will not be sent: the
   // connection is closed or failed, or its pending output overflowed (which closes it).
@@ -106,6 +108,7 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   bool socket_closed_ = false;  // guarded by output_mutex_
   std::atomic<bool> close_requested_{false};
   std::atomic<bool> write_failed_{false};
+  std::atomic<bool> received_any_{false};
   std::atomic<uint32_t> input_deadline_{0};  // tick count; 0 for none
 
   mutable std::mutex slot_mutex_;

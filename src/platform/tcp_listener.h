@@ -28,7 +28,10 @@ class TcpListener {
   // Called once per accepted connection before its thread starts; returning false closes the
   // connection at once.
   using AcceptFilter = std::function<bool(TcpConnection&)>;
-  static constexpr int kBacklog = 15;
+  // Connections the kernel holds for accepting. A queue of 15, when a flood of connections fills
+  // it, made the kernel drop other players' connection attempts (each then waits out a
+  // retransmission of a second or more); the accept thread empties a longer one as fast.
+  static constexpr int kBacklog = 128;
 
   TcpListener();
   ~TcpListener();

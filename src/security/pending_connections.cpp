@@ -10,6 +10,11 @@ void PendingConnections::Configure(size_t per_address, size_t total) {
   total_ = std::max<size_t>(total, 1);
 }
 
+void PendingConnections::SetSpokeTest(SpokeTest spoke) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  spoke_ = std::move(spoke);
+}
+
 std::vector<PendingConnections::Connection> PendingConnections::Admit(
     uint32_t ip, const Connection& connection) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -57,9 +62,14 @@ void PendingConnections::DropGone() {
 }
 
 void PendingConnections::EvictOldest(bool only_ip, uint32_t ip, std::vector<Connection>& evicted) {
-  auto oldest = only_ip ? std::find_if(entries_.begin(), entries_.end(),
-                                       [ip](const Entry& entry) { return entry.ip == ip; })
-                        : entries_.begin();
+  auto candidate = [&](const Entry& entry) { return !only_ip || entry.ip == ip; };
+  auto idle = [&](const Entry& entry) {
+    if (!candidate(entry)) return false;
+    Connection held = entry.connection.lock();
+    return !held || !spoke_ || !spoke_(held);
+  };
+  auto oldest = std::find_if(entries_.begin(), entries_.end(), idle);
+  if (oldest == entries_.end()) oldest = std::find_if(entries_.begin(), entries_.end(), candidate);
   if (oldest == entries_.end()) return;
   if (Connection held = oldest->connection.lock()) evicted.push_back(std::move(held));
   entries_.erase(oldest);

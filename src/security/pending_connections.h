@@ -1,7 +1,8 @@
 // The connections that have no client yet, in the order they were accepted. A connection costs a
 // thread, so their number is limited per address and in all; at a limit the oldest one (of that
 // address, or of all) makes room for the new one, so a flood of idle connections never keeps a
-// player from logging in.
+// player from logging in. The oldest that has sent nothing goes first: a player whose login is
+// on its way is not closed for an idle connection that came after it.
 //
 // Connections are held as opaque weak references: the tracker never keeps one alive, and one
 // that has gone counts no more.
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -21,9 +23,13 @@ namespace security {
 class PendingConnections {
  public:
   using Connection = std::shared_ptr<void>;
+  // Whether the connection has sent anything yet.
+  using SpokeTest = std::function<bool(const Connection&)>;
 
   // per_address 0: no limit per address. total at least 1.
   void Configure(size_t per_address, size_t total);
+  // Without a test every connection counts as idle.
+  void SetSpokeTest(SpokeTest spoke);
 
   // Records `connection` from `ip` and returns the connections to close to make room for it,
   // oldest first.
@@ -50,6 +56,7 @@ class PendingConnections {
   std::mutex mutex_;
   size_t per_address_ = 8;     // guarded by mutex_
   size_t total_ = 128;         // guarded by mutex_
+  SpokeTest spoke_;            // guarded by mutex_
   std::deque<Entry> entries_;  // guarded by mutex_; oldest first
 };
 

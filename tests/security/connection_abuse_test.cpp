@@ -24,6 +24,9 @@ constexpr uint32_t kPlayer = 0x7F000003;    // 127.0.0.3
 std::unique_ptr<plclient::ProtocolClient> ConnectFrom(TestServer& server, uint32_t ip) {
   plclient::ClientOptions options;
   options.local_ip = ip;
+  // Under a flood of connections the kernel may drop a connection attempt; its retransmissions
+  // come after 1 and 3 seconds.
+  options.connect_timeout_ms = 5000;
   std::string error;
   auto client = plclient::ProtocolClient::Connect("127.0.0.1", server.tcp_port(), options, &error);
   EXPECT_TRUE(client) << error;

@@ -43,6 +43,31 @@ TEST(PendingConnections, TheOldestOfTheAddressMakesRoomThenTheOldestOfAll) {
   EXPECT_EQ(pending.Count(), 5u);
 }
 
+TEST(PendingConnections, AConnectionThatHasSpokenIsSparedWhileIdleOnesAreThere) {
+  PendingConnections pending;
+  pending.Configure(3, 128);
+  auto spoke = std::make_shared<int>(1);  // the value stands for "has sent something"
+  pending.SetSpokeTest([](const std::shared_ptr<void>& connection) {
+    return *std::static_pointer_cast<int>(connection) == 1;
+  });
+  ASSERT_TRUE(pending.Admit(kAttacker, spoke).empty());
+  std::vector<std::shared_ptr<void>> idle;
+  for (int i = 0; i < 5; ++i) {
+    idle.push_back(NewConnection());
+    std::vector<std::shared_ptr<void>> closed = pending.Admit(kAttacker, idle.back());
+    // The login on its way stays; the idle ones make room for each other.
+    for (const auto& connection : closed) EXPECT_NE(connection, spoke);
+  }
+  EXPECT_EQ(pending.CountFor(kAttacker), 3u);
+  // When every one has spoken, the oldest goes after all.
+  *std::static_pointer_cast<int>(idle[3]) = 1;
+  *std::static_pointer_cast<int>(idle[4]) = 1;
+  auto newest = NewConnection();
+  std::vector<std::shared_ptr<void>> closed = pending.Admit(kAttacker, newest);
+  ASSERT_EQ(closed.size(), 1u);
+  EXPECT_EQ(closed[0], spoke);
+}
+
 TEST(PendingConnections, LoggedInGoneAndBannedConnectionsLeaveTheCount) {
   PendingConnections pending;
   pending.Configure(0, 128);  // no limit per address

@@ -134,6 +134,7 @@ bool TcpConnection::ReceiveOnce() {
                  static_cast<int>(kReadChunk), 0);
   if (got > 0) {
     input_.resize(old_size + static_cast<size_t>(got));
+    received_any_.store(true, std::memory_order_release);
     return true;
   }
   input_.resize(old_size);
