@@ -73,14 +73,13 @@ enum Result : int16_t {
   kResultNoSuchPlayer = -130,
   kResultServerPasswordChanged = 140,
   // Our refusals of a change the configuration file cannot keep (a line break in a password, a
-  // failed write): nothing has changed, in memory or in the file.
+  // failed write) or that would open administration to anyone (an empty administrator
+  // password): nothing has changed, in memory or in the file.
   kResultServerPasswordRefused = -140,
   kResultChannelsNotSaved = -150,
   kResultAdminPasswordRefused = -160,
   kResultChannelsSaved = 150,
   kResultAdminPasswordChanged = 160,
-  // Our own refusal: an empty administrator password would open administration to anyone.
-  kResultAdminPasswordRefused = -160,
 };
 
 // PlayerLeft reasons.
