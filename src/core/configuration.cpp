@@ -4,7 +4,6 @@
 #include <cctype>
 #include <limits>
 
-#include "platform/endpoint.h"
 #include "platform/ini_file.h"
 
 namespace core {
@@ -43,18 +42,6 @@ void ReadAbuseLimits(const CheckedReader& read, Settings& settings) {
       ReadLimit(read, "MaxVoiceBytesPerSecond", settings.MaxVoiceBytesPerSecond);
 }
 
-// "a.b.c.d:port" with a port of 1..65535.
-bool ValidListenAddress(const std::string& text) {
-  size_t colon = text.rfind(':');
-  if (colon == std::string::npos || !plat::ParseIpv4(text.substr(0, colon))) return false;
-  std::string port = text.substr(colon + 1);
-  if (port.empty() || port.size() > 5 ||
-      !std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
-    return false;
-  int value = std::stoi(port);
-  return value >= 1 && value <= 65535;
-}
-
 void ReadObservability(const CheckedReader& read, Settings& settings) {
   settings.LogEvents = read.Bool("Logging", "Events", settings.LogEvents);
   std::string format = read.Text("Logging", "Format", "text");
@@ -66,12 +53,6 @@ void ReadObservability(const CheckedReader& read, Settings& settings) {
     lower = "text";
   }
   settings.LogFormatJson = lower == "json";
-  std::string listen = read.Text("Metrics", "Listen", settings.MetricsListen);
-  if (!listen.empty() && !ValidListenAddress(listen)) {
-    read.Warn({"Metrics", "Listen", listen, "", "not an IPv4 address:port; metrics stay off"});
-    listen.clear();
-  }
-  settings.MetricsListen = listen;
 }
 
 // Values the rules keep although they cannot work as meant.

@@ -48,8 +48,6 @@ struct Settings {
   // [Logging]: event lines on standard output.
   bool LogEvents = true;
   bool LogFormatJson = false;  // Format=json; text otherwise
-  // [Metrics]: address:port of the metrics endpoint, empty for none.
-  std::string MetricsListen;
   // Not keys of the file.
   int32_t UdpPort = 8766;
   std::string ServerVersion = kServerVersion;
