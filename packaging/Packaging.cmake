@@ -10,6 +10,9 @@ if(TARGET plctl)
 endif()
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/plserver-prepare DESTINATION lib/plserver)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/plserver.ini DESTINATION share/plserver)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/fail2ban/plserver.conf
+              ${CMAKE_CURRENT_LIST_DIR}/fail2ban/plserver.jail.local
+        DESTINATION share/plserver/fail2ban)
 
 # Manual pages and the changelog, compressed as Debian wants them: gzip -9 without a name or
 # time stamp, so the same sources give the same package.

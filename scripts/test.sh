@@ -11,6 +11,8 @@ need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
+# The server's event lines in JSON.
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 # The packaging tests: building and checking the Debian package, judging the systemd units.
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v fakeroot >/dev/null || need+=(fakeroot)
@@ -18,6 +20,8 @@ command -v lintian >/dev/null || need+=(lintian)
 command -v systemd-analyze >/dev/null || need+=(systemd)
 command -v readelf >/dev/null || need+=(binutils)
 command -v setpriv >/dev/null || need+=(util-linux)
+# The shipped fail2ban filter is tested with fail2ban's own fail2ban-regex.
+command -v fail2ban-regex >/dev/null || need+=(fail2ban)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
 fi

@@ -5,6 +5,7 @@
 
 int main(int argc, char** argv) {
   if (shell::HandleInformationArguments(argc, argv)) return 0;
+  if (int code = shell::HandleCheckConfig(argc, argv); code >= 0) return code;
   plat::BlockTerminationSignals();
   // The application exists before start-up, which looks for its window.
   shell::TApplication application;

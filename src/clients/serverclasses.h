@@ -66,6 +66,9 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
   std::atomic<uint32_t> UdpErrors{0};
   uint32_t ConnectTime = 0;  // tick count at creation
   std::atomic<bool> PingTimedOut{false};
+  // Why the server ends this client, for its leave event line (a constant text; null: the
+  // connection ended by itself).
+  std::atomic<const char*> LeaveReason{nullptr};
 
   // Abuse limits. FrameLimit and AdminLoginFailures belong to the connection's own thread,
   // VoiceLimit to the datagram intake (under the server lock); both are set before registration.

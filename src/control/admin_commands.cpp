@@ -55,15 +55,28 @@ static bool StorableText(const std::string& text) {
 
 // A password change that is answered with success has reached the file and memory both: the
 // next start brings the same password back, and a refusal leaves everything as it was.
+// The event line names the change, never the password.
 static void ChangePassword(TParlowindServer& server, clients::TServerClient& client,
                            const std::string& password, const char* key, int32_t done,
                            int32_t refused, void (PasswordStore::*set)(std::string)) {
+  const char* action = key[0] == 'S' ? "server-password" : "admin-password";
   if (!StorableText(password) || !WriteConfigurationKey(server, "Passwords", key, password)) {
+    server.event_output().Emit(
+        AdminActionLine(TParlowindServer::ActorOf(client), action, "refused"));
     client.SendResult(refused);
     return;
   }
   (server.passwords().*set)(password);
+  server.event_output().Emit(AdminActionLine(TParlowindServer::ActorOf(client), action, "ok"));
   client.SendResult(done);
+}
+
+// A command only an administrator may use, sent by someone who is not one.
+static void RefuseNotAdmin(TParlowindServer& server, clients::TServerClient& client,
+                           const char* action) {
+  server.event_output().Emit(
+      AdminActionLine(TParlowindServer::ActorOf(client), action, "not-admin"));
+  client.SendResult(wire::kResultNotAdmin);
 }
 
 bool TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client) {
@@ -71,12 +84,20 @@ bool TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServ
   if (events_.Enabled()) events_.Report("CMD <-", "AdminLogin PW: " + password, 100, &client);
   const uint32_t ip = client.Connection() ? client.Connection()->Peer().ip : 0;
   // A banned address gets no password check at all: its guesses learn nothing.
-  if (guard_.bans().IsBanned(ip, plat::TickCount())) return true;
+  if (guard_.bans().IsBanned(ip, plat::TickCount())) {
+    client.LeaveReason = "ban";
+    return true;
+  }
   if (password != passwords_.AdminPassword()) {
-    if (!RecordAuthFailure(ip)) return true;
+    event_output_.Emit(AdminLoginFailedLine(ActorOf(client), client.AdminLoginFailures + 1));
+    if (!RecordAuthFailure(ip)) {
+      client.LeaveReason = "ban";
+      return true;
+    }
     client.SendResult(wire::kResultWrongAdminPassword);
     return ++client.AdminLoginFailures >= kAdminFailuresBeforeClose;
   }
+  event_output_.Emit(AdminLoginLine(ActorOf(client)));
   client.SetAdmin(true);
   if (client.IsOlderDialect()) client.SendResult(wire::kResultAdminAccepted);
   clients_.BroadcastPlayerIsAdmin(client);
@@ -88,7 +109,11 @@ void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame,
   std::string name = TextField(frame);
   if (events_.Enabled())
     events_.Report("CMD <-", "AdminCreateRoom RoomName: " + name, 110, &client);
-  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  if (!client.IsAdmin) {
+    event_output_.Emit(
+        AdminActionLine(ActorOf(client), "room-create", "not-admin").Text("room", name));
+    return client.SendResult(wire::kResultNotAdmin);
+  }
   bool exists = false;
   {
     clients::RoomList::Lock lock = rooms_.Acquire();
@@ -96,6 +121,8 @@ void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame,
     for (const auto& room : rooms_.Entries(lock))
       exists = exists || UpperAscii(room->Name) == wanted;
   }
+  event_output_.Emit(
+      AdminActionLine(ActorOf(client), "room-create", exists ? "exists" : "ok").Text("room", name));
   if (exists) return client.SendResult(wire::kResultRoomExists);
   rooms_.CreateRoom(name);
 }
@@ -107,18 +134,37 @@ void TParlowindServer::AdminDeleteRoom(std::span<const uint8_t> frame,
                    "AdminDeleteRoom RoomId: " + std::to_string(wire::ReadU8(frame, kNumberByte)),
                    120, &client);
   }
-  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  const int room_byte = wire::ReadU8(frame, kNumberByte);
+  if (!client.IsAdmin) {
+    event_output_.Emit(
+        AdminActionLine(ActorOf(client), "room-delete", "not-admin").Number("room", room_byte));
+    return client.SendResult(wire::kResultNotAdmin);
+  }
   uint8_t room_id = NumberFromByte(frame);
-  if (!rooms_.FindRoom(room_id)) return client.SendResult(wire::kResultNoSuchRoom);
+  const std::optional<clients::TRoom> room = rooms_.FindRoom(room_id);
+  event_output_.Emit(AdminActionLine(ActorOf(client), "room-delete", room ? "ok" : "no-such-room")
+                         .Number("room", room_byte)
+                         .Text("room_name", room ? room->Name : ""));
+  if (!room) return client.SendResult(wire::kResultNoSuchRoom);
   rooms_.RemoveRoom(room_id);
 }
 
 void TParlowindServer::AdminKickPlayer(std::span<const uint8_t> frame,
                                        clients::TServerClient& client) {
   events_.Report("CMD <-", "AdminKickPlayer", 130, &client);
-  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  const int player_byte = wire::ReadU8(frame, kNumberByte);
+  if (!client.IsAdmin) {
+    event_output_.Emit(
+        AdminActionLine(ActorOf(client), "kick", "not-admin").Number("player", player_byte));
+    return client.SendResult(wire::kResultNotAdmin);
+  }
   clients::ClientRef kicked = clients_.FindClientByPlayerNo(NumberFromByte(frame));
+  EventLine line = AdminActionLine(ActorOf(client), "kick", kicked ? "ok" : "no-such-player");
+  line.Number("player", player_byte);
+  if (kicked) line.Text("player_name", kicked->Name);
+  event_output_.Emit(line);
   if (!kicked) return client.SendResult(wire::kResultNoSuchPlayer);
+  kicked->LeaveReason = "kicked";
   kicked->Dropped = true;
   clients_.BroadcastPlayerLeft(*kicked, wire::kReasonKicked);
   // Its PlayerLeft has gone out: close the connection now rather than when it next speaks, so a
@@ -132,7 +178,7 @@ void TParlowindServer::AdminChangeServerPassword(std::span<const uint8_t> frame,
   if (events_.Enabled()) {
     events_.Report("CMD <-", "AdminChangeServerPassword NewPW: " + password, 140, &client);
   }
-  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  if (!client.IsAdmin) return RefuseNotAdmin(*this, client, "server-password");
   ChangePassword(*this, client, password, "ServerPassword", wire::kResultServerPasswordChanged,
                  wire::kResultServerPasswordRefused, &PasswordStore::SetServerPassword);
 }
@@ -143,20 +189,29 @@ void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame,
   if (events_.Enabled()) {
     events_.Report("CMD <-", "AdminChangeAdminPassword NewPW: " + password, 160, &client);
   }
-  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  if (!client.IsAdmin) return RefuseNotAdmin(*this, client, "admin-password");
   // An empty administrator password would let anyone who can connect administer the server.
-  if (password.empty()) return client.SendResult(wire::kResultAdminPasswordRefused);
+  if (password.empty()) {
+    event_output_.Emit(AdminActionLine(ActorOf(client), "admin-password", "refused"));
+    return client.SendResult(wire::kResultAdminPasswordRefused);
+  }
   ChangePassword(*this, client, password, "AdminPassword", wire::kResultAdminPasswordChanged,
                  wire::kResultAdminPasswordRefused, &PasswordStore::SetAdminPassword);
 }
 
 void TParlowindServer::AdminSaveAsDefaultChannels(clients::TServerClient& client) {
   events_.Report("CMD <-", "AdminSaveAsDefaultChannels", 150, &client);
-  if (!client.IsAdmin) return client.SendResult(wire::kResultNotAdmin);
+  if (!client.IsAdmin) return RefuseNotAdmin(*this, client, "rooms-save");
+  const bool saved = SaveRooms();
+  event_output_.Emit(AdminActionLine(ActorOf(client), "rooms-save", saved ? "ok" : "refused"));
+  client.SendResult(saved ? wire::kResultChannelsSaved : wire::kResultChannelsNotSaved);
+}
+
+bool TParlowindServer::SaveRooms() {
   std::lock_guard<std::mutex> file_lock(config_file_mutex_);
   std::string error;
   std::optional<plat::IniFile> ini = plat::IniFile::Open(settings_.ConfigurationPath(), &error);
-  if (!ini) return client.SendResult(wire::kResultChannelsNotSaved);
+  if (!ini) return false;
   ini->EraseSection("Channels");
   {
     clients::RoomList::Lock lock = rooms_.Acquire();
@@ -170,8 +225,7 @@ void TParlowindServer::AdminSaveAsDefaultChannels(clients::TServerClient& client
     }
   }
   // One replacement of the file: after a crash it holds the old list or the new one.
-  if (ini->Commit()) return client.SendResult(wire::kResultChannelsNotSaved);
-  client.SendResult(wire::kResultChannelsSaved);
+  return !ini->Commit().has_value();
 }
 
 }  // namespace core

@@ -81,6 +81,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   if (!server_password.empty() && password != server_password) {
     // This connection closes after its answer; a ban must not close it before the answer.
     guard_.pending().Remove(&connection);
+    event_output_.Emit(LoginFailedLine(name, connection.Peer().IpText(), "wrong-server-password"));
     if (RecordAuthFailure(ip))
       WriteRefusal(connection, counters_, wire::kResultWrongServerPassword);
     return true;
@@ -110,6 +111,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   }
   guard_.pending().Remove(&connection);
   clients_.BroadcastPlayerJoined(*client);
+  event_output_.Emit(JoinLine(ActorOf(*client), client->RoomId + 1));
   return false;
 }
 
@@ -131,11 +133,14 @@ void TParlowindServer::ClientChangeRoom(std::span<const uint8_t> frame,
   if (events_.Enabled()) {
     events_.Report("CMD <->", "ClientChangeRoom RoomId: " + std::to_string(room_byte), 10, &client);
   }
+  const int32_t from_room = client.RoomId + 1;
   client.SetRoomId(static_cast<int32_t>(room_byte) - 1);
+  event_output_.Emit(MoveLine(ActorOf(client), from_room, room_byte));
   clients_.BroadcastPlayerMoved(client, room_byte);
 }
 
 bool TParlowindServer::ClientLeave(clients::TServerClient& client) {
+  client.LeaveReason = "left";
   client.Dropped = true;
   if (events_.Enabled()) events_.Report("CMD <->", "ClientLeave", 12, &client);
   clients_.BroadcastPlayerLeft(client, wire::kReasonLeft);

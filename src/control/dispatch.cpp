@@ -8,6 +8,17 @@
 #include "platform/clock.h"
 
 namespace core {
+namespace {
+
+// Why a client goes: the reason the server recorded, or what became of its connection. A
+// connection the server closed without a recorded reason had output its peer did not read.
+const char* LeaveReasonOf(const clients::TServerClient& client, plat::TcpConnection& connection) {
+  if (const char* reason = client.LeaveReason.load()) return reason;
+  if (!connection.PeerGone() && !connection.IsOpen()) return "slow-reader";
+  return "disconnected";
+}
+
+}  // namespace
 
 void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
   try {
@@ -40,6 +51,7 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
     if (disconnect) {
       events_.Report("TCP/IP", "Disconnected", 0, client.get());
       if (client) {
+        event_output_.Emit(LeaveLine(ActorOf(*client), LeaveReasonOf(*client, connection)));
         clients::RemoveClient(clients_, *client, wire::kReasonLeft);
         client->Destroy();
       }
@@ -62,6 +74,7 @@ bool TParlowindServer::FrameWithinLimit(clients::TServerClient* client, bool& di
     case security::FrameVerdict::kDisconnect:
       security::Count(guard_.counters().FloodDisconnects);
       events_.Report("ALERT", "Disconnected: too many frames", 0, client);
+      client->LeaveReason = "rate-limit";
       disconnect = true;
       return false;
   }

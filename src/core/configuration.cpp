@@ -10,69 +10,112 @@ namespace core {
 namespace {
 
 // A limit of [Security] that cannot be negative (0 turns most of them off).
-int32_t ReadLimit(const plat::IniFile& ini, const char* key, int32_t value) {
-  return std::max(0, ini.ReadInteger("Security", key, value));
+int32_t ReadLimit(const CheckedReader& read, const char* key, int32_t value,
+                  int32_t hi = std::numeric_limits<int32_t>::max()) {
+  return read.Ranged("Security", key, value, 0, hi);
 }
 
-void ReadAbuseLimits(const plat::IniFile& ini, Settings& settings) {
+void ReadAbuseLimits(const CheckedReader& read, Settings& settings) {
+  settings.UdpFromAnyAddress =
+      read.Bool("Security", "UdpFromAnyAddress", settings.UdpFromAnyAddress);
+  settings.LoginTimeoutMs =
+      read.Ranged("Security", "LoginTimeout", settings.LoginTimeoutMs / 1000, 1, 3600) * 1000;
+  settings.MaxPendingConnections =
+      read.Ranged("Security", "MaxPendingConnections", settings.MaxPendingConnections, 1,
+                  std::numeric_limits<int32_t>::max());
   settings.MaxPendingPerAddress =
-      ReadLimit(ini, "MaxPendingPerAddress", settings.MaxPendingPerAddress);
+      ReadLimit(read, "MaxPendingPerAddress", settings.MaxPendingPerAddress);
   settings.MaxClientsPerAddress =
-      ReadLimit(ini, "MaxClientsPerAddress", settings.MaxClientsPerAddress);
+      ReadLimit(read, "MaxClientsPerAddress", settings.MaxClientsPerAddress);
   // Each tracked address keeps up to twice this many time stamps.
   settings.AuthFailuresBeforeBan =
-      std::min(ReadLimit(ini, "AuthFailuresBeforeBan", settings.AuthFailuresBeforeBan), 1000);
+      ReadLimit(read, "AuthFailuresBeforeBan", settings.AuthFailuresBeforeBan, 1000);
   // At least a second, at most a day: a ban's end stays well inside the tick count's range.
   settings.AuthBanSeconds =
-      std::clamp(ReadLimit(ini, "AuthBanSeconds", settings.AuthBanSeconds), 1, 86400);
+      read.Ranged("Security", "AuthBanSeconds", settings.AuthBanSeconds, 1, 86400);
   // Rates beyond these are no limit in practice; capped so the buckets' arithmetic cannot overflow.
   settings.MaxFramesPerSecond =
-      std::min(ReadLimit(ini, "MaxFramesPerSecond", settings.MaxFramesPerSecond), 1000000);
-  settings.MaxVoicePacketsPerSecond = std::min(
-      ReadLimit(ini, "MaxVoicePacketsPerSecond", settings.MaxVoicePacketsPerSecond), 1000000);
+      ReadLimit(read, "MaxFramesPerSecond", settings.MaxFramesPerSecond, 1000000);
+  settings.MaxVoicePacketsPerSecond =
+      ReadLimit(read, "MaxVoicePacketsPerSecond", settings.MaxVoicePacketsPerSecond, 1000000);
   settings.MaxVoiceBytesPerSecond =
-      ReadLimit(ini, "MaxVoiceBytesPerSecond", settings.MaxVoiceBytesPerSecond);
+      ReadLimit(read, "MaxVoiceBytesPerSecond", settings.MaxVoiceBytesPerSecond);
 }
 
-void ReadSettings(const plat::IniFile& ini, Settings& settings, PasswordStore& passwords) {
+void ReadObservability(const CheckedReader& read, Settings& settings) {
+  settings.LogEvents = read.Bool("Logging", "Events", settings.LogEvents);
+  std::string format = read.Text("Logging", "Format", "text");
+  std::string lower = format;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower != "text" && lower != "json") {
+    read.Warn({"Logging", "Format", format, "text", "neither text nor json"});
+    lower = "text";
+  }
+  settings.LogFormatJson = lower == "json";
+}
+
+// Values the rules keep although they cannot work as meant.
+void CheckKeptValues(const CheckedReader& read, const Settings& settings) {
+  if (settings.MaxClients < 0)
+    read.WarnKept("General", "MaxClients", settings.MaxClients, "negative: no player can log in");
+  if (settings.TCPPort < 1 || settings.TCPPort > 65534)
+    read.WarnKept("Networking", "TCPPort", settings.TCPPort,
+                  "no port pair (TCP 1..65534, UDP the next): the server cannot start");
+  for (auto [key, value] : {std::pair{"MaxPingTries", settings.MaxPingTries},
+                            std::pair{"PingWaitTime", settings.PingWaitTime},
+                            std::pair{"IdleTimeBeforePing", settings.IdleTimeBeforePing}}) {
+    if (value < 0) read.WarnKept("Ping", key, value, "negative");
+  }
+}
+
+}  // namespace
+
+SettingWarnings ReadSettingsFrom(const plat::IniFile& ini, Settings& settings,
+                                 PasswordStore& passwords) {
+  SettingWarnings warnings;
+  CheckedReader read(ini, warnings);
   passwords.SetServerPassword(ini.ReadString("Passwords", "ServerPassword", ""));
   passwords.SetAdminPassword(
       ini.ReadString("Passwords", "AdminPassword", passwords.AdminPassword()));
-  settings.Servername = ini.ReadString("General", "Servername", settings.Servername);
-  settings.MaxClients = ini.ReadInteger("General", "MaxClients", settings.MaxClients);
-  settings.TCPPort = ini.ReadInteger("Networking", "TCPPort", settings.TCPPort);
-  settings.IP = ini.ReadString("Networking", "IP", "");
-  settings.MaxPingTries = ini.ReadInteger("Ping", "MaxPingTries", settings.MaxPingTries);
-  settings.PingWaitTime = ini.ReadInteger("Ping", "PingWaitTime", settings.PingWaitTime);
+  settings.Servername = read.Text("General", "Servername", settings.Servername);
+  settings.MaxClients = read.Integer("General", "MaxClients", settings.MaxClients);
+  settings.TCPPort = read.Integer("Networking", "TCPPort", settings.TCPPort);
+  settings.IP = read.Text("Networking", "IP", "");
+  settings.MaxPingTries = read.Integer("Ping", "MaxPingTries", settings.MaxPingTries);
+  settings.PingWaitTime = read.Integer("Ping", "PingWaitTime", settings.PingWaitTime);
   settings.IdleTimeBeforePing =
-      ini.ReadInteger("Ping", "IdleTimeBeforePing", settings.IdleTimeBeforePing);
-  settings.WebStatusActive = ini.ReadBool("WebStatus", "Active", settings.WebStatusActive);
+      read.Integer("Ping", "IdleTimeBeforePing", settings.IdleTimeBeforePing);
+  settings.WebStatusActive = read.Bool("WebStatus", "Active", settings.WebStatusActive);
   settings.ParlowindSite_Active =
-      ini.ReadBool("WebStatus", "ParlowindSite_Active", settings.ParlowindSite_Active);
-  settings.ParlowindSite_DisplayInWebList = ini.ReadBool(
-      "WebStatus", "ParlowindSite_DisplayInWebList", settings.ParlowindSite_DisplayInWebList);
-  settings.WebPostURL = ini.ReadString("WebStatus", "WebPostURL", settings.WebPostURL);
+      read.Bool("WebStatus", "ParlowindSite_Active", settings.ParlowindSite_Active);
+  settings.ParlowindSite_DisplayInWebList = read.Bool("WebStatus", "ParlowindSite_DisplayInWebList",
+                                                      settings.ParlowindSite_DisplayInWebList);
+  settings.WebPostURL = read.Text("WebStatus", "WebPostURL", settings.WebPostURL);
   settings.WebPostURL = NormaliseWebPostUrl(settings.WebPostURL);
-  // Our own limits; the version rewrite leaves this section alone.
-  settings.UdpFromAnyAddress =
-      ini.ReadBool("Security", "UdpFromAnyAddress", settings.UdpFromAnyAddress);
-  int32_t login_timeout_s =
-      ini.ReadInteger("Security", "LoginTimeout", settings.LoginTimeoutMs / 1000);
-  settings.LoginTimeoutMs = std::clamp(login_timeout_s, 1, 3600) * 1000;
-  settings.MaxPendingConnections = std::max(
-      1, ini.ReadInteger("Security", "MaxPendingConnections", settings.MaxPendingConnections));
-  ReadAbuseLimits(ini, settings);
+  CheckKeptValues(read, settings);
+  // Our own settings; the version rewrite leaves these sections alone.
+  ReadAbuseLimits(read, settings);
+  ReadObservability(read, settings);
+  CheckUnknownKeys(ini, warnings);
+  return warnings;
 }
 
-void CreateConfiguredRooms(const plat::IniFile& ini, clients::RoomList& rooms) {
-  int created = 0;
+std::vector<std::string> ConfiguredRoomNames(const plat::IniFile& ini) {
+  std::vector<std::string> names;
   for (int i = 0;; ++i) {
     std::string name = ini.ReadString("Channels", std::to_string(i), "");
     if (name.empty()) break;
-    rooms.CreateRoom(name);
-    ++created;
+    names.push_back(name);
   }
-  if (created == 0) rooms.CreateRoom("Default");
+  if (names.empty()) names.push_back("Default");
+  return names;
+}
+
+namespace {
+
+void CreateConfiguredRooms(const plat::IniFile& ini, clients::RoomList& rooms) {
+  for (const std::string& name : ConfiguredRoomNames(ini)) rooms.CreateRoom(name);
 }
 
 void RewriteForCurrentVersion(plat::IniFile& ini, const Settings& settings,
@@ -110,11 +153,13 @@ std::string NormaliseWebPostUrl(const std::string& url) {
   return upper.find("HTTP://") == std::string::npos ? "http://" + url : url;
 }
 
-void ReadConfiguration(Settings& settings, PasswordStore& passwords, clients::RoomList& rooms) {
+void ReadConfiguration(Settings& settings, PasswordStore& passwords, clients::RoomList& rooms,
+                       SettingWarnings* warnings) {
   std::string error;
   std::optional<plat::IniFile> ini = plat::IniFile::Open(settings.ConfigurationPath(), &error);
   if (!ini) throw ConfigurationError(error);
-  ReadSettings(*ini, settings, passwords);
+  SettingWarnings found = ReadSettingsFrom(*ini, settings, passwords);
+  if (warnings) *warnings = std::move(found);
   CreateConfiguredRooms(*ini, rooms);
   if (ini->ReadString("Version", "ServerVersion", "") != settings.ServerVersion) {
     RewriteForCurrentVersion(*ini, settings, passwords);

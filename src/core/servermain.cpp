@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cstdio>
 
+#include "core/config_check.h"
 #include "core/configuration.h"
+#include "core/server_events.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -91,12 +93,17 @@ bool TParlowindServer::Server_Init() {
   if (plat::RaiseProcessPriority() == plat::PriorityResult::kFailed)
     return Fail(kFatalPriority, "the process priority could not be raised to the high class");
   // 5, 6. The lists and the defaults exist with the object. 7. The configuration file.
+  SettingWarnings warnings;
   try {
-    ReadConfiguration(settings_, passwords_, rooms_);
+    ReadConfiguration(settings_, passwords_, rooms_, &warnings);
   } catch (const std::exception& error) {
     return Fail(kFatalConfig, settings_.ConfigurationPath() + ": " + error.what());
   }
   ConfigureGuard();
+  event_output_.Configure(settings_.LogEvents, settings_.LogFormatJson);
+  for (const SettingWarning& warning : warnings) event_output_.Emit(SettingWarningLine(warning));
+  if (passwords_.AdminPassword() == kDefaultAdminPassword)
+    event_output_.Emit(DefaultAdminPasswordLine());
   // Everybody knows the default: a server open to the world should not keep it.
   if (passwords_.AdminPassword() == kDefaultAdminPassword) {
     std::fprintf(stderr,
@@ -168,6 +175,7 @@ bool TParlowindServer::Server_Init() {
   if (auto error = tcp_listener_->Activate()) return Fail(kFatalCommunication, *error);
   if (auto error = ping_thread_->Start()) return Fail(kFatalCommunication, *error);
   // 19. The start line; without it the start does not count as successful.
+  event_output_.Emit(StartLine(settings_));
   if (auto error = log_.WriteLogLine("Parlowind server started"))
     return Fail("FATAL ERROR: Unable to write the log file", *error);
   return true;
@@ -206,6 +214,14 @@ bool TParlowindServer::AdmitConnection(plat::TcpConnection& connection) {
   return true;
 }
 
+Actor TParlowindServer::ActorOf(const clients::TServerClient& client) {
+  Actor who;
+  who.player = client.PlayerNo + 1;
+  who.name = client.Name;
+  if (client.Connection()) who.addr = client.Connection()->Peer().IpText();
+  return who;
+}
+
 bool TParlowindServer::RecordAuthFailure(uint32_t ip) {
   security::Count(guard_.counters().AuthFailures);
   switch (guard_.auth().RecordFailure(ip, plat::TickCount())) {
@@ -213,6 +229,9 @@ bool TParlowindServer::RecordAuthFailure(uint32_t ip) {
       return true;
     case security::AuthVerdict::kAnswerAndBanned:
       security::Count(guard_.counters().AddressesBanned);
+      event_output_.Emit(
+          BanLine(plat::Endpoint{ip, 0}.IpText(), static_cast<uint32_t>(settings_.AuthBanSeconds),
+                  plat::LocalAfter(static_cast<uint32_t>(settings_.AuthBanSeconds))));
       events_.Report("ALERT",
                      "Address banned after failed passwords: " + plat::Endpoint{ip, 0}.IpText(), 0);
       // Its connections without a client go now; its new ones are closed at accept.
@@ -257,6 +276,7 @@ void TParlowindServer::Server_DeInit() {
   if (relay_thread_) relay_thread_->Join();
   for (const clients::ClientRef& client : clients_.TakeAll()) client->Destroy();
   line("Parlowind server shutdown");
+  event_output_.Emit(StopLine());
   server_lock_.reset();
   log_.DestroyLock();
   stopped_ = true;

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "clients/serverfunctions.h"
+#include "core/event_output.h"
 #include "core/log.h"
+#include "core/server_events.h"
 #include "core/vars.h"
 #include "platform/endpoint.h"
 #include "platform/event.h"
@@ -76,6 +78,8 @@ class TParlowindServer {
   PasswordStore& passwords() { return passwords_; }
   EventLog& log() { return log_; }
   EventHook& events() { return events_; }
+  // Event lines on standard output (or where a test sends them).
+  EventOutput& event_output() { return event_output_; }
   TrafficCounters& counters() { return counters_; }
   uint32_t StartTick() const { return start_tick_; }
   clients::ClientList& clients() { return clients_; }
@@ -89,6 +93,9 @@ class TParlowindServer {
   security::Guard& guard() { return guard_; }
   // Serialises changes of the configuration file at run time.
   std::mutex& config_file_mutex() { return config_file_mutex_; }
+
+  // A client as event lines name it: number, name, address of its connection.
+  static Actor ActorOf(const clients::TServerClient& client);
 
   // Writes a worker's start or end line; a failure to write it is ignored.
   void WriteWorkerLine(const char* text) noexcept;
@@ -106,6 +113,8 @@ class TParlowindServer {
   void AdminKickPlayer(std::span<const uint8_t> frame, clients::TServerClient& client);
   void AdminChangeServerPassword(std::span<const uint8_t> frame, clients::TServerClient& client);
   void AdminSaveAsDefaultChannels(clients::TServerClient& client);
+  // Writes the rooms as the [Channels] of the configuration file; false when it cannot.
+  bool SaveRooms();
   void AdminChangeAdminPassword(std::span<const uint8_t> frame, clients::TServerClient& client);
   void PlayerStatsReq(std::span<const uint8_t> frame, clients::TServerClient& client);
   void ServerStatsReq(clients::TServerClient& client);
@@ -134,6 +143,7 @@ class TParlowindServer {
   PasswordStore passwords_;
   EventLog log_;
   EventHook events_;
+  EventOutput event_output_;
   TrafficCounters counters_;
   security::Guard guard_;
   const uint32_t start_tick_;

@@ -45,6 +45,9 @@ struct Settings {
   int32_t MaxFramesPerSecond = 50;         // 0: no limit
   int32_t MaxVoicePacketsPerSecond = 100;  // 0: no limit
   int32_t MaxVoiceBytesPerSecond = 65536;  // 0: no limit
+  // [Logging]: event lines on standard output.
+  bool LogEvents = true;
+  bool LogFormatJson = false;  // Format=json; text otherwise
   // Not keys of the file.
   int32_t UdpPort = 8766;
   std::string ServerVersion = kServerVersion;

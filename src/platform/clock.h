@@ -20,9 +20,13 @@ struct LocalDateTime {
   // The separators of dates and times in the system's locale settings.
   char date_separator = '/';
   char time_separator = ':';
+  // Local time minus UTC, in minutes (for time stamps with an offset).
+  int utc_offset_minutes = 0;
 };
 
 LocalDateTime NowLocal();
+// The local time `seconds` from now.
+LocalDateTime LocalAfter(uint32_t seconds);
 
 // Milliseconds since midnight of the current UTC day: the seed of the client Id generator.
 uint32_t MillisecondsSinceUtcMidnight();

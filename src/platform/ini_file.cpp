@@ -184,6 +184,20 @@ bool IniFile::HasKey(const std::string& section, const std::string& key) const {
   return header && FindKey(*header, key);
 }
 
+std::vector<std::string> IniFile::KeysOf(const std::string& section) const {
+  std::vector<std::string> keys;
+  auto header = FindSection(section);
+  if (!header) return keys;
+  size_t end = SectionEnd(*header);
+  for (size_t i = *header + 1; i < end; ++i) {
+    const std::string& text = lines_[i].text;
+    if (IsComment(text)) continue;
+    size_t equals = text.find('=');
+    if (equals != std::string::npos) keys.push_back(Trim(text.substr(0, equals)));
+  }
+  return keys;
+}
+
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& default_value) const {
   auto header = FindSection(section);

@@ -37,6 +37,8 @@ class IniFile {
                       int32_t default_value) const;
   bool ReadBool(const std::string& section, const std::string& key, bool default_value) const;
   bool HasKey(const std::string& section, const std::string& key) const;
+  // The keys of `section` as written, in file order (empty when the section is missing).
+  std::vector<std::string> KeysOf(const std::string& section) const;
 
   // A value (or name) with a line break cannot be stored: the write is refused and the next
   // Commit fails, writing nothing.

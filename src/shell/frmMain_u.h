@@ -21,6 +21,9 @@ namespace shell {
 
 // Handles --help and --version: prints and returns true (the program then exits 0).
 bool HandleInformationArguments(int argc, char** argv);
+// --check-config: the configuration report on standard output; the exit code, or -1 when the
+// argument is not there.
+int HandleCheckConfig(int argc, char** argv);
 
 // Writes the fatal start-up message to the log (and, for the operator, to standard error).
 void ReportFatalStart(core::TParlowindServer& server);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/config_check.h"
 #include "shell/cVersionInfo.h"
 #include "shell/frmMain_u.h"
 
@@ -32,6 +33,9 @@ bool HandleInformationArguments(int argc, char** argv) {
     if (std::strcmp(argv[i], "--help") == 0) {
       std::printf(
           "Usage: plserver [-INI=file] [-LOG=file] [-PID=value]\n"
+          "       plserver --check-config [-INI=file]\n"
+          "  --check-config  read the configuration file as start-up would, print the settings\n"
+          "                  in force and every warning; exit 0 without warnings, 1 otherwise\n"
           "  -INI=file  configuration file, relative to the program directory (plserver.ini)\n"
           "  -LOG=file  log file, relative to the current directory (plserver.log)\n"
           "  -PID=value accepted and ignored\n"
@@ -45,6 +49,17 @@ bool HandleInformationArguments(int argc, char** argv) {
     }
   }
   return false;
+}
+
+int HandleCheckConfig(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--check-config") != 0) continue;
+    std::string report;
+    int code = core::CheckConfiguration(core::CurrentProcessEnvironment(argc, argv), report);
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    return code;
+  }
+  return -1;
 }
 
 void ReportFatalStart(core::TParlowindServer& server) {

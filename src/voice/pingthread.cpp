@@ -36,6 +36,7 @@ void TPingThread::PingClients() {
     try {
       if (!PingClient(*client)) continue;
       server_.events().Report("TCP/IP", "Initiated Ping Disconnect", 0, client.get());
+      client->LeaveReason = "ping-timeout";
       client->PingTimedOut = true;
       client->SendPlayerLeft(client->PlayerNo + 1, wire::kReasonPingTimeout);
       return;  // the clients after this one are visited in the next pass

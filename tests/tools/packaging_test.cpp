@@ -216,8 +216,9 @@ TEST(PackagingTest, DebianPackageCarriesItsFilesAndPassesLintian) {
   for (const char* file :
        {"./usr/lib/plserver/plserver", "./usr/lib/plserver/plserver-prepare", "./usr/bin/plctl",
         "./usr/lib/systemd/system/plserver.service", "./usr/lib/systemd/system/plserver@.service",
-        "./usr/share/plserver/plserver.ini", "./usr/share/man/man8/plserver.8.gz",
-        "./usr/share/man/man1/plctl.1.gz", "./usr/share/doc/parlowind-server/copyright",
+        "./usr/share/plserver/plserver.ini", "./usr/share/plserver/fail2ban/plserver.conf",
+        "./usr/share/man/man8/plserver.8.gz", "./usr/share/man/man1/plctl.1.gz",
+        "./usr/share/doc/parlowind-server/copyright",
         "./usr/share/doc/parlowind-server/changelog.gz"}) {
     EXPECT_NE(contents.out.find(std::string(file) + "\n"), std::string::npos)
         << file << " missing from\n"

@@ -13,11 +13,17 @@ uint32_t TickCount() {
 }
 
 LocalDateTime NowLocal() {
-  time_t now = time(nullptr);
+  return LocalAfter(0);
+}
+
+LocalDateTime LocalAfter(uint32_t seconds) {
+  time_t now = time(nullptr) + static_cast<time_t>(seconds);
   tm parts{};
   localtime_r(&now, &parts);
-  return LocalDateTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+  LocalDateTime result{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
                        parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+  result.utc_offset_minutes = static_cast<int>(parts.tm_gmtoff / 60);
+  return result;
 }
 
 uint32_t MillisecondsSinceUtcMidnight() {

@@ -26,6 +26,36 @@ LocalDateTime NowLocal() {
   LocalDateTime result{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
   result.date_separator = LocaleSeparator(LOCALE_SDATE, '/');
   result.time_separator = LocaleSeparator(LOCALE_STIME, ':');
+  TIME_ZONE_INFORMATION zone{};
+  DWORD zone_state = GetTimeZoneInformation(&zone);
+  LONG bias = zone.Bias;
+  if (zone_state == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+  if (zone_state == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+  result.utc_offset_minutes = static_cast<int>(-bias);
+  return result;
+}
+
+LocalDateTime LocalAfter(uint32_t seconds) {
+  LocalDateTime now = NowLocal();
+  if (seconds == 0) return now;
+  FILETIME utc;
+  GetSystemTimeAsFileTime(&utc);
+  ULARGE_INTEGER value;
+  value.LowPart = utc.dwLowDateTime;
+  value.HighPart = utc.dwHighDateTime;
+  value.QuadPart += static_cast<ULONGLONG>(seconds) * 10000000ULL;  // 100 ns units
+  utc.dwLowDateTime = value.LowPart;
+  utc.dwHighDateTime = value.HighPart;
+  FILETIME local;
+  SYSTEMTIME parts;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &parts)) return now;
+  LocalDateTime result = now;
+  result.year = parts.wYear;
+  result.month = parts.wMonth;
+  result.day = parts.wDay;
+  result.hour = parts.wHour;
+  result.minute = parts.wMinute;
+  result.second = parts.wSecond;
   return result;
 }
 

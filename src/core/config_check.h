@@ -1,0 +1,20 @@
+// plserver --check-config: reads the configuration file exactly as start-up would and reports
+// the settings in force and every warning, without binding a port or writing any file.
+#pragma once
+
+#include <string>
+
+#include "core/server_events.h"
+#include "core/servermain.h"
+#include "core/setting_checks.h"
+
+namespace core {
+
+// The report goes to `out`. Returns the exit code: 0 when the file holds no warning, 1
+// otherwise (also when the file is missing or unreadable).
+int CheckConfiguration(const StartupEnvironment& environment, std::string& out);
+
+// The warning's event line ("warning setting section=... key=... value=... used=...").
+EventLine SettingWarningLine(const SettingWarning& warning);
+
+}  // namespace core

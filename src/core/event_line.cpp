@@ -1,0 +1,173 @@
+#include "core/event_line.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace core {
+namespace {
+
+const char* LevelName(EventLevel level) {
+  switch (level) {
+    case EventLevel::kWarning:
+      return "warning";
+    case EventLevel::kError:
+      return "error";
+    case EventLevel::kInfo:
+      break;
+  }
+  return "info";
+}
+
+bool SafeWordByte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == ':' || c == '-' || c == '_' || c == '/' || c == '+' || c == '[' || c == ']';
+}
+
+bool SafeWord(std::string_view text) {
+  if (text.empty()) return false;
+  for (unsigned char c : text) {
+    if (!SafeWordByte(c)) return false;
+  }
+  return true;
+}
+
+void AppendHexEscape(std::string& out, unsigned char c) {
+  char buffer[5];
+  std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
+  out += buffer;
+}
+
+// Length of the valid UTF-8 sequence at `i` (shortest form, no surrogates), 0 when invalid.
+size_t Utf8SequenceLength(std::string_view text, size_t i, uint32_t* code_point) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char lead = byte(i);
+  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || i + length > text.size()) return 0;
+  uint32_t value = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(i + k) & 0x3F);
+  }
+  static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kMinimum[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+    return 0;
+  *code_point = value;
+  return length;
+}
+
+// Valid UTF-8 with invalid bytes replaced by U+FFFD, for the JSON form.
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    uint32_t code_point = 0;
+    size_t length = c < 0x80 ? 1 : Utf8SequenceLength(text, i, &code_point);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    out.append(text.substr(i, length));
+    i += length;
+  }
+  return out;
+}
+
+}  // namespace
+
+EventLine& EventLine::Number(std::string key, int64_t value) {
+  fields_.push_back({std::move(key), std::to_string(value), Kind::kNumber});
+  return *this;
+}
+
+EventLine& EventLine::Text(std::string key, std::string_view value) {
+  fields_.push_back({std::move(key), std::string(value), Kind::kText});
+  return *this;
+}
+
+EventLine& EventLine::Word(std::string key, std::string_view value) {
+  fields_.push_back({std::move(key), std::string(value), Kind::kWord});
+  return *this;
+}
+
+std::string Iso8601(const plat::LocalDateTime& when) {
+  int offset = when.utc_offset_minutes;
+  char sign = offset < 0 ? '-' : '+';
+  if (offset < 0) offset = -offset;
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", when.year,
+                when.month, when.day, when.hour, when.minute, when.second, sign, offset / 60,
+                offset % 60);
+  return buffer;
+}
+
+std::string QuoteForLine(std::string_view text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+      ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      AppendHexEscape(out, c);
+      ++i;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+    } else {
+      uint32_t code_point = 0;
+      size_t length = Utf8SequenceLength(text, i, &code_point);
+      // C1 controls (U+0080..U+009F) act on terminals like their 8-bit forms.
+      if (length == 0 || code_point <= 0x9F) {
+        size_t count = length == 0 ? 1 : length;
+        for (size_t k = 0; k < count; ++k)
+          AppendHexEscape(out, static_cast<unsigned char>(text[i + k]));
+        i += count;
+      } else {
+        out.append(text.substr(i, length));
+        i += length;
+      }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string EventLine::FormatText(const plat::LocalDateTime& when) const {
+  std::string line = Iso8601(when);
+  line += ' ';
+  line += LevelName(level_);
+  line += ' ';
+  line += name_;
+  for (const Field& field : fields_) {
+    line += ' ';
+    line += field.key;
+    line += '=';
+    bool bare = field.kind == Kind::kNumber || (field.kind == Kind::kWord && SafeWord(field.value));
+    line += bare ? field.value : QuoteForLine(field.value);
+  }
+  line += '\n';
+  return line;
+}
+
+std::string EventLine::FormatJson(const plat::LocalDateTime& when) const {
+  nlohmann::ordered_json object;
+  object["time"] = Iso8601(when);
+  object["level"] = LevelName(level_);
+  object["event"] = name_;
+  for (const Field& field : fields_) {
+    if (field.kind == Kind::kNumber) {
+      object[field.key] = std::stoll(field.value);
+    } else {
+      object[field.key] = ValidUtf8(field.value);
+    }
+  }
+  // ASCII only: every control and non-ASCII character leaves as a \u escape.
+  return object.dump(-1, ' ', true) + "\n";
+}
+
+}  // namespace core

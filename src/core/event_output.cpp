@@ -1,0 +1,26 @@
+#include "core/event_output.h"
+
+#include <cstdio>
+
+namespace core {
+
+EventOutput::EventOutput()
+    : writer_([](std::string_view line) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        // A journal or a pipe sees each line as it happens.
+        std::fflush(stdout);
+      }) {}
+
+void EventOutput::Emit(const EventLine& line) noexcept {
+  if (!enabled_) return;
+  try {
+    plat::LocalDateTime now = plat::NowLocal();
+    std::string text = json_ ? line.FormatJson(now) : line.FormatText(now);
+    std::lock_guard<std::mutex> lock(mutex_);
+    writer_(text);
+  } catch (...) {
+    // An event line is not worth a failure of the server.
+  }
+}
+
+}  // namespace core

@@ -1,0 +1,38 @@
+// The event lines of the server, each built from the event's own fields (never from a text
+// that could hold a password). Player and room numbers are those of the protocol (number + 1,
+// as clients show them).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/event_line.h"
+
+namespace core {
+
+struct Settings;
+
+EventLine DefaultAdminPasswordLine();
+EventLine StartLine(const Settings& settings);
+EventLine StopLine();
+
+// Who did something: a player's number, name and address.
+struct Actor {
+  int player = 0;
+  std::string name;
+  std::string addr;
+};
+
+EventLine JoinLine(const Actor& who, int room);
+EventLine MoveLine(const Actor& who, int from_room, int to_room);
+// reason: left, disconnected, kicked, ping-timeout, slow-reader, rate-limit, ban
+EventLine LeaveLine(const Actor& who, const char* reason);
+EventLine LoginFailedLine(const std::string& name, const std::string& addr, const char* reason);
+EventLine AdminLoginLine(const Actor& who);
+EventLine AdminLoginFailedLine(const Actor& who, uint32_t failures_on_connection);
+// An administration action by `who`: action is room-create, room-delete, kick,
+// server-password, admin-password or rooms-save; result ok or refused.
+EventLine AdminActionLine(const Actor& who, const char* action, const char* result);
+EventLine BanLine(const std::string& addr, uint32_t seconds, const plat::LocalDateTime& until);
+
+}  // namespace core
