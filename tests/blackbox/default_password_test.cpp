@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include "blackbox/server_fixture.h"
+#include "core/vars.h"
 
 namespace blackbox {
 namespace {
@@ -30,6 +31,8 @@ TEST_F(DefaultPasswordTest, TheDefaultIsNamedOnceOnStandardErrorAndAnOwnPassword
     server->Signal(SIGTERM);
     ASSERT_TRUE(server->WaitForExit(15s).has_value());
     EXPECT_EQ(Occurrences(server->Output(), kWarning), own_password ? 0u : 1u) << server->Output();
+    // Not even the well-known default is printed.
+    EXPECT_EQ(server->Output().find(core::kDefaultAdminPassword), std::string::npos);
     // The log holds its lifecycle lines only.
     for (const std::string& text : LogTexts()) EXPECT_EQ(text.find(kWarning), std::string::npos);
   }
