@@ -107,9 +107,10 @@ bool TParlowindServer::Server_Init() {
   // Everybody knows the default: a server open to the world should not keep it.
   if (passwords_.AdminPassword() == kDefaultAdminPassword) {
     // The text names the setting, never the password itself.
-    std::fputs("plserver: warning: the administrator password is still the default; "
-               "set [Passwords] AdminPassword before opening the ports to the world\n",
-               stderr);
+    std::fputs(
+        "plserver: warning: the administrator password is still the default; "
+        "set [Passwords] AdminPassword before opening the ports to the world\n",
+        stderr);
   }
   // 8. The platform, and whether this is the interactive desktop program under its own name.
   settings_.ServerVersion += " Win32";
