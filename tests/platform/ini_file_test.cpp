@@ -309,6 +309,27 @@ TEST(IniFileDisk, UnreadableFileIsAnError) {
   EXPECT_FALSE(IniFile::Open(dir.path(), &error).has_value());
 }
 
+// Root may write where no one else may, so the commit runs in a child that has given that up
+// (as nobody). Expects the commit of a changed ServerVersion to fail with an error text that
+// names `named`.
+void ExpectUnprivilegedCommitFails(const std::string& path, const std::string& named) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    std::string error;
+    std::optional<IniFile> ini = IniFile::Open(path, &error);
+    if (!ini) _exit(4);
+    ini->WriteString("Version", "ServerVersion", "v1.2.0");
+    std::optional<std::string> failure = ini->Commit();
+    _exit(failure && !failure->empty() && failure->find(named) != std::string::npos ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the commit reported success";
+}
+
 TEST(IniFileDisk, FailedCommitInReadOnlyDirectoryLeavesTheOldFile) {
   TempDir dir;
   const std::string sub = dir.File("ro");
@@ -319,22 +340,7 @@ TEST(IniFileDisk, FailedCommitInReadOnlyDirectoryLeavesTheOldFile) {
   chmod(path.c_str(), 0666);
   chmod(sub.c_str(), 0555);
 
-  // Root ignores directory permissions, so the commit runs in a child that has given them up.
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-    std::string error;
-    std::optional<IniFile> ini = IniFile::Open(path, &error);
-    if (!ini) _exit(4);
-    ini->WriteString("Version", "ServerVersion", "v1.2.0");
-    std::optional<std::string> failure = ini->Commit();
-    _exit(failure && !failure->empty() ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the commit reported success";
+  ExpectUnprivilegedCommitFails(path, "");
   EXPECT_EQ(ReadFile(path), old_contents);
   EXPECT_EQ(DirectoryEntries(sub), std::vector<std::string>{"plserver.ini"});
 }
@@ -347,22 +353,7 @@ TEST(IniFileDisk, ReadOnlyFileIsNotReplacedEvenInAWritableDirectory) {
   WriteFile(path, old_contents);
   chmod(path.c_str(), 0444);
 
-  // As root every file is writable; the commit runs in a child that has given that up.
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-    std::string error;
-    std::optional<IniFile> ini = IniFile::Open(path, &error);
-    if (!ini) _exit(4);
-    ini->WriteString("Version", "ServerVersion", "v1.2.0");
-    std::optional<std::string> failure = ini->Commit();
-    _exit(failure && failure->find("plserver.ini") != std::string::npos ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the commit reported success";
+  ExpectUnprivilegedCommitFails(path, "plserver.ini");
   EXPECT_EQ(ReadFile(path), old_contents);
   EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"plserver.ini"});
 }
