@@ -55,8 +55,10 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   size_t Take(uint8_t* dest, size_t count);
   // True once the peer has closed its side or the socket failed.
   bool PeerGone() const { return peer_gone_; }
-  // True once any byte has arrived from the peer. Any thread.
-  bool ReceivedAny() const { return received_any_.load(std::memory_order_acquire); }
+  // True once any byte has arrived from the peer, whether the connection's own thread has read it
+  // yet or it still waits in the socket (that thread may not have run yet on a busy host). Any
+  // thread.
+  bool ReceivedAny() const;
 
   // Queues `size` bytes for the peer. Returns false when the bytes will not be sent: the
   // connection is closed or failed, or its pending output overflowed (which closes it).

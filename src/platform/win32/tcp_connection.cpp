@@ -123,6 +123,13 @@ bool TcpConnection::ReadAvailable(int timeout_ms) {
   return !(peer_gone_ && Buffered() == 0);
 }
 
+bool TcpConnection::ReceivedAny() const {
+  if (received_any_.load(std::memory_order_acquire)) return true;
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  u_long waiting = 0;
+  return !socket_closed_ && ioctlsocket(AsSocket(fd_), FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
 bool TcpConnection::ReceiveOnce() {
   if (input_head_ > 0 && input_head_ == input_.size()) {
     input_.clear();
