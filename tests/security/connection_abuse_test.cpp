@@ -117,9 +117,9 @@ TEST(IdleConnections, PlayersGetInWhileOneAddressChurnsIdleConnections) {
   const int connections = churn.Stop();
   std::printf(
       "[ figures  ] %d idle connections churned (%d connects failed); LoginAccepted within 2 s: "
-      "other address %d/%d, "
-      "attacking address %d/%d\n",
-      connections, churn.failures(), other_in_time, kTries, attacker_in_time, kTries);
+      "other address %d/%d, attacking address %d/%d; at all: %d/%d and %d/%d\n",
+      connections, churn.failures(), other_in_time, kTries, attacker_in_time, kTries, other_in,
+      kTries, attacker_in, kTries);
   EXPECT_GT(server.server().guard().counters().PendingEvicted.load(), 8u);
   // The property under test is that nobody is locked out; the 2 s figure is printed above.
   EXPECT_EQ(other_in, kTries);
