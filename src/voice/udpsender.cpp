@@ -63,11 +63,12 @@ void TUDPSender::RelayQueue() {
     }
     SendBatch();
   }
-  RecordPass(relayed);
   core::Add(server_.counters().UdpBytesSent, pass_bytes_);
   core::Add(server_.counters().UdpPacketsSent, pass_packets_);
   pass_bytes_ = 0;
   pass_packets_ = 0;
+  // After the traffic counters: a reader that sees the pass sees its copies counted too.
+  RecordPass(relayed);
   queue.Recycle(batch_);
 }
 
