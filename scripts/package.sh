@@ -12,6 +12,9 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 command -v dpkg-buildflags >/dev/null || need+=(dpkg-dev)
 command -v fakeroot >/dev/null || need+=(fakeroot)
+# The metrics endpoint's HTTP library, found through pkg-config.
+[ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
+command -v pkg-config >/dev/null || need+=(pkg-config)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
 fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the server and starts it with its defaults, after installing from Debian's packages what
-# the build needs (cmake, g++, the header-only nlohmann-json3-dev) when it is missing.
+# the build needs (cmake, g++, nlohmann-json3-dev, libcpp-httplib-dev with pkg-config) when it is
+# missing.
 #   scripts/run.sh [server arguments...]      (for example -INI=other.ini -LOG=other.log)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +10,8 @@ need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+[ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
+command -v pkg-config >/dev/null || need+=(pkg-config)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
 fi

@@ -13,6 +13,11 @@ command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
 # The server's event lines in JSON.
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+# The metrics endpoint's HTTP (found through pkg-config), and the parser the metrics tests read
+# its scrapes with.
+[ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
+command -v pkg-config >/dev/null || need+=(pkg-config)
+/usr/bin/python3 -c 'import prometheus_client' 2>/dev/null || need+=(python3-prometheus-client)
 # The packaging tests: building and checking the Debian package, judging the systemd units.
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v fakeroot >/dev/null || need+=(fakeroot)

@@ -89,6 +89,7 @@ bool TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServ
     return true;
   }
   if (password != passwords_.AdminPassword()) {
+    security::Count(guard_.counters().AdminPasswordFailures);
     event_output_.Emit(AdminLoginFailedLine(ActorOf(client), client.AdminLoginFailures + 1));
     if (!RecordAuthFailure(ip)) {
       client.LeaveReason = "ban";

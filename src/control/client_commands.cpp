@@ -68,6 +68,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   const size_t capacity = std::min<size_t>(kMaxRegisteredClients,
                                            static_cast<size_t>(std::max(0, settings_.MaxClients)));
   if (clients_.Count() >= capacity) {
+    security::Count(guard_.counters().ServerFullRefused);
     WriteRefusal(connection, counters_, wire::kResultServerFull);
     return true;
   }
@@ -81,6 +82,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   if (!server_password.empty() && password != server_password) {
     // This connection closes after its answer; a ban must not close it before the answer.
     guard_.pending().Remove(&connection);
+    security::Count(guard_.counters().LoginPasswordFailures);
     event_output_.Emit(LoginFailedLine(name, connection.Peer().IpText(), "wrong-server-password"));
     if (RecordAuthFailure(ip))
       WriteRefusal(connection, counters_, wire::kResultWrongServerPassword);
@@ -95,8 +97,10 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   {
     clients::ClientList::Lock lock = clients_.Acquire();
     // Checked again under the lock, so two logins at once cannot both take the last place.
-    if (clients_.Entries(lock).size() >= capacity || AddressFull(clients_.Entries(lock), ip)) {
+    const bool full = clients_.Entries(lock).size() >= capacity;
+    if (full || AddressFull(clients_.Entries(lock), ip)) {
       lock.unlock();
+      if (full) security::Count(guard_.counters().ServerFullRefused);
       WriteRefusal(connection, counters_, wire::kResultServerFull);
       return true;
     }

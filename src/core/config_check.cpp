@@ -63,6 +63,8 @@ void ReportSettings(const Settings& s, const PasswordStore& passwords,
   out += "[Logging]\n";
   Line(out, "Events", Flag(s.LogEvents));
   Line(out, "Format", s.LogFormatJson ? "json" : "text");
+  out += "[Metrics]\n";
+  Line(out, "Listen", s.MetricsListen.empty() ? "(off)" : s.MetricsListen);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <limits>
 
+#include "platform/endpoint.h"
 #include "platform/ini_file.h"
 
 namespace core {
@@ -53,6 +54,12 @@ void ReadObservability(const CheckedReader& read, Settings& settings) {
     lower = "text";
   }
   settings.LogFormatJson = lower == "json";
+  std::string listen = read.Text("Metrics", "Listen", "");
+  if (!listen.empty() && !plat::ParseEndpoint(listen)) {
+    read.Warn({"Metrics", "Listen", listen, "", "not an IPv4 address and port; no metrics"});
+    listen.clear();
+  }
+  settings.MetricsListen = listen;
 }
 
 // Values the rules keep although they cannot work as meant.

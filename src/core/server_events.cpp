@@ -22,13 +22,19 @@ EventLine DefaultAdminPasswordLine() {
   return line;
 }
 
-EventLine StartLine(const Settings& settings) {
+EventLine StartLine(const Settings& settings, const std::string& metrics) {
   EventLine line(EventLevel::kInfo, "start");
   line.Text("version", settings.ServerVersion);
   line.Word("tcp", BindText(settings.IP, settings.TCPPort));
   line.Word("udp", BindText(settings.IP, settings.UdpPort));
   line.Text("config", settings.ConfigurationPath()).Text("log", settings.LogFileName);
-  line.Word("metrics", "off");  // no metrics endpoint in this build
+  line.Word("metrics", metrics);
+  return line;
+}
+
+EventLine MetricsFailedLine(const std::string& listen, const std::string& error) {
+  EventLine line(EventLevel::kWarning, "metrics-failed");
+  line.Text("listen", listen).Text("error", error);
   return line;
 }
 

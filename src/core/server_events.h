@@ -13,7 +13,10 @@ namespace core {
 struct Settings;
 
 EventLine DefaultAdminPasswordLine();
-EventLine StartLine(const Settings& settings);
+// metrics: the metrics endpoint's address, or "off".
+EventLine StartLine(const Settings& settings, const std::string& metrics = "off");
+// The metrics endpoint asked for could not start (the server runs on without it).
+EventLine MetricsFailedLine(const std::string& listen, const std::string& error);
 EventLine StopLine();
 
 // Who did something: a player's number, name and address.

@@ -6,6 +6,7 @@
 #include "core/config_check.h"
 #include "core/configuration.h"
 #include "core/server_events.h"
+#include "metrics/metrics_endpoint.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -175,11 +176,39 @@ bool TParlowindServer::Server_Init() {
   if (auto error = udp_listener_->Activate()) return Fail(kFatalCommunication, *error);
   if (auto error = tcp_listener_->Activate()) return Fail(kFatalCommunication, *error);
   if (auto error = ping_thread_->Start()) return Fail(kFatalCommunication, *error);
+  const std::string metrics = StartMetrics();
   // 19. The start line; without it the start does not count as successful.
-  event_output_.Emit(StartLine(settings_));
+  event_output_.Emit(StartLine(settings_, metrics));
   if (auto error = log_.WriteLogLine("Parlowind server started"))
     return Fail("FATAL ERROR: Unable to write the log file", *error);
   return true;
+}
+
+std::string TParlowindServer::StartMetrics() {
+  if (settings_.MetricsListen.empty()) return "off";
+  const std::optional<plat::Endpoint> address = plat::ParseEndpoint(settings_.MetricsListen);
+  if (!address) return "off";  // refused with a warning when the file was read
+  metrics::Sources sources{clients_,
+                           rooms_,
+                           counters_,
+                           guard_,
+                           voice_queue_,
+                           relay_stats_,
+                           settings_.ServerVersion,
+                           PL_BUILD_VERSION,
+                           start_tick_};
+  metrics_ = std::make_unique<metrics::MetricsEndpoint>(std::move(sources));
+  if (auto error = metrics_->Start(*address)) {
+    metrics_.reset();
+    event_output_.Emit(MetricsFailedLine(settings_.MetricsListen, *error));
+    std::fprintf(stderr, "plserver: warning: no metrics endpoint: %s\n", error->c_str());
+    return "off";
+  }
+  return plat::Endpoint{address->ip, metrics_->BoundPort()}.ToString();
+}
+
+uint16_t TParlowindServer::MetricsPort() const {
+  return metrics_ ? metrics_->BoundPort() : 0;
 }
 
 void TParlowindServer::ConfigureGuard() {
@@ -250,6 +279,8 @@ void TParlowindServer::Server_DeInit() {
   // A log file that has become unwritable must not keep the shutdown from completing.
   auto line = [this](const char* text) { log_.WriteLogLine(text); };
   line("Server_DeInit -- enter");
+  // Nothing reads the registries for a scrape once the shutdown is under way.
+  if (metrics_) metrics_->Stop();
   // Each stop request's line is written before the thread is told: a woken thread writes its
   // end line at once, and the log must show the request first.
   if (ping_thread_) {
@@ -285,6 +316,7 @@ void TParlowindServer::Server_DeInit() {
 
 void TParlowindServer::StopEverything() {
   if (stopped_) return;
+  if (metrics_) metrics_->Stop();
   if (ping_thread_) ping_thread_->Terminate();
   if (web_poster_) web_poster_->Terminate();
   if (relay_thread_) relay_thread_->Terminate();

@@ -19,6 +19,7 @@
 #include "core/log.h"
 #include "core/server_events.h"
 #include "core/vars.h"
+#include "metrics/relay_stats.h"
 #include "platform/endpoint.h"
 #include "platform/event.h"
 #include "platform/tcp_listener.h"
@@ -32,6 +33,9 @@ class TPingThread;
 }  // namespace voice
 namespace webpost {
 class TWebPoster;
+}
+namespace metrics {
+class MetricsEndpoint;
 }
 
 namespace core {
@@ -91,6 +95,9 @@ class TParlowindServer {
   voice::TUDPSender* relay_thread() { return relay_thread_.get(); }
   voice::TPingThread* ping_thread() { return ping_thread_.get(); }
   security::Guard& guard() { return guard_; }
+  metrics::RelayStats& relay_stats() { return relay_stats_; }
+  // The metrics endpoint's port; 0 when it does not run.
+  uint16_t MetricsPort() const;
   // Serialises changes of the configuration file at run time.
   std::mutex& config_file_mutex() { return config_file_mutex_; }
 
@@ -131,6 +138,9 @@ class TParlowindServer {
   bool ForeignSourceIgnored(const clients::TServerClient* client, plat::Endpoint from,
                             uint32_t now);
   void StartListenersAndThreads();
+  // Starts the metrics endpoint when [Metrics] Listen asks for it; returns what the start line
+  // says of it. A failure is a warning, not the end of the start-up.
+  std::string StartMetrics();
   void StopEverything();
   // Whether the frame may be handled under the client's frame limit; sets `disconnect` when the
   // client keeps exceeding it.
@@ -146,6 +156,7 @@ class TParlowindServer {
   EventOutput event_output_;
   TrafficCounters counters_;
   security::Guard guard_;
+  metrics::RelayStats relay_stats_;
   const uint32_t start_tick_;
   std::string fatal_message_;
   std::string fatal_reason_;
@@ -162,6 +173,7 @@ class TParlowindServer {
   std::unique_ptr<voice::TPingThread> ping_thread_;
   std::unique_ptr<webpost::TWebPoster> web_poster_;
   std::unique_ptr<voice::TUDPSender> relay_thread_;
+  std::unique_ptr<metrics::MetricsEndpoint> metrics_;
   bool started_ = false;
   bool stopped_ = false;
 };

@@ -20,8 +20,7 @@ const OwnSection kOwnSections[] = {
       "MaxVoicePacketsPerSecond", "MaxVoiceBytesPerSecond"}},
     {"Operator", {}},
     {"Logging", {"Events", "Format"}},
-    // The metrics endpoint is not built yet: every key here is without effect.
-    {"Metrics", {}},
+    {"Metrics", {"Listen"}},
 };
 
 bool SameName(const std::string& a, const char* b) {

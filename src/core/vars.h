@@ -48,6 +48,8 @@ struct Settings {
   // [Logging]: event lines on standard output.
   bool LogEvents = true;
   bool LogFormatJson = false;  // Format=json; text otherwise
+  // [Metrics]: the address ("a.b.c.d:port") of the metrics endpoint; empty: none.
+  std::string MetricsListen;
   // Not keys of the file.
   int32_t UdpPort = 8766;
   std::string ServerVersion = kServerVersion;

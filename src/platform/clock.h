@@ -9,6 +9,8 @@ namespace plat {
 // Milliseconds since an arbitrary start, monotonic, wrapping every 2^32 ms (about 49.7 days).
 // Differences are taken with unsigned 32-bit subtraction.
 uint32_t TickCount();
+// Microseconds since an arbitrary start, monotonic, for measuring short spans (the voice path).
+uint64_t MonotonicMicroseconds();
 
 struct LocalDateTime {
   int year = 0;

@@ -39,4 +39,19 @@ std::optional<uint32_t> ParseIpv4(const std::string& text) {
   return result;
 }
 
+std::optional<Endpoint> ParseEndpoint(const std::string& text) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return std::nullopt;
+  std::optional<uint32_t> ip = ParseIpv4(text.substr(0, colon));
+  const std::string port_text = text.substr(colon + 1);
+  if (!ip || port_text.empty() || port_text.size() > 5) return std::nullopt;
+  uint32_t port = 0;
+  for (char c : port_text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    port = port * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (port > 65535) return std::nullopt;
+  return Endpoint{*ip, static_cast<uint16_t>(port)};
+}
+
 }  // namespace plat

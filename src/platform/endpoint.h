@@ -18,5 +18,7 @@ struct Endpoint {
 
 // Parses a dotted IPv4 address; nothing on bad text.
 std::optional<uint32_t> ParseIpv4(const std::string& text);
+// Parses "a.b.c.d:port" with a port from 0 to 65535; nothing on any other text.
+std::optional<Endpoint> ParseEndpoint(const std::string& text);
 
 }  // namespace plat

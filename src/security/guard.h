@@ -41,6 +41,9 @@ struct Counters {
   std::atomic<uint32_t> VoiceDropped{0};              // voice datagrams past a sender's limits
   std::atomic<uint32_t> ForeignDatagramsIgnored{0};   // from a source that probes for Ids
   std::atomic<uint32_t> ClientsPerAddressRefused{0};  // logins past the limit per address
+  std::atomic<uint32_t> ServerFullRefused{0};         // logins refused: the server was full
+  std::atomic<uint32_t> LoginPasswordFailures{0};     // logins with a wrong server password
+  std::atomic<uint32_t> AdminPasswordFailures{0};     // AdminLogins with a wrong password
 };
 
 inline void Count(std::atomic<uint32_t>& counter) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/servermain.h"
+#include "platform/clock.h"
 #include "platform/process.h"
 #include "voice/datagrams.h"
 
@@ -39,8 +40,9 @@ void TUDPSender::Execute() {
 
 void TUDPSender::RelayQueue() {
   VoiceQueue& queue = server_.voice_queue();
-  queue.TakeAll(batch_);
+  queue.TakeAll(batch_, arrivals_);
   if (batch_.empty()) return;
+  uint64_t relayed = 0;
   {
     clients::ClientList& clients = server_.clients();
     // Held through the sends: no client is added, removed or destroyed during the pass.
@@ -53,8 +55,10 @@ void TUDPSender::RelayQueue() {
       const uint8_t mode = wire::ReadU8(bytes, kOffsetMode);
       if (mode == kModeRoom) {
         RelayToRoom(*sender, datagram.data(), datagram.size());
+        ++relayed;
       } else if (mode == kModeList) {
         RelayToList(*sender, datagram.data(), datagram.size());
+        ++relayed;
       }
     }
     SendBatch();
@@ -63,7 +67,18 @@ void TUDPSender::RelayQueue() {
   core::Add(server_.counters().UdpPacketsSent, pass_packets_);
   pass_bytes_ = 0;
   pass_packets_ = 0;
+  // After the traffic counters: a reader that sees the pass sees its copies counted too.
+  RecordPass(relayed);
   queue.Recycle(batch_);
+}
+
+void TUDPSender::RecordPass(uint64_t relayed) {
+  // One clock reading and one merge a pass: the voice path takes no lock for its figures.
+  const uint64_t now = plat::MonotonicMicroseconds();
+  for (uint64_t arrived : arrivals_) delays_.Observe(now >= arrived ? now - arrived : 0);
+  server_.relay_stats().RecordPass(relayed, batch_.size() - relayed, delays_.reading());
+  delays_.Clear();
+  arrivals_.clear();
 }
 
 void TUDPSender::RelayToRoom(const clients::TServerClient& sender, const uint8_t* datagram,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/worker_thread.h"
+#include "metrics/latency_histogram.h"
 #include "platform/udp_socket.h"
 #include "voice/voice_queue.h"
 
@@ -46,10 +47,14 @@ class TUDPSender {
   // Copies the datagram for one recipient: its Id, then the seal.
   void AddCopy(clients::TServerClient& recipient, const uint8_t* datagram, size_t size);
   void SendBatch();
+  // The pass's figures: datagrams relayed and not, and each one's delay since its arrival.
+  void RecordPass(uint64_t relayed);
 
   core::TParlowindServer& server_;
   core::WorkerThread thread_;
   std::vector<VoiceBuffer> batch_;
+  std::vector<uint64_t> arrivals_;      // of the datagrams in batch_
+  metrics::LocalHistogram delays_;      // of the pass, merged at its end
   std::vector<uint8_t> list_datagram_;  // a mode-1 datagram without its list
   // The copies of one batch, packed one after the other.
   static constexpr size_t kCopyStorage = 256 * 1024;

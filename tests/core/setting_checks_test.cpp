@@ -20,15 +20,17 @@ SettingWarnings Read(const std::string& text, Settings* out = nullptr) {
 
 TEST(SettingChecksTest, CleanValuesAndHexadecimalGiveNoWarning) {
   Settings settings;
-  EXPECT_TRUE(Read("[General]\nMaxClients=0x20\n[Networking]\nTCPPort=$2000\n[Security]\n"
-                   "loginTIMEOUT=30\n[Logging]\nFormat=JSON\nEvents=0\n",
-                   &settings)
-                  .empty());
+  EXPECT_TRUE(
+      Read("[General]\nMaxClients=0x20\n[Networking]\nTCPPort=$2000\n[Security]\n"
+           "loginTIMEOUT=30\n[Logging]\nFormat=JSON\nEvents=0\n[metrics]\nlisten=127.0.0.1:9766\n",
+           &settings)
+          .empty());
   EXPECT_EQ(settings.MaxClients, 32);
   EXPECT_EQ(settings.TCPPort, 0x2000);
   EXPECT_EQ(settings.LoginTimeoutMs, 30000);
   EXPECT_TRUE(settings.LogFormatJson);
   EXPECT_FALSE(settings.LogEvents);
+  EXPECT_EQ(settings.MetricsListen, "127.0.0.1:9766");
 }
 
 TEST(SettingChecksTest, EachBadValueIsNamedWithWhatIsUsed) {
@@ -49,7 +51,9 @@ TEST(SettingChecksTest, EachBadValueIsNamedWithWhatIsUsed) {
       {"[Security]\nBanTime=5\n", "Security", "BanTime", "5", ""},
       {"[Operator]\nSocket=x\n", "Operator", "Socket", "x", ""},
       {"[Logging]\nFormat=yaml\n", "Logging", "Format", "yaml", "text"},
-      {"[Metrics]\nListen=127.0.0.1:9766\n", "Metrics", "Listen", "127.0.0.1:9766", ""},
+      {"[Metrics]\nListen=localhost:9766\n", "Metrics", "Listen", "localhost:9766", ""},
+      {"[Metrics]\nListen=127.0.0.1:70000\n", "Metrics", "Listen", "127.0.0.1:70000", ""},
+      {"[Metrics]\nPort=9766\n", "Metrics", "Port", "9766", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -20,6 +20,18 @@ uint32_t TickCount() {
   return GetTickCount();
 }
 
+uint64_t MonotonicMicroseconds() {
+  static const uint64_t frequency = [] {
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    return static_cast<uint64_t>(value.QuadPart);
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const uint64_t ticks = static_cast<uint64_t>(now.QuadPart);
+  return ticks / frequency * 1000000u + ticks % frequency * 1000000u / frequency;
+}
+
 LocalDateTime NowLocal() {
   SYSTEMTIME now;
   GetLocalTime(&now);
