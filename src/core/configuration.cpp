@@ -55,6 +55,12 @@ void ReadObservability(const CheckedReader& read, Settings& settings) {
   settings.LogFormatJson = lower == "json";
 }
 
+void ReadOperator(const CheckedReader& read, Settings& settings) {
+  settings.OperatorSocket = read.Text("Operator", "Socket", settings.OperatorSocket);
+  settings.OperatorMaxConnections =
+      read.Ranged("Operator", "MaxConnections", settings.OperatorMaxConnections, 1, 64);
+}
+
 // Values the rules keep although they cannot work as meant.
 void CheckKeptValues(const CheckedReader& read, const Settings& settings) {
   if (settings.MaxClients < 0)
@@ -97,6 +103,7 @@ SettingWarnings ReadSettingsFrom(const plat::IniFile& ini, Settings& settings,
   // Our own settings; the version rewrite leaves these sections alone.
   ReadAbuseLimits(read, settings);
   ReadObservability(read, settings);
+  ReadOperator(read, settings);
   CheckUnknownKeys(ini, warnings);
   return warnings;
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -97,6 +98,10 @@ class TParlowindServer {
   // A client as event lines name it: number, name, address of its connection.
   static Actor ActorOf(const clients::TServerClient& client);
 
+  // Runs `step` first when the server shuts down, before any worker stops (the operator
+  // interface, started beside the server, stops there). Main thread, after Server_Init.
+  void AddShutdownStep(std::function<void()> step) { shutdown_steps_.push_back(std::move(step)); }
+
   // Writes a worker's start or end line; a failure to write it is ignored.
   void WriteWorkerLine(const char* text) noexcept;
 
@@ -131,6 +136,7 @@ class TParlowindServer {
   bool ForeignSourceIgnored(const clients::TServerClient* client, plat::Endpoint from,
                             uint32_t now);
   void StartListenersAndThreads();
+  void RunShutdownSteps();
   void StopEverything();
   // Whether the frame may be handled under the client's frame limit; sets `disconnect` when the
   // client keeps exceeding it.
@@ -162,6 +168,7 @@ class TParlowindServer {
   std::unique_ptr<voice::TPingThread> ping_thread_;
   std::unique_ptr<webpost::TWebPoster> web_poster_;
   std::unique_ptr<voice::TUDPSender> relay_thread_;
+  std::vector<std::function<void()>> shutdown_steps_;
   bool started_ = false;
   bool stopped_ = false;
 };

@@ -48,6 +48,9 @@ struct Settings {
   // [Logging]: event lines on standard output.
   bool LogEvents = true;
   bool LogFormatJson = false;  // Format=json; text otherwise
+  // [Operator]: the local operator socket ("" turns it off) and how many may use it at once.
+  std::string OperatorSocket = "plserver.sock";
+  int32_t OperatorMaxConnections = 8;
   // Not keys of the file.
   int32_t UdpPort = 8766;
   std::string ServerVersion = kServerVersion;
