@@ -54,7 +54,8 @@ std::string JsonSafeText(std::string_view text) {
   return out;
 }
 
-std::string TerminalSafeText(std::string_view text, bool keep_line_breaks) {
+std::string TerminalSafeText(std::string_view text, bool keep_line_breaks,
+                             bool escape_backslash) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
@@ -62,7 +63,7 @@ std::string TerminalSafeText(std::string_view text, bool keep_line_breaks) {
     const size_t length = Utf8Length(text, i, &code_point);
     const bool control = length == 0 || code_point < 0x20 || code_point == 0x7F ||
                          (code_point >= 0x80 && code_point <= 0x9F);
-    if (length == 1 && code_point == '\\') {
+    if (escape_backslash && length == 1 && code_point == '\\') {
       out += "\\\\";
     } else if (keep_line_breaks && length == 1 && code_point == '\n') {
       out += '\n';

@@ -12,7 +12,9 @@ namespace oper {
 std::string JsonSafeText(std::string_view text);
 
 // For a terminal: control characters (C0, DEL, C1, in 8-bit or UTF-8 form) and bytes that are
-// not UTF-8 written as \xNN (a backslash as \\); line breaks too unless keep_line_breaks.
-std::string TerminalSafeText(std::string_view text, bool keep_line_breaks = false);
+// not UTF-8 written as \xNN (a backslash as \\ unless !escape_backslash, for text whose parts
+// were made safe already); line breaks too unless keep_line_breaks.
+std::string TerminalSafeText(std::string_view text, bool keep_line_breaks = false,
+                             bool escape_backslash = true);
 
 }  // namespace oper

@@ -119,6 +119,7 @@ void OperatorServer::AcceptWaiting() {
   while (std::unique_ptr<plat::LocalStream> stream = listener_->Accept()) {
     auto connection = std::make_unique<Connection>();
     connection->stream = std::move(stream);
+    if (connections_.size() >= options_.max_connections) ReapClosed();
     if (connections_.size() >= options_.max_connections) {
       // Told why, then closed: a busy interface never makes an operator wait.
       Send(*connection, ErrorAnswer(nullptr, error_code::kBusy,
@@ -127,6 +128,18 @@ void OperatorServer::AcceptWaiting() {
     }
     connections_.push_back(std::move(connection));
   }
+}
+
+void OperatorServer::ReapClosed() {
+  // A connection whose operator has gone still counts until its end is read: read what is
+  // there now (requests are served as usual), so a place that is free is seen as free.
+  std::vector<plat::Poller::Item> items;
+  for (const auto& connection : connections_) items.push_back({connection->stream->handle(), false});
+  poller_->Wait(items, 0);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].readable) ReadFrom(*connections_[i]);
+  }
+  std::erase_if(connections_, [](const auto& connection) { return connection->closed; });
 }
 
 void OperatorServer::ReadFrom(Connection& connection) {

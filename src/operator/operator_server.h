@@ -82,6 +82,7 @@ class OperatorServer {
 
   void Run();
   void AcceptWaiting();
+  void ReapClosed();
   void ReadFrom(Connection& connection);
   void HandleLine(Connection& connection, const std::string& line);
   void Send(Connection& connection, const Json& answer);
