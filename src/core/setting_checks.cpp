@@ -18,7 +18,7 @@ const OwnSection kOwnSections[] = {
      {"UdpFromAnyAddress", "LoginTimeout", "MaxPendingConnections", "MaxPendingPerAddress",
       "MaxClientsPerAddress", "AuthFailuresBeforeBan", "AuthBanSeconds", "MaxFramesPerSecond",
       "MaxVoicePacketsPerSecond", "MaxVoiceBytesPerSecond"}},
-    {"Operator", {"Socket", "MaxConnections"}},
+    {"Operator", {"Socket", "SocketMode", "MaxConnections"}},
     {"Logging", {"Events", "Format"}},
     // The metrics endpoint is not built yet: every key here is without effect.
     {"Metrics", {}},

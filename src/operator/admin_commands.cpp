@@ -21,8 +21,7 @@ std::string UpperAscii(std::string text) {
 // characters, at most 30 bytes.
 void CheckText(const std::string& text, const char* what) {
   if (text.size() > kMaxText)
-    throw CommandError(error_code::kBadArgument,
-                       std::string(what) + " is longer than 30 bytes");
+    throw CommandError(error_code::kBadArgument, std::string(what) + " is longer than 30 bytes");
   for (unsigned char c : text) {
     if (c < 0x20 || c == 0x7F)
       throw CommandError(error_code::kBadArgument,
@@ -74,11 +73,11 @@ Json OperatorCommands::Room(const Json& request) {
   if (action == "delete") {
     const int64_t number = IntegerArgument(request, "room");
     std::optional<clients::TRoom> room;
-    if (number >= 1 && number <= 255) room = access_.rooms.FindRoom(static_cast<uint8_t>(number - 1));
+    if (number >= 1 && number <= 255)
+      room = access_.rooms.FindRoom(static_cast<uint8_t>(number - 1));
     if (!room) throw CommandError(error_code::kNotFound, "no room " + std::to_string(number));
-    access_.events.Emit(ActionLine("room-delete", "ok")
-                            .Number("room", number)
-                            .Text("room_name", room->Name));
+    access_.events.Emit(
+        ActionLine("room-delete", "ok").Number("room", number).Text("room_name", room->Name));
     access_.rooms.RemoveRoom(room->RoomId);
     return Json{{"number", number}, {"name", JsonSafeText(room->Name)}};
   }
@@ -97,9 +96,8 @@ Json OperatorCommands::Password(const Json& request) {
   if (admin && password.empty())
     throw CommandError(error_code::kBadArgument, "the administrator password cannot be empty");
   const char* key = admin ? "AdminPassword" : "ServerPassword";
-  if (!UpdateConfiguration(access_, [&](plat::IniFile& ini) {
-        ini.WriteString("Passwords", key, password);
-      })) {
+  if (!UpdateConfiguration(
+          access_, [&](plat::IniFile& ini) { ini.WriteString("Passwords", key, password); })) {
     access_.events.Emit(ActionLine(action, "refused"));
     throw CommandError(error_code::kNotSaved, "the configuration file cannot be written");
   }

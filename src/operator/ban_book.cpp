@@ -87,7 +87,8 @@ std::optional<ManualBan> BanBook::ParseEntry(const std::string& key, const std::
   const size_t semicolon = value.find(';');
   const std::string end = Trim(std::string_view(value).substr(0, semicolon));
   ManualBan ban{*prefix, std::nullopt, ""};
-  if (semicolon != std::string::npos) ban.reason = Trim(std::string_view(value).substr(semicolon + 1));
+  if (semicolon != std::string::npos)
+    ban.reason = Trim(std::string_view(value).substr(semicolon + 1));
   if (end != "permanent") {
     int64_t until = 0;
     auto [stop, error] = std::from_chars(end.data(), end.data() + end.size(), until);

@@ -116,7 +116,8 @@ Json OperatorCommands::BanAdd(const Json& request) {
   // The file first: a ban answered with success comes back after a restart.
   BanBook next = book_;
   next.Put(ban);
-  if (!StoreBook(next)) throw CommandError(error_code::kNotSaved, "the configuration file cannot be written");
+  if (!StoreBook(next))
+    throw CommandError(error_code::kNotSaved, "the configuration file cannot be written");
   if (!access_.guard.bans().AddManual(ban.prefix, plat::TickCount(), RemainingMs(ban, now))) {
     StoreBook(book_);
     throw CommandError(error_code::kFull, "the ban list is full");
@@ -154,8 +155,7 @@ Json OperatorCommands::BanList() {
     const security::AddressPrefix prefix{entry.ip, entry.prefix_length};
     Json item{{"address", PrefixText(prefix)},
               {"kind", entry.kind == security::BanKind::kManual ? "manual" : "automatic"}};
-    const ManualBan* kept =
-        entry.kind == security::BanKind::kManual ? book_.Find(prefix) : nullptr;
+    const ManualBan* kept = entry.kind == security::BanKind::kManual ? book_.Find(prefix) : nullptr;
     if (kept && kept->until_unix) {
       item["until"] = UtcText(*kept->until_unix);
     } else if (!kept && entry.remaining_ms) {
@@ -164,8 +164,9 @@ Json OperatorCommands::BanList() {
       item["until"] = nullptr;
     }
     item["remaining_ms"] = entry.remaining_ms ? Json(*entry.remaining_ms) : Json(nullptr);
-    item["reason"] = kept ? JsonSafeText(kept->reason)
-                          : entry.kind == security::BanKind::kAutomatic ? "failed-passwords" : "";
+    item["reason"] = kept                                          ? JsonSafeText(kept->reason)
+                     : entry.kind == security::BanKind::kAutomatic ? "failed-passwords"
+                                                                   : "";
     bans.push_back(std::move(item));
   }
   return Json{{"bans", std::move(bans)}};

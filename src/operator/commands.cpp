@@ -69,8 +69,7 @@ core::EventLine ActionLine(const char* action, const char* result) {
   return line;
 }
 
-bool UpdateConfiguration(ServerAccess& access,
-                         const std::function<void(plat::IniFile&)>& change) {
+bool UpdateConfiguration(ServerAccess& access, const std::function<void(plat::IniFile&)>& change) {
   std::lock_guard<std::mutex> lock(access.config_mutex);
   std::string error;
   std::optional<plat::IniFile> ini = plat::IniFile::Open(access.config_path, &error);

@@ -19,16 +19,16 @@ using Json = nlohmann::ordered_json;
 
 // Stable error codes of answers.
 namespace error_code {
-inline constexpr char kBadJson[] = "bad-json";            // the line is not JSON
-inline constexpr char kBadRequest[] = "bad-request";      // not an object, or no command
-inline constexpr char kTooLong[] = "too-long";            // the line passed the length limit
+inline constexpr char kBadJson[] = "bad-json";        // the line is not JSON
+inline constexpr char kBadRequest[] = "bad-request";  // not an object, or no command
+inline constexpr char kTooLong[] = "too-long";        // the line passed the length limit
 inline constexpr char kUnknownCommand[] = "unknown-command";
-inline constexpr char kBadArgument[] = "bad-argument";    // missing or of the wrong type/value
-inline constexpr char kNotFound[] = "not-found";          // no such player, room or ban
-inline constexpr char kExists[] = "exists";               // a room of that name exists
-inline constexpr char kFull[] = "full";                   // a registry or the ban list is full
-inline constexpr char kNotSaved[] = "not-saved";          // the configuration file refused it
-inline constexpr char kBusy[] = "busy";                   // too many operator connections
+inline constexpr char kBadArgument[] = "bad-argument";  // missing or of the wrong type/value
+inline constexpr char kNotFound[] = "not-found";        // no such player, room or ban
+inline constexpr char kExists[] = "exists";             // a room of that name exists
+inline constexpr char kFull[] = "full";                 // a registry or the ban list is full
+inline constexpr char kNotSaved[] = "not-saved";        // the configuration file refused it
+inline constexpr char kBusy[] = "busy";                 // too many operator connections
 }  // namespace error_code
 
 class CommandError : public std::runtime_error {

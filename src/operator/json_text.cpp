@@ -54,8 +54,7 @@ std::string JsonSafeText(std::string_view text) {
   return out;
 }
 
-std::string TerminalSafeText(std::string_view text, bool keep_line_breaks,
-                             bool escape_backslash) {
+std::string TerminalSafeText(std::string_view text, bool keep_line_breaks, bool escape_backslash) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {

@@ -9,8 +9,8 @@
 namespace oper {
 namespace {
 
-constexpr int kPassMs = 1000;          // the longest wait: bans that ended are swept this often
-constexpr size_t kReadChunk = 16384;   // read per connection and pass, for fairness
+constexpr int kPassMs = 1000;         // the longest wait: bans that ended are swept this often
+constexpr size_t kReadChunk = 16384;  // read per connection and pass, for fairness
 constexpr size_t kMaxReadsPerPass = 8;
 
 std::string Dump(const Json& value) {
@@ -64,7 +64,9 @@ std::optional<std::string> OperatorServer::Start() {
     return std::string(failure.what());
   }
   commands_.access().events.SetListener(
-      [this](const core::EventLine& line, const plat::LocalDateTime& when) { OnEvent(line, when); });
+      [this](const core::EventLine& line, const plat::LocalDateTime& when) {
+        OnEvent(line, when);
+      });
   listening_events_ = true;
   if (auto failure = plat::StartThread(thread_, "operator", [this] { Run(); })) {
     commands_.access().events.SetListener(nullptr);
@@ -98,7 +100,8 @@ void OperatorServer::Run() {
     std::vector<plat::Poller::Item> items;
     items.push_back({listener_->handle(), false});
     for (const auto& connection : connections_)
-      items.push_back({connection->stream->handle(), connection->output_head < connection->output.size()});
+      items.push_back(
+          {connection->stream->handle(), connection->output_head < connection->output.size()});
     poller_->Wait(items, kPassMs);
     if (stop_.load(std::memory_order_acquire)) break;
     if (items[0].readable) AcceptWaiting();
@@ -134,7 +137,8 @@ void OperatorServer::ReapClosed() {
   // A connection whose operator has gone still counts until its end is read: read what is
   // there now (requests are served as usual), so a place that is free is seen as free.
   std::vector<plat::Poller::Item> items;
-  for (const auto& connection : connections_) items.push_back({connection->stream->handle(), false});
+  for (const auto& connection : connections_)
+    items.push_back({connection->stream->handle(), false});
   poller_->Wait(items, 0);
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].readable) ReadFrom(*connections_[i]);
@@ -240,8 +244,8 @@ void OperatorServer::DeliverEvents() {
     const std::string prefix = "{\"id\":" + Dump(connection->watch_id);
     for (const std::string& event : lines) {
       // The event is already one line of ASCII JSON: it goes in as it is.
-      connection->output += prefix.substr(0, prefix.size() - 1) + ",\"ok\":true,\"event\":" +
-                            event.substr(0, event.size() - 1) + "}\n";
+      connection->output += prefix.substr(0, prefix.size() - 1) +
+                            ",\"ok\":true,\"event\":" + event.substr(0, event.size() - 1) + "}\n";
     }
     Flush(*connection);
   }

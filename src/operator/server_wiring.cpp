@@ -24,6 +24,7 @@ std::unique_ptr<OperatorServer> StartOperatorInterface(core::TParlowindServer& s
   OperatorServer::Options options;
   options.socket_path = plat::LocalSocketsSupported() ? settings.OperatorSocket : "";
   options.max_connections = static_cast<size_t>(settings.OperatorMaxConnections);
+  options.mode = settings.OperatorSocketMode;
   auto operator_server = std::make_unique<OperatorServer>(std::move(access), options);
   std::optional<std::string> error = operator_server->Start();
   if (!plat::LocalSocketsSupported()) error = "this build serves no operator socket";

@@ -99,7 +99,8 @@ void BanList::DropExpired(uint32_t now_ms) {
 
 void BanList::Recount() {
   manual_lengths_ = 0;
-  manual_.ForEach([&](uint64_t key, const Ban&) { manual_lengths_ |= uint64_t{1} << (key & 0xFF); });
+  manual_.ForEach(
+      [&](uint64_t key, const Ban&) { manual_lengths_ |= uint64_t{1} << (key & 0xFF); });
   held_.store(manual_.Size() + automatic_.Size(), std::memory_order_relaxed);
 }
 

@@ -27,9 +27,7 @@ struct AddressPrefix {
   uint32_t network = 0;  // host byte order; bits past the length are zero
   uint8_t length = 32;   // 0..32
 
-  static uint32_t Mask(uint8_t length) {
-    return length == 0 ? 0 : ~uint32_t{0} << (32 - length);
-  }
+  static uint32_t Mask(uint8_t length) { return length == 0 ? 0 : ~uint32_t{0} << (32 - length); }
   // The block of `length` bits that holds `ip`.
   static AddressPrefix Of(uint32_t ip, uint8_t length) {
     return AddressPrefix{ip & Mask(length), length};

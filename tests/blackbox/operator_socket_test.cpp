@@ -56,8 +56,8 @@ class OperatorSocketTest : public ServerFixture {
                                                    uint32_t ip = kLoopback) {
     plclient::ClientOptions options;
     options.local_ip = ip;
-    auto client = plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_),
-                                                    options);
+    auto client =
+        plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), options);
     if (!client || !client->Login(name).accepted) return nullptr;
     return client;
   }
@@ -158,8 +158,9 @@ TEST_F(OperatorSocketTest, EveryCommandAnswersThroughTheSocket) {
   EXPECT_EQ(bans[0]["reason"], "test");
   EXPECT_TRUE(bans[0]["until"].is_string());
   Ok(op->Call({{"command", "ban"}, {"action", "remove"}, {"address", "192.0.2.0/24"}}));
-  EXPECT_EQ(ErrorCode(op->Call({{"command", "ban"}, {"action", "remove"}, {"address", "192.0.2.0/24"}})),
-            "not-found");
+  EXPECT_EQ(
+      ErrorCode(op->Call({{"command", "ban"}, {"action", "remove"}, {"address", "192.0.2.0/24"}})),
+      "not-found");
   EXPECT_TRUE(Ok(op->Call({{"command", "ban"}, {"action", "list"}}))["bans"].empty());
 }
 
@@ -289,10 +290,8 @@ TEST_F(OperatorSocketTest, BanSurvivesARestartAndRefusesTheAddressBeforeAnyFrame
   ASSERT_TRUE(server);
   {
     auto op = Operator();
-    Ok(op->Call({{"command", "ban"},
-                 {"action", "add"},
-                 {"address", "127.0.0.5"},
-                 {"reason", "bots"}}));
+    Ok(op->Call(
+        {{"command", "ban"}, {"action", "add"}, {"address", "127.0.0.5"}, {"reason", "bots"}}));
   }
   server->Signal(SIGTERM);
   ASSERT_EQ(server->WaitForExit(15s), 0);
@@ -311,7 +310,8 @@ TEST_F(OperatorSocketTest, BanSurvivesARestartAndRefusesTheAddressBeforeAnyFrame
 
   plclient::ClientOptions options;
   options.local_ip = kBanned;
-  auto refused = plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), options);
+  auto refused =
+      plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), options);
   if (refused) {
     EXPECT_TRUE(refused->WaitForClose(3000));  // closed at accept, before any frame
   }
@@ -357,11 +357,12 @@ TEST_F(OperatorSocketTest, AStalledWatcherDelaysNeitherVoiceNorOtherOperators) {
   // The watcher never reads again. Many events pile up for it.
   auto op = Operator();
   for (int i = 0; i < 3000; ++i) {
-    OpJson created =
-        op->Call({{"command", "room"}, {"action", "create"}, {"name", "room-" + std::to_string(i)}});
+    OpJson created = op->Call(
+        {{"command", "room"}, {"action", "create"}, {"name", "room-" + std::to_string(i)}});
     ASSERT_TRUE(created.value("ok", false)) << created.dump();
-    ASSERT_TRUE(op->Call({{"command", "room"}, {"action", "delete"}, {"room", created["result"]["number"]}})
-                    .value("ok", false));
+    ASSERT_TRUE(
+        op->Call({{"command", "room"}, {"action", "delete"}, {"room", created["result"]["number"]}})
+            .value("ok", false));
   }
   // Voice still goes from one player to another.
   auto speaker = Player("speaker");
@@ -382,7 +383,8 @@ TEST_F(OperatorSocketTest, AStalledWatcherDelaysNeitherVoiceNorOtherOperators) {
   bool relayed = false;
   for (uint32_t packet = 1; packet <= 50 && !relayed; ++packet) {
     std::vector<uint8_t> payload(40, static_cast<uint8_t>(packet));
-    ASSERT_TRUE(speaker_udp->Send(plclient::VoiceDatagramForRoom(speaker_lists->id, packet, payload)));
+    ASSERT_TRUE(
+        speaker_udp->Send(plclient::VoiceDatagramForRoom(speaker_lists->id, packet, payload)));
     relayed = listener_udp->Receive(200).has_value();
   }
   EXPECT_TRUE(relayed);

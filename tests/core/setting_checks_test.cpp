@@ -47,7 +47,9 @@ TEST(SettingChecksTest, EachBadValueIsNamedWithWhatIsUsed) {
       {"[Security]\nMaxPendingConnections=0\n", "Security", "MaxPendingConnections", "0", "1"},
       {"[Security]\nMaxVoiceBytesPerSecond=-9\n", "Security", "MaxVoiceBytesPerSecond", "-9", "0"},
       {"[Security]\nBanTime=5\n", "Security", "BanTime", "5", ""},
-      {"[Operator]\nSocket=x\n", "Operator", "Socket", "x", ""},
+      {"[Operator]\nSockets=x\n", "Operator", "Sockets", "x", ""},
+      {"[Operator]\nSocketMode=0666\n", "Operator", "SocketMode", "0666", "0600"},
+      {"[Operator]\nMaxConnections=0\n", "Operator", "MaxConnections", "0", "1"},
       {"[Logging]\nFormat=yaml\n", "Logging", "Format", "yaml", "text"},
       {"[Metrics]\nListen=127.0.0.1:9766\n", "Metrics", "Listen", "127.0.0.1:9766", ""},
   };

@@ -85,7 +85,8 @@ TEST_F(PlctlSocketTest, FullServerListKickBanWithoutTheToolEverJoining) {
   // The bots' address cannot come back.
   plclient::ClientOptions options;
   options.local_ip = kBotsIp;
-  auto again = plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), options);
+  auto again =
+      plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), options);
   if (again) {
     EXPECT_FALSE(again->Login("bot-again").accepted);
   }
@@ -109,7 +110,9 @@ TEST_F(PlctlSocketTest, FullServerListKickBanWithoutTheToolEverJoining) {
 TEST_F(PlctlSocketTest, NamesWithEscapeSequencesPrintHarmlessAndEveryJsonOutputParses) {
   auto server = Start();
   ASSERT_TRUE(server);
-  const std::string evil = "\x1b]0;pwned\x07\x1b[2K\x9b" "31m\xe9";
+  const std::string evil =
+      "\x1b]0;pwned\x07\x1b[2K\x9b"
+      "31m\xe9";
   auto player = Player(evil, 0x7F000001);
   ASSERT_TRUE(player);
 
@@ -119,7 +122,8 @@ TEST_F(PlctlSocketTest, NamesWithEscapeSequencesPrintHarmlessAndEveryJsonOutputP
     ASSERT_EQ(text.exit_code, 0) << text.err;
     for (char c : text.out) {
       const unsigned char byte = static_cast<unsigned char>(c);
-      EXPECT_TRUE(byte >= 0x20 || byte == '\n') << "control byte " << int(byte) << " in " << text.out;
+      EXPECT_TRUE(byte >= 0x20 || byte == '\n')
+          << "control byte " << int(byte) << " in " << text.out;
       EXPECT_NE(byte, 0x7F);
     }
     if (command[0] != "status" && command[0] != "ban") {
@@ -132,12 +136,15 @@ TEST_F(PlctlSocketTest, NamesWithEscapeSequencesPrintHarmlessAndEveryJsonOutputP
     EXPECT_TRUE(document["ok"].get<bool>());
     if (command[1] == "list") {
       // The byte that is not UTF-8 reads as Latin-1.
-      EXPECT_EQ(document["players"][0]["name"], "\x1b]0;pwned\x07\x1b[2K\xc2\x9b" "31m\xc3\xa9");
+      EXPECT_EQ(document["players"][0]["name"],
+                "\x1b]0;pwned\x07\x1b[2K\xc2\x9b"
+                "31m\xc3\xa9");
     }
   }
   // Failures are JSON with ok false too.
   for (std::vector<std::string> command : std::vector<std::vector<std::string>>{
-           {"--json", "kick", "99"}, {"--json", "ban", "remove", "10.1.2.3"},
+           {"--json", "kick", "99"},
+           {"--json", "ban", "remove", "10.1.2.3"},
            {"--json", "--socket", work_dir_.File("nowhere.sock"), "status"}}) {
     ToolResult failed = Plctl(command);
     EXPECT_NE(failed.exit_code, 0);

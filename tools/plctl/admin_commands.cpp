@@ -113,11 +113,10 @@ int Password(const Invocation& invocation, const Output& output) {
     ThrowUsage("usage: plctl " + usage);
   const std::string& which = invocation.arguments[0];
   if (which != "server" && which != "admin") ThrowUsage("usage: plctl " + usage);
-  const std::string value =
-      invocation.arguments.size() == 2
-          ? invocation.arguments[1]
-          : SecretFromUser(invocation.global, "PLCTL_NEW_PASSWORD", "New " + which + " password: ",
-                           true);
+  const std::string value = invocation.arguments.size() == 2
+                                ? invocation.arguments[1]
+                                : SecretFromUser(invocation.global, "PLCTL_NEW_PASSWORD",
+                                                 "New " + which + " password: ", true);
   if (value.size() > wire::kNameLength) {
     ThrowUsage("a password has at most " + std::to_string(wire::kNameLength) + " characters");
   }

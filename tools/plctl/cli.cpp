@@ -13,9 +13,8 @@ namespace {
 
 const std::vector<OptionSpec>& GlobalOptionSpecs() {
   static const std::vector<OptionSpec> specs = {
-      {"socket", true},          {"host", true},    {"port", true},
-      {"name", true},            {"server-password", true},
-      {"password-file", true},   {"timeout", true}, {"json", false}};
+      {"socket", true},          {"host", true},          {"port", true},    {"name", true},
+      {"server-password", true}, {"password-file", true}, {"timeout", true}, {"json", false}};
   return specs;
 }
 

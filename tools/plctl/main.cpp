@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
       // A host name becomes its address once, for the control connection and the datagrams.
       std::string error;
       std::optional<uint32_t> ip = plat::ResolveHost(invocation.global.host, &error);
-      if (!ip) throw plctl::CommandFailure(plctl::kExitFailure, "connect", "cannot resolve " + error);
+      if (!ip)
+        throw plctl::CommandFailure(plctl::kExitFailure, "connect", "cannot resolve " + error);
       invocation.global.host = plat::Endpoint{*ip, 0}.IpText();
     }
     return Run(invocation, output);

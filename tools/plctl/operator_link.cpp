@@ -18,7 +18,8 @@ std::unique_ptr<OperatorLink> OperatorLink::Open(const GlobalOptions& global) {
                          "cannot connect to the operator socket " + path + ": " + error +
                              " (--socket names another, --host uses the public protocol)");
   }
-  return std::unique_ptr<OperatorLink>(new OperatorLink(std::move(socket), path, global.timeout_ms));
+  return std::unique_ptr<OperatorLink>(
+      new OperatorLink(std::move(socket), path, global.timeout_ms));
 }
 
 std::optional<Json::Raw> OperatorLink::ReadMessage(int timeout_ms) {

@@ -34,8 +34,9 @@ std::string Number(const Raw& value) {
 
 // A player or a room as the command line names it: its number, or its name.
 Raw Target(const std::string& text) {
-  const bool number = !text.empty() && text.size() <= 3 &&
-                      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const bool number =
+      !text.empty() && text.size() <= 3 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (number) return std::stoi(text);
   return text;
 }
@@ -67,11 +68,24 @@ std::optional<int64_t> ParseBanDuration(const std::string& text) {
   std::string digits = text;
   if (!digits.empty()) {
     switch (digits.back()) {
-      case 's': unit = 1; digits.pop_back(); break;
-      case 'm': unit = 60; digits.pop_back(); break;
-      case 'h': unit = 3600; digits.pop_back(); break;
-      case 'd': unit = 86400; digits.pop_back(); break;
-      default: break;
+      case 's':
+        unit = 1;
+        digits.pop_back();
+        break;
+      case 'm':
+        unit = 60;
+        digits.pop_back();
+        break;
+      case 'h':
+        unit = 3600;
+        digits.pop_back();
+        break;
+      case 'd':
+        unit = 86400;
+        digits.pop_back();
+        break;
+      default:
+        break;
     }
   }
   const int value = ParseNumber("--duration", digits, 1, 24 * 86400);
@@ -99,14 +113,15 @@ int SocketList(const Invocation& invocation, const Output& output) {
   ExpectArguments(invocation, 0, "list");
   Raw result = Call(invocation, {{"command", "list"}});
   std::vector<std::vector<std::string>> rooms = {{"room", "name"}};
-  for (const Raw& room : result["rooms"]) rooms.push_back({Number(room["number"]), Text(room["name"])});
+  for (const Raw& room : result["rooms"])
+    rooms.push_back({Number(room["number"]), Text(room["name"])});
   std::vector<std::vector<std::string>> players = {
       {"player", "name", "room", "admin", "TCP address", "UDP address", "idle", "loss"}};
   for (const Raw& player : result["players"]) {
     players.push_back({Number(player["number"]), Text(player["name"]), Number(player["room"]),
                        player.value("admin", false) ? "yes" : "", Text(player["tcp_address"]),
-                       Text(player["udp_address"]),
-                       FormatDuration(player.value("idle_ms", 0u)), LossText(player["loss_percent"])});
+                       Text(player["udp_address"]), FormatDuration(player.value("idle_ms", 0u)),
+                       LossText(player["loss_percent"])});
   }
   Print(output, result,
         FormatTable(rooms) + "\n" +
@@ -116,7 +131,8 @@ int SocketList(const Invocation& invocation, const Output& output) {
 
 int SocketPlayer(const Invocation& invocation, const Output& output) {
   ExpectArguments(invocation, 1, "player <player>");
-  Raw result = Call(invocation, {{"command", "player"}, {"player", Target(invocation.arguments[0])}});
+  Raw result =
+      Call(invocation, {{"command", "player"}, {"player", Target(invocation.arguments[0])}});
   std::string text = FormatTable({{"player", Number(result["number"]) + " " + Text(result["name"])},
                                   {"room", Number(result["room"])},
                                   {"admin", result.value("admin", false) ? "yes" : "no"},
@@ -156,7 +172,8 @@ int SocketRoom(const Invocation& invocation, const Output& output) {
         if (room["name"] == target) target = room["number"];
       }
       if (!target.is_number())
-        throw CommandFailure(kExitRefused, "not-found", "no room named \"" + invocation.arguments[1] + "\"");
+        throw CommandFailure(kExitRefused, "not-found",
+                             "no room named \"" + invocation.arguments[1] + "\"");
     }
     request["room"] = target;
   } else {
@@ -171,18 +188,19 @@ int SocketRoom(const Invocation& invocation, const Output& output) {
 
 int SocketPassword(const Invocation& invocation, const Output& output) {
   const std::string usage = "password server|admin";
-  if (invocation.arguments.empty() || invocation.arguments.size() > 2) ThrowUsage("usage: plctl " + usage);
+  if (invocation.arguments.empty() || invocation.arguments.size() > 2)
+    ThrowUsage("usage: plctl " + usage);
   const std::string& which = invocation.arguments[0];
   if (which != "server" && which != "admin") ThrowUsage("usage: plctl " + usage);
   // A new password given on the command line is still taken, but never needed there.
-  const std::string password =
-      invocation.arguments.size() == 2
-          ? invocation.arguments[1]
-          : SecretFromUser(invocation.global, "PLCTL_NEW_PASSWORD", "New " + which + " password: ",
-                           true);
+  const std::string password = invocation.arguments.size() == 2
+                                   ? invocation.arguments[1]
+                                   : SecretFromUser(invocation.global, "PLCTL_NEW_PASSWORD",
+                                                    "New " + which + " password: ", true);
   Raw result =
       Call(invocation, {{"command", "password"}, {"which", which}, {"password", password}});
-  Print(output, result, (which == "server" ? "server" : "administrator") + std::string(" password changed\n"));
+  Print(output, result,
+        (which == "server" ? "server" : "administrator") + std::string(" password changed\n"));
   return kExitDone;
 }
 
@@ -198,7 +216,8 @@ namespace {
 int Ban(const Invocation& invocation, const Output& output) {
   const std::string usage =
       "ban add <address>[/<bits>] [--duration D] [--reason TEXT] | ban remove <address> | ban list";
-  if (invocation.global.use_protocol) ThrowUsage("ban works through the operator socket only, not with --host");
+  if (invocation.global.use_protocol)
+    ThrowUsage("ban works through the operator socket only, not with --host");
   if (invocation.arguments.empty()) ThrowUsage("usage: plctl " + usage);
   const std::string& action = invocation.arguments[0];
   if (action == "list") {
@@ -207,25 +226,31 @@ int Ban(const Invocation& invocation, const Output& output) {
     std::vector<std::vector<std::string>> rows = {{"address", "kind", "until", "reason"}};
     for (const Raw& ban : result["bans"])
       rows.push_back({Text(ban["address"]), Text(ban["kind"]),
-                      ban["until"].is_null() ? "permanent" : Text(ban["until"]), Text(ban["reason"])});
+                      ban["until"].is_null() ? "permanent" : Text(ban["until"]),
+                      Text(ban["reason"])});
     Print(output, result, rows.size() > 1 ? FormatTable(rows) : std::string("no bans\n"));
     return kExitDone;
   }
   ExpectArguments(invocation, 2, usage);
   if (action == "remove") {
-    Raw result = Call(invocation, {{"command", "ban"}, {"action", "remove"}, {"address", invocation.arguments[1]}});
+    Raw result =
+        Call(invocation,
+             {{"command", "ban"}, {"action", "remove"}, {"address", invocation.arguments[1]}});
     Print(output, result, "ban of " + Text(result["address"]) + " lifted\n");
     return kExitDone;
   }
   if (action != "add") ThrowUsage("usage: plctl " + usage);
   Raw request = {{"command", "ban"}, {"action", "add"}, {"address", invocation.arguments[1]}};
-  std::optional<int64_t> seconds = ParseBanDuration(invocation.Option("duration").value_or("permanent"));
+  std::optional<int64_t> seconds =
+      ParseBanDuration(invocation.Option("duration").value_or("permanent"));
   request["duration"] = seconds ? Raw(*seconds) : Raw(nullptr);
   request["reason"] = invocation.Option("reason").value_or("");
   Raw result = Call(invocation, request);
   Print(output, result,
         Text(result["address"]) + " banned " +
-            (result["until"].is_null() ? std::string("permanently") : "until " + Text(result["until"])) + "\n");
+            (result["until"].is_null() ? std::string("permanently")
+                                       : "until " + Text(result["until"])) +
+            "\n");
   return kExitDone;
 }
 
@@ -234,7 +259,8 @@ std::string EventText(const Raw& event) {
   std::string text = Text(event.value("time", Raw())) + "  " + Text(event.value("event", Raw()));
   for (auto& [key, value] : event.items()) {
     if (key == "time" || key == "event" || key == "level") continue;
-    text += " " + key + "=" + (value.is_string() ? "\"" + value.get<std::string>() + "\"" : value.dump());
+    text += " " + key + "=" +
+            (value.is_string() ? "\"" + value.get<std::string>() + "\"" : value.dump());
   }
   return text + "\n";
 }

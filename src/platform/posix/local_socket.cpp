@@ -237,8 +237,8 @@ bool LocalClientSocket::SendAll(const std::string& data, int timeout_ms) {
   const uint32_t started = TickCount();
   size_t done = 0;
   while (done < data.size()) {
-    ssize_t sent = send(static_cast<int>(fd_), data.data() + done, data.size() - done,
-                        MSG_NOSIGNAL);
+    ssize_t sent =
+        send(static_cast<int>(fd_), data.data() + done, data.size() - done, MSG_NOSIGNAL);
     if (sent > 0) {
       done += static_cast<size_t>(sent);
       continue;
