@@ -122,8 +122,8 @@ void OperatorServer::AcceptWaiting() {
   while (std::unique_ptr<plat::LocalStream> stream = listener_->Accept()) {
     auto connection = std::make_unique<Connection>();
     connection->stream = std::move(stream);
-    if (connections_.size() >= options_.max_connections) ReapClosed();
-    if (connections_.size() >= options_.max_connections) {
+    if (OpenConnections() >= options_.max_connections) ReapClosed();
+    if (OpenConnections() >= options_.max_connections) {
       // Told why, then closed: a busy interface never makes an operator wait.
       Send(*connection, ErrorAnswer(nullptr, error_code::kBusy,
                                     "too many operator connections; try again later"));
@@ -143,7 +143,13 @@ void OperatorServer::ReapClosed() {
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].readable) ReadFrom(*connections_[i]);
   }
-  std::erase_if(connections_, [](const auto& connection) { return connection->closed; });
+  // Closed ones are removed at the end of the pass, which still walks the list by position.
+}
+
+size_t OperatorServer::OpenConnections() const {
+  return static_cast<size_t>(
+      std::count_if(connections_.begin(), connections_.end(),
+                    [](const auto& connection) { return !connection->closed; }));
 }
 
 void OperatorServer::ReadFrom(Connection& connection) {

@@ -83,6 +83,7 @@ class OperatorServer {
   void Run();
   void AcceptWaiting();
   void ReapClosed();
+  size_t OpenConnections() const;
   void ReadFrom(Connection& connection);
   void HandleLine(Connection& connection, const std::string& line);
   void Send(Connection& connection, const Json& answer);
