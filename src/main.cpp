@@ -1,5 +1,6 @@
 // The program entry: start the server, run the shell until it is told to stop, shut down.
 #include "core/servermain.h"
+#include "operator/server_wiring.h"
 #include "platform/process.h"
 #include "shell/frmMain_u.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     shell::ReportFatalStart(server);
     plat::ExitProcessNow(1);
   }
+  auto operator_interface = oper::StartOperatorInterface(server);
   application.SetTitle(shell::kApplicationTitle);
   shell::TfrmMain(server).Run();
   return 0;

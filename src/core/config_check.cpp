@@ -60,6 +60,10 @@ void ReportSettings(const Settings& s, const PasswordStore& passwords,
   Line(out, "MaxFramesPerSecond", std::to_string(s.MaxFramesPerSecond));
   Line(out, "MaxVoicePacketsPerSecond", std::to_string(s.MaxVoicePacketsPerSecond));
   Line(out, "MaxVoiceBytesPerSecond", std::to_string(s.MaxVoiceBytesPerSecond));
+  out += "[Operator]\n";
+  Line(out, "Socket", QuoteForLine(s.OperatorSocket));
+  Line(out, "SocketMode", s.OperatorSocketMode == 0660 ? "0660" : "0600");
+  Line(out, "MaxConnections", std::to_string(s.OperatorMaxConnections));
   out += "[Logging]\n";
   Line(out, "Events", Flag(s.LogEvents));
   Line(out, "Format", s.LogFormatJson ? "json" : "text");

@@ -62,6 +62,21 @@ void ReadObservability(const CheckedReader& read, Settings& settings) {
   settings.MetricsListen = listen;
 }
 
+void ReadOperator(const CheckedReader& read, Settings& settings) {
+  settings.OperatorSocket = read.Text("Operator", "Socket", settings.OperatorSocket);
+  settings.OperatorMaxConnections =
+      read.Ranged("Operator", "MaxConnections", settings.OperatorMaxConnections, 1, 64);
+  // Octal, as file modes are written; only the owner, or the owner and the group, may connect.
+  const std::string mode = read.Text("Operator", "SocketMode", "0600");
+  if (mode == "0660" || mode == "660") {
+    settings.OperatorSocketMode = 0660;
+  } else {
+    settings.OperatorSocketMode = 0600;
+    if (mode != "0600" && mode != "600")
+      read.Warn({"Operator", "SocketMode", mode, "0600", "neither 0600 nor 0660"});
+  }
+}
+
 // Values the rules keep although they cannot work as meant.
 void CheckKeptValues(const CheckedReader& read, const Settings& settings) {
   if (settings.MaxClients < 0)
@@ -104,6 +119,7 @@ SettingWarnings ReadSettingsFrom(const plat::IniFile& ini, Settings& settings,
   // Our own settings; the version rewrite leaves these sections alone.
   ReadAbuseLimits(read, settings);
   ReadObservability(read, settings);
+  ReadOperator(read, settings);
   CheckUnknownKeys(ini, warnings);
   return warnings;
 }

@@ -11,13 +11,21 @@ EventOutput::EventOutput()
         std::fflush(stdout);
       }) {}
 
+void EventOutput::SetListener(Listener listener) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  has_listener_.store(static_cast<bool>(listener), std::memory_order_release);
+  listener_ = std::move(listener);
+}
+
 void EventOutput::Emit(const EventLine& line) noexcept {
-  if (!enabled_) return;
+  if (!enabled_ && !has_listener_.load(std::memory_order_acquire)) return;
   try {
     plat::LocalDateTime now = plat::NowLocal();
-    std::string text = json_ ? line.FormatJson(now) : line.FormatText(now);
+    std::string text;
+    if (enabled_) text = json_ ? line.FormatJson(now) : line.FormatText(now);
     std::lock_guard<std::mutex> lock(mutex_);
-    writer_(text);
+    if (listener_) listener_(line, now);
+    if (enabled_) writer_(text);
   } catch (...) {
     // An event line is not worth a failure of the server.
   }

@@ -274,8 +274,15 @@ bool TParlowindServer::RecordAuthFailure(uint32_t ip) {
   return false;
 }
 
+void TParlowindServer::RunShutdownSteps() {
+  std::vector<std::function<void()>> steps = std::move(shutdown_steps_);
+  shutdown_steps_.clear();
+  for (auto& step : steps) step();
+}
+
 void TParlowindServer::Server_DeInit() {
   if (stopped_) return;
+  RunShutdownSteps();
   // A log file that has become unwritable must not keep the shutdown from completing.
   auto line = [this](const char* text) { log_.WriteLogLine(text); };
   line("Server_DeInit -- enter");
@@ -317,6 +324,7 @@ void TParlowindServer::Server_DeInit() {
 void TParlowindServer::StopEverything() {
   if (stopped_) return;
   if (metrics_) metrics_->Stop();
+  RunShutdownSteps();
   if (ping_thread_) ping_thread_->Terminate();
   if (web_poster_) web_poster_->Terminate();
   if (relay_thread_) relay_thread_->Terminate();

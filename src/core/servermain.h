@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -104,6 +105,10 @@ class TParlowindServer {
   // A client as event lines name it: number, name, address of its connection.
   static Actor ActorOf(const clients::TServerClient& client);
 
+  // Runs `step` first when the server shuts down, before any worker stops (the operator
+  // interface, started beside the server, stops there). Main thread, after Server_Init.
+  void AddShutdownStep(std::function<void()> step) { shutdown_steps_.push_back(std::move(step)); }
+
   // Writes a worker's start or end line; a failure to write it is ignored.
   void WriteWorkerLine(const char* text) noexcept;
 
@@ -141,6 +146,7 @@ class TParlowindServer {
   // Starts the metrics endpoint when [Metrics] Listen asks for it; returns what the start line
   // says of it. A failure is a warning, not the end of the start-up.
   std::string StartMetrics();
+  void RunShutdownSteps();
   void StopEverything();
   // Whether the frame may be handled under the client's frame limit; sets `disconnect` when the
   // client keeps exceeding it.
@@ -174,6 +180,7 @@ class TParlowindServer {
   std::unique_ptr<webpost::TWebPoster> web_poster_;
   std::unique_ptr<voice::TUDPSender> relay_thread_;
   std::unique_ptr<metrics::MetricsEndpoint> metrics_;
+  std::vector<std::function<void()>> shutdown_steps_;
   bool started_ = false;
   bool stopped_ = false;
 };

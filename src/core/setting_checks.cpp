@@ -18,7 +18,7 @@ const OwnSection kOwnSections[] = {
      {"UdpFromAnyAddress", "LoginTimeout", "MaxPendingConnections", "MaxPendingPerAddress",
       "MaxClientsPerAddress", "AuthFailuresBeforeBan", "AuthBanSeconds", "MaxFramesPerSecond",
       "MaxVoicePacketsPerSecond", "MaxVoiceBytesPerSecond"}},
-    {"Operator", {}},
+    {"Operator", {"Socket", "SocketMode", "MaxConnections"}},
     {"Logging", {"Events", "Format"}},
     {"Metrics", {"Listen"}},
 };

@@ -50,6 +50,10 @@ struct Settings {
   bool LogFormatJson = false;  // Format=json; text otherwise
   // [Metrics]: the address ("a.b.c.d:port") of the metrics endpoint; empty: none.
   std::string MetricsListen;
+  // [Operator]: the local operator socket ("" turns it off) and how many may use it at once.
+  std::string OperatorSocket = "plserver.sock";
+  int32_t OperatorMaxConnections = 8;
+  uint32_t OperatorSocketMode = 0600;  // 0660 lets the file's group in (the service's admins)
   // Not keys of the file.
   int32_t UdpPort = 8766;
   std::string ServerVersion = kServerVersion;

@@ -18,6 +18,9 @@ namespace plat {
 
 // Resolves "127.0.0.1"-style text or "localhost" (taken as 127.0.0.1) without any name lookup.
 std::optional<uint32_t> ParseClientHost(const std::string& host);
+// As ParseClientHost, then a host name looked up for its first IPv4 address; nothing and an
+// error text when there is none.
+std::optional<uint32_t> ResolveHost(const std::string& host, std::string* error);
 
 enum class IoStatus { kOk, kTimeout, kClosed, kError };
 

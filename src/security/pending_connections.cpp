@@ -35,10 +35,15 @@ void PendingConnections::Remove(const void* connection) {
 }
 
 std::vector<PendingConnections::Connection> PendingConnections::TakeAddress(uint32_t ip) {
+  return TakeMatching([ip](uint32_t candidate) { return candidate == ip; });
+}
+
+std::vector<PendingConnections::Connection> PendingConnections::TakeMatching(
+    const std::function<bool(uint32_t ip)>& matches) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Connection> taken;
   std::erase_if(entries_, [&](const Entry& entry) {
-    if (entry.ip != ip) return false;
+    if (!matches(entry.ip)) return false;
     if (Connection held = entry.connection.lock()) taken.push_back(std::move(held));
     return true;
   });

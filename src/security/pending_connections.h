@@ -38,6 +38,8 @@ class PendingConnections {
   void Remove(const void* connection);
   // Forgets every connection of `ip` and returns them, to be closed.
   std::vector<Connection> TakeAddress(uint32_t ip);
+  // Forgets every connection whose address `matches` and returns them, to be closed.
+  std::vector<Connection> TakeMatching(const std::function<bool(uint32_t ip)>& matches);
 
   size_t Count();
   size_t CountFor(uint32_t ip);

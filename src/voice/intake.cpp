@@ -57,6 +57,8 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
   Add(counters_.UdpBytesReceived, static_cast<uint32_t>(size));
   Add(counters_.UdpPacketsReceived, 1);
 
+  // A banned address's datagrams go nowhere: no pong, no address change, no relay.
+  if (!guard_.bans().Empty() && guard_.bans().IsBanned(from.ip, plat::TickCount())) return;
   clients::ClientRef client = clients_.FindClientById(wire::ReadU16(bytes, wire::kOffsetId));
   // An Id is only believed from the address of its client's control connection (NAT may change
   // the port): anyone else could otherwise steal a client's voice address with one datagram.

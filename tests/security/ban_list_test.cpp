@@ -113,3 +113,39 @@ TEST(AuthThrottle, ASlowGuesserGetsAtMostTwentyAnswersInAnyTenMinutes) {
 
 }  // namespace
 }  // namespace security
+
+namespace security {
+namespace {
+
+TEST(BanListBlocks, ABlockBansEveryAddressInItAndOnlyThoseUntilItEnds) {
+  BanList bans;
+  EXPECT_TRUE(bans.Empty());
+  const AddressPrefix block = AddressPrefix::Of(0xC6336401, 24);  // 198.51.100.1 -> .0/24
+  EXPECT_EQ(block.network, 0xC6336400u);
+  ASSERT_TRUE(bans.AddManual(block, 1000, 60000));
+  EXPECT_FALSE(bans.Empty());
+  EXPECT_TRUE(bans.IsBanned(0xC6336400, 2000));
+  EXPECT_TRUE(bans.IsBanned(0xC63364FF, 2000));
+  EXPECT_FALSE(bans.IsBanned(0xC6336500, 2000));   // the next block
+  EXPECT_FALSE(bans.IsBanned(0xC63364FF, 61000));  // ended
+  EXPECT_TRUE(bans.Empty());
+
+  // /0 holds everything; a single address inside a banned block is its own ban.
+  ASSERT_TRUE(bans.AddManual(AddressPrefix{0, 0}, 1000, std::nullopt));
+  ASSERT_TRUE(bans.AddManual(0x0A000001, 1000, std::nullopt));
+  EXPECT_TRUE(bans.IsBanned(0x01020304, 5000));
+  std::vector<BanEntry> listed = bans.List(5000);
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_TRUE(std::any_of(listed.begin(), listed.end(),
+                          [](const BanEntry& e) { return e.prefix_length == 0; }));
+  // Lifting the block leaves the single address banned, and the other way round.
+  EXPECT_TRUE(bans.Remove(AddressPrefix{0, 0}));
+  EXPECT_FALSE(bans.IsBanned(0x01020304, 5000));
+  EXPECT_TRUE(bans.IsBanned(0x0A000001, 5000));
+  EXPECT_FALSE(bans.Remove(AddressPrefix{0, 0}));
+  EXPECT_TRUE(bans.Remove(0x0A000001));
+  EXPECT_TRUE(bans.Empty());
+}
+
+}  // namespace
+}  // namespace security

@@ -1,4 +1,4 @@
-// A small JSON reader for tests that check machine-readable output.
+// A JSON reader for tests that check machine-readable output (nlohmann-json underneath).
 #pragma once
 
 #include <map>

@@ -150,7 +150,8 @@ pltest::ToolResult WaitForStatus(const std::string& plctl, const std::string& po
   pltest::ToolResult status;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   do {
-    status = pltest::RunTool(plctl, {"--port", port, "--timeout", "1", "status"});
+    status =
+        pltest::RunTool(plctl, {"--host", "127.0.0.1", "--port", port, "--timeout", "1", "status"});
     if (status.exit_code != 2) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   } while (std::chrono::steady_clock::now() < deadline);
@@ -307,7 +308,10 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   pltest::ToolOptions admin;
   admin.environment["PLCTL_ADMIN_PASSWORD"] = "rivet";
   ASSERT_EQ(
-      pltest::RunTool(plctl, {"--port", port, "password", "admin", "changed"}, admin).exit_code, 0);
+      pltest::RunTool(
+          plctl, {"--host", "127.0.0.1", "--port", port, "password", "admin", "changed"}, admin)
+          .exit_code,
+      0);
   // The server confirms a change only once the file holds it.
   const std::string written = ReadFile(state / "plserver.ini");
   server.Signal(SIGTERM);

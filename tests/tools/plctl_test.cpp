@@ -34,8 +34,8 @@ JsonNode ParsedJson(const std::string& text) {
 class PlctlTest : public ::testing::Test {
  protected:
   ToolResult Plctl(std::vector<std::string> arguments, pltest::ToolOptions options = {}) {
-    arguments.insert(arguments.begin(),
-                     {"--port", std::to_string(server_.tcp_port()), "--timeout", "2"});
+    arguments.insert(arguments.begin(), {"--host", "127.0.0.1", "--port",
+                                         std::to_string(server_.tcp_port()), "--timeout", "2"});
     return pltest::RunTool(PLCTL_BINARY, arguments, options);
   }
   static pltest::ToolOptions AdminEnvironment(const std::string& password = "rivet") {
@@ -75,10 +75,12 @@ TEST(PlctlUsageTest, HelpForTheToolAndEveryCommandAndBadUsageIsExitTwo) {
 }
 
 TEST(PlctlUsageTest, NoServerOnThePortIsExitTwoNamingTheAddress) {
-  ToolResult result = pltest::RunTool(PLCTL_BINARY, {"--port", "1", "--timeout", "1", "status"});
+  ToolResult result = pltest::RunTool(
+      PLCTL_BINARY, {"--host", "127.0.0.1", "--port", "1", "--timeout", "1", "status"});
   EXPECT_EQ(result.exit_code, 2);
   EXPECT_NE(result.err.find("cannot connect to 127.0.0.1:1"), std::string::npos) << result.err;
-  ToolResult json = pltest::RunTool(PLCTL_BINARY, {"--port", "1", "--json", "list"});
+  ToolResult json =
+      pltest::RunTool(PLCTL_BINARY, {"--host", "127.0.0.1", "--port", "1", "--json", "list"});
   EXPECT_EQ(json.exit_code, 2);
   EXPECT_EQ(ParsedJson(json.out)["error"]["kind"].text, "connect");
 }
@@ -282,8 +284,9 @@ int CountEvents(const std::string& out, const std::string& kind) {
 
 TEST_F(PlctlTest, WatchPrintsNotificationsUntilInterrupted) {
   pltest::Member observer = server_.Join("observer");
-  pltest::ToolProcess watch(PLCTL_BINARY, {"--port", std::to_string(server_.tcp_port()), "--name",
-                                           "watcher", "--json", "watch"});
+  pltest::ToolProcess watch(
+      PLCTL_BINARY, {"--host", "127.0.0.1", "--port", std::to_string(server_.tcp_port()), "--name",
+                     "watcher", "--json", "watch"});
   ASSERT_TRUE(watch.started());
   // The watcher has its lists and reads notifications from now on.
   ASSERT_TRUE(watch.WaitForOutput(
@@ -416,8 +419,8 @@ class ScriptedWatchServer {
 TEST(PlctlWatchTest, ShowsANotificationThatArrivesBetweenItsLoginAndItsLists) {
   ScriptedWatchServer server;
   ASSERT_TRUE(server.started());
-  pltest::ToolProcess watch(PLCTL_BINARY,
-                            {"--port", std::to_string(server.port()), "--json", "watch"});
+  pltest::ToolProcess watch(PLCTL_BINARY, {"--host", "127.0.0.1", "--port",
+                                           std::to_string(server.port()), "--json", "watch"});
   ASSERT_TRUE(watch.started());
   const bool shown = watch.WaitForOutput(
       [](const std::string& out, const std::string&) { return CountEvents(out, "joined") == 1; },

@@ -4,14 +4,17 @@
 #include "commands.h"
 #include "core/global_types.h"
 #include "failure.h"
+#include "operator_link.h"
 #include "session.h"
+#include "socket_commands.h"
 
 namespace plctl {
 namespace {
 
 const char kPasswordOptionHelp[] =
-    "  --admin-password TEXT    the administrator password (else PLCTL_ADMIN_PASSWORD, else a\n"
-    "                           prompt on the terminal with echo off)\n";
+    "Through the operator socket (the default) no password is needed. With --host:\n"
+    "  --admin-password TEXT    the administrator password (else PLCTL_ADMIN_PASSWORD, else\n"
+    "                           --password-file, else a prompt on the terminal with echo off)\n";
 
 void ExpectArguments(const Invocation& invocation, size_t count, const std::string& usage) {
   if (invocation.arguments.size() != count) ThrowUsage("usage: plctl " + usage);
@@ -75,6 +78,7 @@ int DeleteRoom(const Invocation& invocation, const std::string& which, const Out
 }
 
 int Room(const Invocation& invocation, const Output& output) {
+  if (!invocation.global.use_protocol) return SocketRoom(invocation, output);
   const std::string usage = "room create <name> | room delete <room>";
   ExpectArguments(invocation, 2, usage);
   if (invocation.arguments[0] == "create")
@@ -85,6 +89,7 @@ int Room(const Invocation& invocation, const Output& output) {
 }
 
 int Kick(const Invocation& invocation, const Output& output) {
+  if (!invocation.global.use_protocol) return SocketKick(invocation, output);
   ExpectArguments(invocation, 1, "kick <player>");
   auto session = AdminSession(invocation);
   const uint8_t player_byte = ResolvePlayer(session->lists(), invocation.arguments[0]);
@@ -102,11 +107,16 @@ int Kick(const Invocation& invocation, const Output& output) {
 }
 
 int Password(const Invocation& invocation, const Output& output) {
-  const std::string usage = "password server|admin <new password>";
-  ExpectArguments(invocation, 2, usage);
+  if (!invocation.global.use_protocol) return SocketPassword(invocation, output);
+  const std::string usage = "password server|admin [<new password>]";
+  if (invocation.arguments.empty() || invocation.arguments.size() > 2)
+    ThrowUsage("usage: plctl " + usage);
   const std::string& which = invocation.arguments[0];
-  const std::string& value = invocation.arguments[1];
   if (which != "server" && which != "admin") ThrowUsage("usage: plctl " + usage);
+  const std::string value = invocation.arguments.size() == 2
+                                ? invocation.arguments[1]
+                                : SecretFromUser(invocation.global, "PLCTL_NEW_PASSWORD",
+                                                 "New " + which + " password: ", true);
   if (value.size() > wire::kNameLength) {
     ThrowUsage("a password has at most " + std::to_string(wire::kNameLength) + " characters");
   }
@@ -130,6 +140,7 @@ int Password(const Invocation& invocation, const Output& output) {
 }
 
 int SaveRooms(const Invocation& invocation, const Output& output) {
+  if (!invocation.global.use_protocol) return SocketSaveRooms(invocation, output);
   ExpectArguments(invocation, 0, "save-rooms");
   auto session = AdminSession(invocation);
   session->Send(plclient::AdminSaveAsDefaultChannelsFrame());
@@ -175,10 +186,11 @@ std::vector<CommandSpec> AdminCommands() {
            password_help,
        PasswordOption(), Kick},
       {"password", "change the server or the administrator password",
-       "Usage: plctl password server <new password>\n"
-       "       plctl password admin <new password>\n"
-       "Changes the password at once and in the server's configuration file. An empty server\n"
-       "password (\"\") lets anybody log in. Players logged in already stay.\n" +
+       "Usage: plctl password server|admin\n"
+       "Changes the password at once and in the server's configuration file. The new password\n"
+       "comes from --password-file, else PLCTL_NEW_PASSWORD, else a prompt without echo (asked\n"
+       "twice); it never needs the command line. An empty server password lets anybody log\n"
+       "in. Players logged in already stay.\n" +
            password_help,
        PasswordOption(), Password},
       {"save-rooms", "save the current rooms as the default rooms",

@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 #include "failure.h"
+#include "platform/local_socket.h"
 
 namespace plctl {
 namespace {
 
 const std::vector<OptionSpec>& GlobalOptionSpecs() {
-  static const std::vector<OptionSpec> specs = {{"host", true},    {"port", true},
-                                                {"name", true},    {"server-password", true},
-                                                {"timeout", true}, {"json", false}};
+  static const std::vector<OptionSpec> specs = {
+      {"socket", true},          {"host", true},          {"port", true},    {"name", true},
+      {"server-password", true}, {"password-file", true}, {"timeout", true}, {"json", false}};
   return specs;
 }
 
@@ -23,8 +25,13 @@ const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::stri
 }
 
 void ApplyGlobal(GlobalOptions& global, const std::string& name, const std::string& value) {
-  if (name == "host") {
+  if (name == "socket") {
+    global.socket = value;
+  } else if (name == "password-file") {
+    global.password_file = value;
+  } else if (name == "host") {
     global.host = value;
+    global.use_protocol = true;
   } else if (name == "port") {
     global.port = static_cast<uint16_t>(ParseNumber("--port", value, 1, 65534));
   } else if (name == "name") {
@@ -42,13 +49,32 @@ void ApplyGlobal(GlobalOptions& global, const std::string& name, const std::stri
 
 const char kGlobalOptionsHelp[] =
     "Global options:\n"
-    "  --host ADDRESS           server address, dotted IPv4 or localhost (127.0.0.1)\n"
-    "  --port PORT              server TCP port; its UDP port is the next one (8765)\n"
+    "  --socket PATH            the server's operator socket (else PLCTL_SOCKET, else\n"
+    "                           /run/plserver/plserver.sock when it exists, else\n"
+    "                           plserver.sock in the current directory)\n"
+    "  --host HOST              use the public protocol instead, logging in as a player:\n"
+    "                           host name or IPv4 address (administration then needs the\n"
+    "                           administrator password)\n"
+    "  --port PORT              server TCP port with --host; its UDP port is the next (8765)\n"
     "  --name NAME              player name the tool logs in with (plctl)\n"
-    "  --server-password TEXT   server password, when the server has one\n"
+    "  --server-password TEXT   server password with --host, when the server has one (else\n"
+    "                           PLCTL_SERVER_PASSWORD)\n"
+    "  --password-file FILE     read the password a command needs from the file's first line\n"
+    "                           (the new password for password, else the administrator\n"
+    "                           password with --host)\n"
     "  --timeout SECONDS        how long to wait for each answer (3)\n"
     "  --json                   print JSON instead of text for people\n"
-    "  --help                   describe the tool or the command\n";
+    "  --help                   describe the tool or the command\n"
+    "  --version                print the tool's version\n";
+
+std::string SocketPath(const GlobalOptions& global) {
+  if (!global.socket.empty()) return global.socket;
+  if (const char* from_environment = std::getenv("PLCTL_SOCKET")) {
+    if (*from_environment) return from_environment;
+  }
+  if (plat::LocalSocketMode(kServiceSocket)) return kServiceSocket;
+  return kLocalSocket;
+}
 
 std::optional<std::string> Invocation::Option(const std::string& option) const {
   auto found = options.find(option);
@@ -99,6 +125,10 @@ Invocation ParseCommandLine(int argc, char** argv, CommandOptionsLookup lookup) 
       } else {
         invocation.arguments.push_back(argument);
       }
+      continue;
+    }
+    if (argument == "--version") {
+      invocation.version = true;
       continue;
     }
     if (argument == "--help" || argument == "-h") {

@@ -13,6 +13,12 @@
 namespace plctl {
 
 struct GlobalOptions {
+  // The operator socket, unless --host asks for the public protocol (then the tool logs in as a
+  // player and needs the passwords). Empty: PLCTL_SOCKET, else the service's socket when there
+  // is one, else plserver.sock in the current directory.
+  std::string socket;
+  bool use_protocol = false;
+  std::string password_file;
   std::string host = "127.0.0.1";
   uint16_t port = 8765;
   std::string name = "plctl";
@@ -32,6 +38,7 @@ struct Invocation {
   std::vector<std::string> arguments;          // the words after the command
   std::map<std::string, std::string> options;  // the command's own options ("" for a flag)
   bool help = false;
+  bool version = false;
 
   bool Has(const std::string& option) const { return options.count(option) != 0; }
   std::optional<std::string> Option(const std::string& option) const;
@@ -50,5 +57,11 @@ int ParseSeconds(const std::string& option, const std::string& text);
 int ParseNumber(const std::string& what, const std::string& text, int low, int high);
 
 extern const char kGlobalOptionsHelp[];
+
+// The operator socket the options name (see GlobalOptions::socket).
+std::string SocketPath(const GlobalOptions& global);
+// The service's socket, where plctl looks when nothing else names one.
+inline constexpr char kServiceSocket[] = "/run/plserver/plserver.sock";
+inline constexpr char kLocalSocket[] = "plserver.sock";
 
 }  // namespace plctl

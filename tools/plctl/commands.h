@@ -24,6 +24,7 @@ std::vector<CommandSpec> ServerCommands();  // status, list, player
 std::vector<CommandSpec> AdminCommands();   // admin-login, room, kick, password, save-rooms
 std::vector<CommandSpec> VoiceCommands();   // voice-check
 std::vector<CommandSpec> WatchCommands();   // watch
+std::vector<CommandSpec> BanCommands();     // ban (operator socket only)
 
 const std::vector<CommandSpec>& AllCommands();
 const CommandSpec* FindCommand(const std::string& name);

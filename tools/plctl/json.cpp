@@ -1,104 +1,41 @@
 #include "json.h"
 
-#include <cmath>
-#include <cstdio>
+#include "operator/json_text.h"
 
 namespace plctl {
-namespace {
 
-void DumpString(const std::string& text, std::string& out) {
-  out += '"';
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
+Json::Json(const std::string& value) : value_(oper::JsonSafeText(value)) {}
+
+Json Json::MakeObject() {
+  return FromRaw(Raw::object());
 }
 
-void DumpNumber(double number, std::string& out) {
-  if (!std::isfinite(number)) {
-    out += "null";
-    return;
-  }
-  char text[32];
-  if (number == std::floor(number) && std::fabs(number) < 1e15) {
-    std::snprintf(text, sizeof text, "%.0f", number);
-  } else {
-    std::snprintf(text, sizeof text, "%.6g", number);
-  }
-  out += text;
+Json Json::MakeArray() {
+  return FromRaw(Raw::array());
 }
 
-}  // namespace
+Json Json::FromRaw(Raw raw) {
+  Json json;
+  json.value_ = std::move(raw);
+  return json;
+}
 
 Json& Json::Add(const std::string& name, Json value) {
-  if (auto* object = std::get_if<Object>(&value_)) {
-    object->emplace_back(name, std::move(value));
-  } else if (auto* array = std::get_if<Array>(&value_)) {
-    array->push_back(std::move(value));
+  if (value_.is_array()) {
+    value_.push_back(std::move(value.value_));
+  } else {
+    value_[oper::JsonSafeText(name)] = std::move(value.value_);
   }
   return *this;
 }
 
 Json& Json::Push(Json value) {
-  return Add("", std::move(value));
+  value_.push_back(std::move(value.value_));
+  return *this;
 }
 
 std::string Json::Dump() const {
-  std::string out;
-  DumpTo(out);
-  return out;
-}
-
-void Json::DumpTo(std::string& out) const {
-  if (std::holds_alternative<std::nullptr_t>(value_)) {
-    out += "null";
-  } else if (const bool* flag = std::get_if<bool>(&value_)) {
-    out += *flag ? "true" : "false";
-  } else if (const double* number = std::get_if<double>(&value_)) {
-    DumpNumber(*number, out);
-  } else if (const std::string* text = std::get_if<std::string>(&value_)) {
-    DumpString(*text, out);
-  } else if (const Array* array = std::get_if<Array>(&value_)) {
-    out += '[';
-    for (size_t i = 0; i < array->size(); ++i) {
-      if (i) out += ',';
-      (*array)[i].DumpTo(out);
-    }
-    out += ']';
-  } else if (const Object* object = std::get_if<Object>(&value_)) {
-    out += '{';
-    for (size_t i = 0; i < object->size(); ++i) {
-      if (i) out += ',';
-      DumpString((*object)[i].first, out);
-      out += ':';
-      (*object)[i].second.DumpTo(out);
-    }
-    out += '}';
-  }
+  return value_.dump(-1, ' ', true, Raw::error_handler_t::replace);
 }
 
 }  // namespace plctl

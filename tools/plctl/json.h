@@ -1,44 +1,43 @@
-// A small JSON value for the tool's machine-readable output: objects keep the order in which
-// their members were added, so the output reads in the same order as the text for people.
+// The tool's machine-readable output, on nlohmann::json: objects keep the order in which their
+// members were added, so the output reads in the same order as the text for people. Texts are
+// made valid UTF-8 when they are added (the protocol's 8-bit names read as Latin-1 where they
+// are not UTF-8), and the dump is ASCII with every control character escaped.
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
-#include <utility>
-#include <variant>
-#include <vector>
 
 namespace plctl {
 
 class Json {
  public:
-  using Array = std::vector<Json>;
-  using Object = std::vector<std::pair<std::string, Json>>;
+  using Raw = nlohmann::ordered_json;
 
   Json() : value_(nullptr) {}
   Json(bool value) : value_(value) {}
-  Json(int value) : value_(static_cast<double>(value)) {}
-  Json(int64_t value) : value_(static_cast<double>(value)) {}
-  Json(uint32_t value) : value_(static_cast<double>(value)) {}
+  Json(int value) : value_(value) {}
+  Json(int64_t value) : value_(value) {}
+  Json(uint32_t value) : value_(value) {}
   Json(double value) : value_(value) {}
-  Json(const char* value) : value_(std::string(value)) {}
-  Json(std::string value) : value_(std::move(value)) {}
-  Json(Array value) : value_(std::move(value)) {}
-  Json(Object value) : value_(std::move(value)) {}
+  Json(const char* value) : Json(std::string(value)) {}
+  Json(const std::string& value);
 
-  static Json MakeObject() { return Json(Object{}); }
-  static Json MakeArray() { return Json(Array{}); }
+  static Json MakeObject();
+  static Json MakeArray();
+  // A document as it came from the server (already valid).
+  static Json FromRaw(Raw raw);
 
   // Adds a member to an object (or an element to an array, name ignored); returns *this.
   Json& Add(const std::string& name, Json value);
   Json& Push(Json value);
 
-  // Compact text on one line, strings escaped for JSON (bytes above 127 are passed through).
+  // Compact text on one line.
   std::string Dump() const;
+  const Raw& raw() const { return value_; }
 
  private:
-  void DumpTo(std::string& out) const;
-  std::variant<std::nullptr_t, bool, double, std::string, Array, Object> value_;
+  Raw value_;
 };
 
 }  // namespace plctl

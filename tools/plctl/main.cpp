@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "platform/client_socket.h"
 
 namespace {
 
@@ -18,6 +19,10 @@ int Run(const plctl::Invocation& invocation, const plctl::Output& output) {
   const std::string topic = help_command && !invocation.arguments.empty() ? invocation.arguments[0]
                             : help_command                                ? std::string()
                                                                           : invocation.command;
+  if (invocation.version) {
+    std::cout << "plctl " << PL_VERSION << "\n";
+    return plctl::kExitDone;
+  }
   if (invocation.help || help_command || invocation.command.empty()) {
     const plctl::CommandSpec* command_spec = plctl::FindCommand(topic);
     if (!topic.empty() && !command_spec) plctl::ThrowUsage("unknown command \"" + topic + "\"");
@@ -36,6 +41,14 @@ int main(int argc, char** argv) {
   try {
     plctl::Invocation invocation = plctl::ParseCommandLine(argc, argv, OptionsOf);
     output = plctl::Output(invocation.global.json);
+    if (invocation.global.use_protocol && !invocation.version && !invocation.help) {
+      // A host name becomes its address once, for the control connection and the datagrams.
+      std::string error;
+      std::optional<uint32_t> ip = plat::ResolveHost(invocation.global.host, &error);
+      if (!ip)
+        throw plctl::CommandFailure(plctl::kExitFailure, "connect", "cannot resolve " + error);
+      invocation.global.host = plat::Endpoint{*ip, 0}.IpText();
+    }
     return Run(invocation, output);
   } catch (const plctl::CommandFailure& failure) {
     output.Failure(failure);

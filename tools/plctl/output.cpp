@@ -4,19 +4,29 @@
 #include <cstdio>
 #include <iostream>
 
+#include "operator/json_text.h"
+
 namespace plctl {
 
 void Output::Print(const Json& document, const std::string& text) const {
   if (json_) {
-    std::cout << document.Dump() << "\n";
+    // Every answer says whether it succeeded, first.
+    Json::Raw raw = document.raw();
+    if (raw.is_object() && !raw.contains("ok")) {
+      Json::Raw with_ok = {{"ok", true}};
+      for (auto& [key, value] : raw.items()) with_ok[key] = value;
+      raw = std::move(with_ok);
+    }
+    std::cout << Json::FromRaw(std::move(raw)).Dump() << "\n";
   } else {
-    std::cout << text;
+    // Names are untrusted bytes: nothing reaches the terminal that it would obey.
+    std::cout << oper::TerminalSafeText(text, true, false);
   }
   std::cout.flush();
 }
 
 void Output::Failure(const CommandFailure& failure) const {
-  std::cerr << "plctl: " << failure.what() << "\n";
+  std::cerr << "plctl: " << oper::TerminalSafeText(failure.what()) << "\n";
   if (!json_) return;
   Json error = Json::MakeObject();
   error.Add("kind", failure.kind()).Add("message", std::string(failure.what()));
@@ -30,7 +40,7 @@ void Output::Failure(const CommandFailure& failure) const {
 }
 
 void Output::Note(const std::string& text) const {
-  std::cerr << text << "\n";
+  std::cerr << oper::TerminalSafeText(text, true, false) << "\n";
 }
 
 std::string FormatDuration(uint32_t milliseconds) {
@@ -52,10 +62,13 @@ std::string FormatTable(const std::vector<std::vector<std::string>>& rows) {
   std::vector<size_t> widths;
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()), 0);
-    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    for (size_t i = 0; i < row.size(); ++i)
+      widths[i] = std::max(widths[i], oper::TerminalSafeText(row[i]).size());
   }
   std::string text;
-  for (const auto& row : rows) {
+  for (const auto& raw_row : rows) {
+    std::vector<std::string> row;
+    for (const std::string& cell : raw_row) row.push_back(oper::TerminalSafeText(cell));
     std::string line;
     for (size_t i = 0; i < row.size(); ++i) {
       if (i) line += "  ";

@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "session.h"
+#include "socket_commands.h"
 
 namespace plctl {
 namespace {
@@ -19,6 +20,7 @@ void ExpectNoArguments(const Invocation& invocation, size_t count) {
 }
 
 int Status(const Invocation& invocation, const Output& output) {
+  if (!invocation.global.use_protocol) return SocketStatus(invocation, output);
   ExpectNoArguments(invocation, 0);
   auto session = Session::Open(invocation.global);
   session->Send(plclient::ServerStatsReqFrame());
@@ -46,6 +48,7 @@ int Status(const Invocation& invocation, const Output& output) {
 }
 
 int List(const Invocation& invocation, const Output& output) {
+  if (!invocation.global.use_protocol) return SocketList(invocation, output);
   ExpectNoArguments(invocation, 0);
   auto session = Session::Open(invocation.global);
   session->Leave();
@@ -84,6 +87,7 @@ int List(const Invocation& invocation, const Output& output) {
 }
 
 int Player(const Invocation& invocation, const Output& output) {
+  if (!invocation.global.use_protocol) return SocketPlayer(invocation, output);
   ExpectNoArguments(invocation, 1);
   const bool as_admin = invocation.Has("admin");
   const std::string admin_password = as_admin ? AdminPassword(invocation) : std::string();

@@ -6,6 +6,7 @@
 
 #include "core/global_types.h"
 #include "failure.h"
+#include "platform/files.h"
 #include "platform/process.h"
 
 namespace plctl {
@@ -49,6 +50,13 @@ std::optional<uint8_t> FindByName(const Records& records, const std::string& tex
   return found;
 }
 
+// The server password: --server-password, else PLCTL_SERVER_PASSWORD, else none.
+std::string ServerPassword(const GlobalOptions& global) {
+  if (!global.server_password.empty()) return global.server_password;
+  const char* from_environment = std::getenv("PLCTL_SERVER_PASSWORD");
+  return from_environment ? from_environment : "";
+}
+
 }  // namespace
 
 std::unique_ptr<Session> Session::Open(const GlobalOptions& global) {
@@ -63,7 +71,7 @@ std::unique_ptr<Session> Session::Open(const GlobalOptions& global) {
   }
   std::unique_ptr<Session> session(new Session(std::move(client), global.timeout_ms));
   plclient::LoginOutcome login =
-      session->client_->Login(global.name, global.server_password, kToolVersion, global.timeout_ms);
+      session->client_->Login(global.name, ServerPassword(global), kToolVersion, global.timeout_ms);
   if (login.refused) {
     session->left_ = true;  // the server has closed the connection already
     ThrowRefused(login.refused->value);
@@ -167,6 +175,15 @@ uint8_t ResolveRoom(const plclient::ServerLists& lists, const std::string& text)
 std::string AdminPassword(const Invocation& invocation) {
   if (auto given = invocation.Option("admin-password")) return *given;
   if (const char* from_environment = std::getenv("PLCTL_ADMIN_PASSWORD")) return from_environment;
+  // For the password command the file holds the new password.
+  if (!invocation.global.password_file.empty() && invocation.command != "password") {
+    plat::FileContents contents = plat::ReadWholeFile(invocation.global.password_file);
+    if (contents.status != plat::ReadStatus::kOk)
+      ThrowUsage("cannot read the password file " + invocation.global.password_file);
+    std::string line = contents.bytes.substr(0, contents.bytes.find('\n'));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
   std::string typed;
   if (plat::ReadSecretLine("Administrator password: ", &typed)) return typed;
   ThrowUsage(

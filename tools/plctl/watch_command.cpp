@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "session.h"
+#include "socket_commands.h"
 
 namespace plctl {
 namespace {
@@ -123,6 +124,7 @@ bool Watcher::Show(const plclient::Frame& frame, uint8_t own_player_byte) {
 }
 
 int Watch(const Invocation& invocation, const Output& output) {
+  if (!invocation.global.use_protocol) return SocketWatch(invocation, output);
   if (!invocation.arguments.empty()) ThrowUsage("usage: plctl watch [--duration SECONDS]");
   // Below 0: until interrupted.
   const int duration_ms =
@@ -167,10 +169,11 @@ std::vector<CommandSpec> WatchCommands() {
       {"watch",
        "print notifications as they arrive",
        "Usage: plctl watch [--duration SECONDS]\n"
-       "Stays logged in and prints joins, moves, leaves, rooms created and deleted, and new\n"
-       "administrators as they happen, one line each (one JSON document per line with --json),\n"
-       "until interrupted (Ctrl-C) or until --duration seconds have passed. The tool shows up\n"
-       "as a player while it watches.\n"
+       "Prints the server's events as they happen: joins, moves, leaves with their reason,\n"
+       "rooms, administrator logins, kicks, bans and failed logins, one line each (one JSON\n"
+       "document per line with --json), until interrupted (Ctrl-C) or until --duration\n"
+       "seconds have passed. Through the operator socket it is no player; with --host it logs\n"
+       "in and shows up as one, and sees only what players are told.\n"
        "  --duration SECONDS   stop after this long\n"
        "Exit code 1 when an administrator kicks the watcher, 2 when the connection is lost.\n",
        {{"duration", true}},

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string.h>
@@ -43,6 +44,22 @@ Endpoint LocalOf(int fd) {
 std::optional<uint32_t> ParseClientHost(const std::string& host) {
   if (host == "localhost") return 0x7F000001u;
   return ParseIpv4(host);
+}
+
+std::optional<uint32_t> ResolveHost(const std::string& host, std::string* error) {
+  if (std::optional<uint32_t> ip = ParseClientHost(host)) return ip;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (status != 0 || !found) {
+    if (error) *error = host + ": " + gai_strerror(status);
+    return std::nullopt;
+  }
+  const uint32_t ip = FromSockaddr(*reinterpret_cast<const sockaddr_in*>(found->ai_addr)).ip;
+  freeaddrinfo(found);
+  return ip;
 }
 
 std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,

@@ -38,6 +38,21 @@ std::optional<uint32_t> ParseClientHost(const std::string& host) {
   return ParseIpv4(host);
 }
 
+std::optional<uint32_t> ResolveHost(const std::string& host, std::string* error) {
+  if (std::optional<uint32_t> ip = ParseClientHost(host)) return ip;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+    if (error) *error = host + ": no IPv4 address found";
+    return std::nullopt;
+  }
+  const uint32_t ip = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+  freeaddrinfo(found);
+  return ip;
+}
+
 std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
                                                           const TcpClientOptions& options,
                                                           std::string* error) {

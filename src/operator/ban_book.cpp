@@ -1,0 +1,147 @@
+#include "operator/ban_book.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+
+#include "platform/endpoint.h"
+
+namespace oper {
+namespace {
+
+std::string Trim(std::string_view text) {
+  size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string_view::npos) return "";
+  size_t end = text.find_last_not_of(" \t");
+  return std::string(text.substr(begin, end - begin + 1));
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
+void CivilFromDays(int64_t days, int& year, int& month, int& day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t doe = days - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+}  // namespace
+
+std::optional<security::AddressPrefix> ParsePrefix(std::string_view text) {
+  const size_t slash = text.find('/');
+  std::optional<uint32_t> ip = plat::ParseIpv4(std::string(text.substr(0, slash)));
+  if (!ip) return std::nullopt;
+  int length = 32;
+  if (slash != std::string_view::npos) {
+    std::string_view digits = text.substr(slash + 1);
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+        length < 0 || length > 32)
+      return std::nullopt;
+  }
+  return security::AddressPrefix::Of(*ip, static_cast<uint8_t>(length));
+}
+
+std::string PrefixText(const security::AddressPrefix& prefix) {
+  std::string text = plat::Endpoint{prefix.network, 0}.IpText();
+  if (prefix.length != 32) text += "/" + std::to_string(prefix.length);
+  return text;
+}
+
+int64_t UnixNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string UtcText(int64_t unix_seconds) {
+  int64_t days = unix_seconds / 86400;
+  int64_t rest = unix_seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(days, year, month, day);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day,
+                static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                static_cast<int>(rest % 60));
+  return text;
+}
+
+std::string BanBook::FormatValue(const ManualBan& ban) {
+  std::string value = ban.until_unix ? std::to_string(*ban.until_unix) : "permanent";
+  if (!ban.reason.empty()) value += "; " + ban.reason;
+  return value;
+}
+
+std::optional<ManualBan> BanBook::ParseEntry(const std::string& key, const std::string& value) {
+  std::optional<security::AddressPrefix> prefix = ParsePrefix(Trim(key));
+  if (!prefix) return std::nullopt;
+  const size_t semicolon = value.find(';');
+  const std::string end = Trim(std::string_view(value).substr(0, semicolon));
+  ManualBan ban{*prefix, std::nullopt, ""};
+  if (semicolon != std::string::npos)
+    ban.reason = Trim(std::string_view(value).substr(semicolon + 1));
+  if (end != "permanent") {
+    int64_t until = 0;
+    auto [stop, error] = std::from_chars(end.data(), end.data() + end.size(), until);
+    if (end.empty() || error != std::errc() || stop != end.data() + end.size()) return std::nullopt;
+    ban.until_unix = until;
+  }
+  return ban;
+}
+
+void BanBook::Load(const plat::IniFile& ini, int64_t now_unix, std::vector<std::string>* bad) {
+  entries_.clear();
+  for (const std::string& key : ini.KeysOf(kBansSection)) {
+    std::optional<ManualBan> ban = ParseEntry(key, ini.ReadString(kBansSection, key, ""));
+    if (!ban) {
+      if (bad) bad->push_back(key);
+      continue;
+    }
+    if (ban->until_unix && *ban->until_unix <= now_unix) continue;
+    Put(std::move(*ban));
+  }
+}
+
+void BanBook::Store(plat::IniFile& ini) const {
+  ini.EraseSection(kBansSection);
+  for (const ManualBan& ban : entries_)
+    ini.WriteString(kBansSection, PrefixText(ban.prefix), FormatValue(ban));
+}
+
+void BanBook::Put(ManualBan ban) {
+  for (ManualBan& held : entries_) {
+    if (held.prefix == ban.prefix) {
+      held = std::move(ban);
+      return;
+    }
+  }
+  entries_.push_back(std::move(ban));
+}
+
+bool BanBook::Erase(const security::AddressPrefix& prefix) {
+  return std::erase_if(entries_, [&](const ManualBan& ban) { return ban.prefix == prefix; }) > 0;
+}
+
+bool BanBook::DropEnded(int64_t now_unix) {
+  return std::erase_if(entries_, [&](const ManualBan& ban) {
+           return ban.until_unix && *ban.until_unix <= now_unix;
+         }) > 0;
+}
+
+const ManualBan* BanBook::Find(const security::AddressPrefix& prefix) const {
+  for (const ManualBan& ban : entries_) {
+    if (ban.prefix == prefix) return &ban;
+  }
+  return nullptr;
+}
+
+}  // namespace oper

@@ -1,0 +1,68 @@
+// The operator's bans: each a block of addresses, an end in calendar time (or none) and a
+// reason. They are kept in the configuration file's [Bans] section, one key per block:
+//
+//   [Bans]
+//   203.0.113.7=permanent; spam bots
+//   198.51.100.0/24=1767225600; flooding until the end of the year (seconds since 1970, UTC)
+//
+// The server's ban list enforces them; the book remembers what to write back and what to show.
+//
+// Threading: none of its own; the operator thread alone uses it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ini_file.h"
+#include "security/ban_list.h"
+
+namespace oper {
+
+inline constexpr char kBansSection[] = "Bans";
+// The longest ban with an end: the server's millisecond clock reaches this far ahead.
+inline constexpr int64_t kMaxBanSeconds = 24 * 86400;
+inline constexpr size_t kMaxReasonLength = 200;
+
+struct ManualBan {
+  security::AddressPrefix prefix;
+  std::optional<int64_t> until_unix;  // seconds since 1970 (UTC); nothing: no end
+  std::string reason;
+};
+
+// "203.0.113.7" or "198.51.100.0/24" (bits past the length are cleared); nothing on bad text.
+std::optional<security::AddressPrefix> ParsePrefix(std::string_view text);
+// The inverse: a single address without "/32".
+std::string PrefixText(const security::AddressPrefix& prefix);
+
+// Seconds since 1970 now (UTC).
+int64_t UnixNow();
+// "2026-12-08T10:21:07Z"
+std::string UtcText(int64_t unix_seconds);
+
+class BanBook {
+ public:
+  // The entry's value in the file, and back; nothing for a value that is not one.
+  static std::string FormatValue(const ManualBan& ban);
+  static std::optional<ManualBan> ParseEntry(const std::string& key, const std::string& value);
+
+  // Reads [Bans], leaving out the bans that have ended by `now_unix`; `bad` receives the keys
+  // that could not be read.
+  void Load(const plat::IniFile& ini, int64_t now_unix, std::vector<std::string>* bad);
+  // Replaces [Bans] with the bans held.
+  void Store(plat::IniFile& ini) const;
+
+  void Put(ManualBan ban);
+  bool Erase(const security::AddressPrefix& prefix);
+  // Drops the bans that have ended; true when any did.
+  bool DropEnded(int64_t now_unix);
+  const ManualBan* Find(const security::AddressPrefix& prefix) const;
+  const std::vector<ManualBan>& entries() const { return entries_; }
+
+ private:
+  std::vector<ManualBan> entries_;
+};
+
+}  // namespace oper

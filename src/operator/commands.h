@@ -1,0 +1,90 @@
+// The operator's commands: each takes a request (a JSON object with the command's arguments)
+// and returns its result, or throws CommandError with a stable code. They use the registries
+// and the ban list as the administration commands do, but never through a player's connection,
+// and they never write to a socket: the caller sends the answer once every lock is released.
+//
+// Threading: the operator thread alone calls them.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+
+#include "operator/ban_book.h"
+#include "operator/server_access.h"
+
+namespace oper {
+
+using Json = nlohmann::ordered_json;
+
+// Stable error codes of answers.
+namespace error_code {
+inline constexpr char kBadJson[] = "bad-json";        // the line is not JSON
+inline constexpr char kBadRequest[] = "bad-request";  // not an object, or no command
+inline constexpr char kTooLong[] = "too-long";        // the line passed the length limit
+inline constexpr char kUnknownCommand[] = "unknown-command";
+inline constexpr char kBadArgument[] = "bad-argument";  // missing or of the wrong type/value
+inline constexpr char kNotFound[] = "not-found";        // no such player, room or ban
+inline constexpr char kExists[] = "exists";             // a room of that name exists
+inline constexpr char kFull[] = "full";                 // a registry or the ban list is full
+inline constexpr char kNotSaved[] = "not-saved";        // the configuration file refused it
+inline constexpr char kBusy[] = "busy";                 // too many operator connections
+}  // namespace error_code
+
+class CommandError : public std::runtime_error {
+ public:
+  CommandError(std::string code, const std::string& message)
+      : std::runtime_error(message), code_(std::move(code)) {}
+  const std::string& code() const { return code_; }
+
+ private:
+  std::string code_;
+};
+
+class OperatorCommands {
+ public:
+  explicit OperatorCommands(ServerAccess access) : access_(std::move(access)) {}
+
+  // Runs the request's command (not watch, which the connection handles); throws CommandError.
+  Json Handle(const Json& request);
+
+  // Start-up: reads the bans kept in the configuration file and enforces them.
+  void LoadBans();
+  // Forgets the bans that have ended and removes them from the file.
+  void DropEndedBans();
+
+  ServerAccess& access() { return access_; }
+
+ private:
+  Json Status();
+  Json List();
+  Json Player(const Json& request);
+  Json Kick(const Json& request);
+  Json Room(const Json& request);
+  Json Password(const Json& request);
+  Json SaveRooms();
+  Json Ban(const Json& request);
+  Json BanAdd(const Json& request);
+  Json BanRemove(const Json& request);
+  Json BanList();
+
+  // The player a request names ("player": its number as clients show it, or its name).
+  clients::ClientRef FindPlayer(const Json& request);
+  // Closes the connections and clients of the block at once.
+  void Enforce(const security::AddressPrefix& prefix);
+  // Writes the book to the configuration file; false when the file cannot take it.
+  bool StoreBook(const BanBook& book);
+
+  ServerAccess access_;
+  BanBook book_;
+};
+
+// Helpers shared by the command files.
+std::string StringArgument(const Json& request, const char* name);
+int64_t IntegerArgument(const Json& request, const char* name);
+// An administration event line of the operator: action, result, by=operator.
+core::EventLine ActionLine(const char* action, const char* result);
+// Changes the configuration file under its lock in one atomic replacement.
+bool UpdateConfiguration(ServerAccess& access, const std::function<void(plat::IniFile&)>& change);
+
+}  // namespace oper

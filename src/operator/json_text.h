@@ -1,0 +1,20 @@
+// Untrusted 8-bit texts (player and room names) made safe for the operator's outputs: JSON
+// needs valid UTF-8, a terminal must never receive a control character it would obey.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace oper {
+
+// Valid UTF-8 sequences kept; every other byte read as Latin-1 (so nothing is lost and the
+// result is always valid UTF-8).
+std::string JsonSafeText(std::string_view text);
+
+// For a terminal: control characters (C0, DEL, C1, in 8-bit or UTF-8 form) and bytes that are
+// not UTF-8 written as \xNN (a backslash as \\ unless !escape_backslash, for text whose parts
+// were made safe already); line breaks too unless keep_line_breaks.
+std::string TerminalSafeText(std::string_view text, bool keep_line_breaks = false,
+                             bool escape_backslash = true);
+
+}  // namespace oper
