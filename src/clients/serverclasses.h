@@ -23,12 +23,12 @@
 #include <string>
 #include <vector>
 
-#include "core/global_types.h"
 #include "core/log.h"
 #include "core/vars.h"
 #include "platform/endpoint.h"
 #include "platform/tcp_connection.h"
 #include "security/rate_limit.h"
+#include "wire/global_types.h"
 
 namespace clients {
 

@@ -2,7 +2,7 @@
 
 #include "core/servermain.h"
 #include "platform/clock.h"
-#include "voice/datagrams.h"
+#include "wire/datagrams.h"
 
 namespace voice {
 namespace {
@@ -65,15 +65,15 @@ bool TPingThread::PingClient(clients::TServerClient& client) {
   ping.PingSentAt = 0;
   const plat::Endpoint peer = client.Peer();
   if (peer.port == 0) return false;  // no datagram from the client yet: never pinged
-  uint8_t datagram[kKeepAliveSize];
-  BuildKeepAlive(datagram, client.Id, kTypePing, kServerPingMarker);
+  uint8_t datagram[wire::kKeepAliveSize];
+  wire::BuildKeepAlive(datagram, client.Id, wire::kTypePing, wire::kServerPingMarker);
   if (server_.udp().SendTo(datagram, sizeof datagram, peer)) {
     ping.PingSentAt = now;
     ping.PingPending = true;
     core::Add(server_.counters().UdpPacketsSent, 1);
-    core::Add(server_.counters().UdpBytesSent, kKeepAliveSize);
+    core::Add(server_.counters().UdpBytesSent, wire::kKeepAliveSize);
     core::Add(client.Counters.UdpPacketsSent, 1);
-    core::Add(client.Counters.UdpBytesSent, kKeepAliveSize);
+    core::Add(client.Counters.UdpBytesSent, wire::kKeepAliveSize);
   }
   return false;
 }

@@ -5,7 +5,7 @@
 
 #include "core/servermain.h"
 #include "platform/process.h"
-#include "voice/datagrams.h"
+#include "wire/datagrams.h"
 
 namespace voice {
 
@@ -50,10 +50,10 @@ void TUDPSender::RelayQueue() {
       const clients::TServerClient* sender =
           clients.FindByIdLocked(lock, wire::ReadU16(bytes, wire::kOffsetId));
       if (sender == nullptr || sender->Dropped) continue;
-      const uint8_t mode = wire::ReadU8(bytes, kOffsetMode);
-      if (mode == kModeRoom) {
+      const uint8_t mode = wire::ReadU8(bytes, wire::kOffsetMode);
+      if (mode == wire::kModeRoom) {
         RelayToRoom(*sender, datagram.data(), datagram.size());
-      } else if (mode == kModeList) {
+      } else if (mode == wire::kModeList) {
         RelayToList(*sender, datagram.data(), datagram.size());
       }
     }
@@ -68,7 +68,7 @@ void TUDPSender::RelayQueue() {
 
 void TUDPSender::RelayToRoom(const clients::TServerClient& sender, const uint8_t* datagram,
                              size_t size) {
-  if (size < kVoiceHeaderSize) return;
+  if (size < wire::kVoiceHeaderSize) return;
   const int32_t room = sender.RoomId.load(std::memory_order_relaxed);
   clients::ClientList& clients = server_.clients();
   clients::ClientList::Lock lock = clients.Acquire();
@@ -84,15 +84,16 @@ void TUDPSender::RelayToRoom(const clients::TServerClient& sender, const uint8_t
 void TUDPSender::RelayToList(const clients::TServerClient& sender, const uint8_t* datagram,
                              size_t size) {
   const std::span<const uint8_t> bytes(datagram, size);
-  if (size < kVoiceHeaderSize || !ListFits(bytes)) return;
-  const size_t count = datagram[kOffsetListCount];
+  if (size < wire::kVoiceHeaderSize || !wire::ListFits(bytes)) return;
+  const size_t count = datagram[wire::kOffsetListCount];
   std::bitset<256> listed;
-  for (size_t i = 0; i < count; ++i) listed.set(datagram[kOffsetList + i]);
+  for (size_t i = 0; i < count; ++i) listed.set(datagram[wire::kOffsetList + i]);
 
   const size_t rebuilt_size = size - 1 - count;
-  list_datagram_.assign(datagram, datagram + kVoiceHeaderSize);
-  list_datagram_.insert(list_datagram_.end(), datagram + kOffsetList + count, datagram + size);
-  list_datagram_[kOffsetMode] = kModeRoom;
+  list_datagram_.assign(datagram, datagram + wire::kVoiceHeaderSize);
+  list_datagram_.insert(list_datagram_.end(), datagram + wire::kOffsetList + count,
+                        datagram + size);
+  list_datagram_[wire::kOffsetMode] = wire::kModeRoom;
   wire::StoreU16(list_datagram_.data() + wire::kOffsetLength, static_cast<uint16_t>(rebuilt_size));
 
   clients::ClientList& clients = server_.clients();
@@ -113,7 +114,7 @@ void TUDPSender::AddCopy(clients::TServerClient& recipient, const uint8_t* datag
   copies_used_ += slot;
   std::memcpy(copy, datagram, size);
   wire::StoreU16(copy + wire::kOffsetId, recipient.Id);
-  Seal(copy, size);
+  wire::Seal(copy, size);
   outgoing_.push_back({copy, size, peer});
   recipients_.push_back(&recipient);
 }

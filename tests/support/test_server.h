@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "client/protocol_client.h"
 #include "core/servermain.h"
+#include "protoclient/protocol_client.h"
 
 namespace pltest {
 

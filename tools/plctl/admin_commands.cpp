@@ -2,9 +2,9 @@
 // --admin-password, PLCTL_ADMIN_PASSWORD or a prompt) and then waits for the server's own
 // confirmation: a broadcast for rooms and kicks, a Result for passwords and the saved rooms.
 #include "commands.h"
-#include "core/global_types.h"
 #include "failure.h"
 #include "session.h"
+#include "wire/global_types.h"
 
 namespace plctl {
 namespace {

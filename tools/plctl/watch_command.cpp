@@ -6,11 +6,11 @@
 #include <map>
 
 #include "commands.h"
-#include "core/global_types.h"
 #include "failure.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "session.h"
+#include "wire/global_types.h"
 
 namespace plctl {
 namespace {

@@ -1,7 +1,7 @@
-#include "client/protocol_client.h"
+#include "protoclient/protocol_client.h"
 
-#include "core/global_types.h"
 #include "platform/clock.h"
+#include "wire/global_types.h"
 
 namespace plclient {
 namespace {
