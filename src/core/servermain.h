@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -19,6 +20,7 @@
 #include "core/log.h"
 #include "core/server_events.h"
 #include "core/vars.h"
+#include "platform/clock.h"
 #include "platform/endpoint.h"
 #include "platform/event.h"
 #include "platform/tcp_listener.h"
@@ -29,10 +31,13 @@
 namespace voice {
 class TUDPSender;
 class TPingThread;
+struct PingerParts;
+struct RelayParts;
 }  // namespace voice
 namespace webpost {
 class TWebPoster;
-}
+struct PosterParts;
+}  // namespace webpost
 
 namespace core {
 
@@ -52,7 +57,10 @@ inline constexpr char kApplicationWindowClass[] = "TApplication";
 
 class TParlowindServer {
  public:
-  explicit TParlowindServer(StartupEnvironment environment);
+  // Every time the server measures (deadlines, pings, ages, the poster's period) is read from
+  // `clock`, which outlives the server.
+  explicit TParlowindServer(StartupEnvironment environment,
+                            const plat::Clock& clock = plat::SystemClock());
   ~TParlowindServer();
   TParlowindServer(const TParlowindServer&) = delete;
   TParlowindServer& operator=(const TParlowindServer&) = delete;
@@ -74,7 +82,6 @@ class TParlowindServer {
 
   // --- Parts, for the channels, the workers and the tests -------------------------------------
   const Settings& settings() const { return settings_; }
-  Settings& mutable_settings() { return settings_; }
   PasswordStore& passwords() { return passwords_; }
   EventLog& log() { return log_; }
   EventHook& events() { return events_; }
@@ -88,11 +95,16 @@ class TParlowindServer {
   plat::AutoResetEvent* relay_event() { return relay_event_.get(); }
   plat::UdpListener& udp() { return *udp_listener_; }
   plat::TcpListener& tcp() { return *tcp_listener_; }
-  voice::TUDPSender* relay_thread() { return relay_thread_.get(); }
-  voice::TPingThread* ping_thread() { return ping_thread_.get(); }
+  const plat::Clock& clock() const { return clock_; }
   security::Guard& guard() { return guard_; }
   // Serialises changes of the configuration file at run time.
   std::mutex& config_file_mutex() { return config_file_mutex_; }
+
+  // What each worker is given: only what it uses. The UDP listener and RelayEvent must exist
+  // (after start-up has created them).
+  voice::PingerParts PingerParts();
+  voice::RelayParts RelayParts();
+  webpost::PosterParts PosterParts();
 
   // A client as event lines name it: number, name, address of its connection.
   static Actor ActorOf(const clients::TServerClient& client);
@@ -131,7 +143,12 @@ class TParlowindServer {
   bool ForeignSourceIgnored(const clients::TServerClient* client, plat::Endpoint from,
                             uint32_t now);
   void StartListenersAndThreads();
+  // The stop without log lines, for a server whose start failed or that is destroyed.
   void StopEverything();
+  // The steps both stops share; `line` writes (or drops) the shutdown's log lines.
+  void TerminateWorkers(const std::function<void(const char*)>& line);
+  void StopListeners(const std::function<void(const char*)>& line);
+  void JoinWorkersAndDropClients();
   // Whether the frame may be handled under the client's frame limit; sets `disconnect` when the
   // client keeps exceeding it.
   bool FrameWithinLimit(clients::TServerClient* client, bool& disconnect);
@@ -139,6 +156,7 @@ class TParlowindServer {
                      const clients::ClientRef& client, bool& disconnect);
 
   StartupEnvironment environment_;
+  const plat::Clock& clock_;
   Settings settings_;
   PasswordStore passwords_;
   EventLog log_;
@@ -162,7 +180,6 @@ class TParlowindServer {
   std::unique_ptr<voice::TPingThread> ping_thread_;
   std::unique_ptr<webpost::TWebPoster> web_poster_;
   std::unique_ptr<voice::TUDPSender> relay_thread_;
-  bool started_ = false;
   bool stopped_ = false;
 };
 

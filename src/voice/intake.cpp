@@ -64,7 +64,7 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
     client = nullptr;
   }
   if (client && client->Dropped) return;
-  const uint32_t now = plat::TickCount();
+  const uint32_t now = clock_.Now();
   if (ForeignSourceIgnored(client.get(), from, now)) return;
   if (!client) return ReportUnknown(events_, from);
 
@@ -116,7 +116,7 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
       if (!client->Ping.PingPending) break;
       client->Ping.PingPending = false;
       client->Ping.PingTries = 0;
-      client->Ping.PingRtt = plat::TickCount() - client->Ping.PingSentAt;
+      client->Ping.PingRtt = clock_.Now() - client->Ping.PingSentAt;
       client->Ping.PingSentAt = 0;
       break;
     }

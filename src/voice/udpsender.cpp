@@ -3,13 +3,12 @@
 #include <bitset>
 #include <cstring>
 
-#include "core/servermain.h"
 #include "platform/process.h"
 #include "wire/datagrams.h"
 
 namespace voice {
 
-TUDPSender::TUDPSender(core::TParlowindServer& server) : server_(server) {
+TUDPSender::TUDPSender(RelayParts parts) : parts_(std::move(parts)) {
   // Left uninitialised: only the pages a batch uses become resident.
   copies_.reset(new uint8_t[kCopyStorage]);
   outgoing_.reserve(kBatchCopies);
@@ -22,11 +21,10 @@ std::optional<std::string> TUDPSender::Start() {
 
 void TUDPSender::Execute() {
   plat::RaiseCurrentThreadPriority();  // best effort
-  server_.WriteWorkerLine("UDPSender.Execute");
+  parts_.write_line("UDPSender.Execute");
   thread_.MarkStarted();
-  plat::AutoResetEvent* relay_event = server_.relay_event();
   while (!thread_.Terminated()) {
-    relay_event->Wait();
+    parts_.relay_event.Wait();
     if (thread_.Terminated()) break;
     try {
       RelayQueue();
@@ -34,15 +32,15 @@ void TUDPSender::Execute() {
       // A failed pass loses its datagrams, never the relay.
     }
   }
-  server_.WriteWorkerLine("UDPSender.Terminated");
+  parts_.write_line("UDPSender.Terminated");
 }
 
 void TUDPSender::RelayQueue() {
-  VoiceQueue& queue = server_.voice_queue();
+  VoiceQueue& queue = parts_.queue;
   queue.TakeAll(batch_);
   if (batch_.empty()) return;
   {
-    clients::ClientList& clients = server_.clients();
+    clients::ClientList& clients = parts_.clients;
     // Held through the sends: no client is added, removed or destroyed during the pass.
     clients::ClientList::Lock lock = clients.Acquire();
     for (const VoiceBuffer& datagram : batch_) {
@@ -59,8 +57,8 @@ void TUDPSender::RelayQueue() {
     }
     SendBatch();
   }
-  core::Add(server_.counters().UdpBytesSent, pass_bytes_);
-  core::Add(server_.counters().UdpPacketsSent, pass_packets_);
+  clients::Add(parts_.counters.UdpBytesSent, pass_bytes_);
+  clients::Add(parts_.counters.UdpPacketsSent, pass_packets_);
   pass_bytes_ = 0;
   pass_packets_ = 0;
   queue.Recycle(batch_);
@@ -70,7 +68,7 @@ void TUDPSender::RelayToRoom(const clients::TServerClient& sender, const uint8_t
                              size_t size) {
   if (size < wire::kVoiceHeaderSize) return;
   const int32_t room = sender.RoomId.load(std::memory_order_relaxed);
-  clients::ClientList& clients = server_.clients();
+  clients::ClientList& clients = parts_.clients;
   clients::ClientList::Lock lock = clients.Acquire();
   for (const clients::ClientRef& client : clients.Entries(lock)) {
     if (client->Dropped || client.get() == &sender ||
@@ -96,7 +94,7 @@ void TUDPSender::RelayToList(const clients::TServerClient& sender, const uint8_t
   list_datagram_[wire::kOffsetMode] = wire::kModeRoom;
   wire::StoreU16(list_datagram_.data() + wire::kOffsetLength, static_cast<uint16_t>(rebuilt_size));
 
-  clients::ClientList& clients = server_.clients();
+  clients::ClientList& clients = parts_.clients;
   clients::ClientList::Lock lock = clients.Acquire();
   for (const clients::ClientRef& client : clients.Entries(lock)) {
     if (client->Dropped || client.get() == &sender || !listed.test(client->PlayerNo + 1u)) continue;
@@ -121,12 +119,12 @@ void TUDPSender::AddCopy(clients::TServerClient& recipient, const uint8_t* datag
 
 void TUDPSender::SendBatch() {
   if (outgoing_.empty()) return;
-  server_.udp().SendBatch(outgoing_, sent_);
+  parts_.udp.SendBatch(outgoing_, sent_);
   for (size_t i = 0; i < outgoing_.size(); ++i) {
     if (!sent_[i]) continue;  // a failed send skips only that recipient
     const auto size = static_cast<uint32_t>(outgoing_[i].size);
-    core::Add(recipients_[i]->Counters.UdpPacketsSent, 1);
-    core::Add(recipients_[i]->Counters.UdpBytesSent, size);
+    clients::Add(recipients_[i]->Counters.UdpPacketsSent, 1);
+    clients::Add(recipients_[i]->Counters.UdpBytesSent, size);
     ++pass_packets_;
     pass_bytes_ += size;
   }
