@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "client/protocol_client.h"
 #include "core/servermain.h"
+#include "protoclient/protocol_client.h"
 
 namespace {
 

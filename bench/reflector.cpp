@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench_posix.h"
-#include "voice/crc.h"
+#include "wire/crc.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ class Reflector {
       datagram[2] = static_cast<uint8_t>(id);
       datagram[3] = static_cast<uint8_t>(id >> 8);
       for (size_t i = 12; i < 16; ++i) datagram[i] = 0;
-      uint32_t crc = voice::Crc32(datagram, size);
+      uint32_t crc = wire::Crc32(datagram, size);
       for (size_t i = 0; i < 4; ++i) datagram[12 + i] = static_cast<uint8_t>(crc >> (8 * i));
       socket_->SendTo(datagram, size, members_[id].address);
     }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "client/voice_datagrams.h"
+#include "protoclient/voice_datagrams.h"
 
 namespace bench {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench_posix.h"
-#include "client/protocol_client.h"
+#include "protoclient/protocol_client.h"
 
 namespace bench {
 

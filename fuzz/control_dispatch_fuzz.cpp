@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "client/client_frames.h"
 #include "fuzz/fuzz_server.h"
 #include "platform/connection_pair.h"
+#include "protoclient/client_frames.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 namespace clients {
 
 TServerClient::TServerClient(std::shared_ptr<plat::TcpConnection> connection,
-                             core::TrafficCounters* server_counters)
+                             TrafficCounters* server_counters)
     : ConnectTime(plat::TickCount()),
       connection_(std::move(connection)),
       server_counters_(server_counters) {
@@ -80,11 +80,11 @@ void TServerClient::FlushQueue() {
     std::vector<uint8_t> frame = std::move(out_queue_.front());
     out_queue_.pop_front();
     auto size = static_cast<uint32_t>(frame.size());
-    core::Add(Counters.TcpPacketsSent, 1);
-    core::Add(Counters.TcpBytesSent, size);
+    Add(Counters.TcpPacketsSent, 1);
+    Add(Counters.TcpBytesSent, size);
     if (connection_->Write(frame.data(), frame.size())) {
-      core::Add(server_counters_->TcpBytesSent, size);
-      core::Add(server_counters_->TcpPacketsSent, 1);
+      Add(server_counters_->TcpBytesSent, size);
+      Add(server_counters_->TcpPacketsSent, 1);
     }
   }
 }

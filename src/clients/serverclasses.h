@@ -23,12 +23,12 @@
 #include <string>
 #include <vector>
 
-#include "core/global_types.h"
-#include "core/log.h"
-#include "core/vars.h"
+#include "clients/event_subject.h"
+#include "clients/traffic_counters.h"
 #include "platform/endpoint.h"
 #include "platform/tcp_connection.h"
 #include "security/rate_limit.h"
+#include "wire/global_types.h"
 
 namespace clients {
 
@@ -36,11 +36,10 @@ class ClientList;
 class RoomList;
 
 class TServerClient final : public std::enable_shared_from_this<TServerClient>,
-                            public core::EventSubject {
+                            public EventSubject {
  public:
   // Throws std::invalid_argument for a null connection.
-  TServerClient(std::shared_ptr<plat::TcpConnection> connection,
-                core::TrafficCounters* server_counters);
+  TServerClient(std::shared_ptr<plat::TcpConnection> connection, TrafficCounters* server_counters);
   ~TServerClient();
   TServerClient(const TServerClient&) = delete;
   TServerClient& operator=(const TServerClient&) = delete;
@@ -52,7 +51,7 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
   // --- Fields -----------------------------------------------------------------------------
   std::atomic<bool> Closing{false};
   std::atomic<bool> IsAdmin{false};
-  core::TrafficCounters Counters;  // this client's own traffic, as seen by the server
+  TrafficCounters Counters;  // this client's own traffic, as seen by the server
   std::atomic<bool> Dropped{false};
   std::string Name;           // set before registration
   std::string ClientVersion;  // set before registration
@@ -132,7 +131,7 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
   void QueueAndFlush(std::vector<uint8_t> frame);
 
   std::shared_ptr<plat::TcpConnection> connection_;
-  core::TrafficCounters* server_counters_;
+  TrafficCounters* server_counters_;
   std::atomic<uint64_t> peer_{0};  // ip << 16 | port
   std::mutex out_queue_mutex_;
   std::deque<std::vector<uint8_t>> out_queue_;  // guarded by out_queue_mutex_

@@ -3,6 +3,23 @@
 #include <algorithm>
 
 namespace clients {
+namespace {
+
+// The lowest number from 0 to 254 that no entry of `entries` holds in `field`.
+template <typename Entries, typename Field>
+uint8_t LowestFreeNumber(const Entries& entries, Field field, const char* full) {
+  bool used[wire::kMaxNumbers] = {};
+  for (const auto& entry : entries) {
+    const auto number = field(*entry);
+    if (number >= 0 && number < wire::kMaxNumbers) used[number] = true;
+  }
+  for (int candidate = 0; candidate < wire::kMaxNumbers; ++candidate) {
+    if (!used[candidate]) return static_cast<uint8_t>(candidate);
+  }
+  throw RegistryFull(full);
+}
+
+}  // namespace
 
 size_t ClientList::Count() {
   Lock lock = Acquire();
@@ -10,14 +27,9 @@ size_t ClientList::Count() {
 }
 
 uint8_t ClientList::NextFreePlayerNo(const Lock&) const {
-  bool used[wire::kMaxNumbers] = {};
-  for (const ClientRef& client : clients_) {
-    if (client->PlayerNo < wire::kMaxNumbers) used[client->PlayerNo] = true;
-  }
-  for (int candidate = 0; candidate < wire::kMaxNumbers; ++candidate) {
-    if (!used[candidate]) return static_cast<uint8_t>(candidate);
-  }
-  throw RegistryFull("all player numbers are in use");
+  return LowestFreeNumber(
+      clients_, [](const TServerClient& client) { return static_cast<int>(client.PlayerNo); },
+      "all player numbers are in use");
 }
 
 uint16_t ClientList::NewClientId(const Lock&) {
@@ -116,14 +128,9 @@ void ClientList::BroadcastPlayerIsAdmin(const TServerClient& admin) {
 }
 
 uint8_t RoomList::NextFreeRoomId(const Lock&) const {
-  bool used[wire::kMaxNumbers] = {};
-  for (const auto& room : rooms_) {
-    if (room->RoomId < wire::kMaxNumbers) used[room->RoomId] = true;
-  }
-  for (int candidate = 0; candidate < wire::kMaxNumbers; ++candidate) {
-    if (!used[candidate]) return static_cast<uint8_t>(candidate);
-  }
-  throw RegistryFull("all room numbers are in use");
+  return LowestFreeNumber(
+      rooms_, [](const TRoom& room) { return static_cast<int>(room.RoomId); },
+      "all room numbers are in use");
 }
 
 std::optional<TRoom> RoomList::FindRoom(uint8_t room_id) {

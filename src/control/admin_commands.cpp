@@ -84,7 +84,7 @@ bool TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServ
   if (events_.Enabled()) events_.Report("CMD <-", "AdminLogin PW: " + password, 100, &client);
   const uint32_t ip = client.Connection() ? client.Connection()->Peer().ip : 0;
   // A banned address gets no password check at all: its guesses learn nothing.
-  if (guard_.bans().IsBanned(ip, plat::TickCount())) {
+  if (guard_.bans().IsBanned(ip, clock_.Now())) {
     client.LeaveReason = "ban";
     return true;
   }

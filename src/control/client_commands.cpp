@@ -77,7 +77,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   const uint32_t ip = connection.Peer().ip;
   // A banned address gets no password check at all (its connections are closed at accept; this
   // one came in just before the ban).
-  if (guard_.bans().IsBanned(ip, plat::TickCount())) return true;
+  if (guard_.bans().IsBanned(ip, clock_.Now())) return true;
   std::string server_password = passwords_.ServerPassword();
   if (!server_password.empty() && password != server_password) {
     // This connection closes after its answer; a ban must not close it before the answer.
@@ -91,6 +91,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   auto client = std::make_shared<clients::TServerClient>(connection.shared_from_this(), &counters_);
   client->SetName(name.substr(0, wire::kNameLength));
   client->SetVersion(version);
+  client->ConnectTime = clock_.Now();
   client->FrameLimit = guard_.NewFrameLimiter();
   client->VoiceLimit = guard_.NewVoiceLimiter();
   std::vector<uint8_t> accepted = LoginAccepted(settings_.Servername);

@@ -45,7 +45,7 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
     if (client && !client->Dropped) {
       Add(client->Counters.TcpPacketsReceived, 1);
       Add(client->Counters.TcpBytesReceived, counted);
-      client->SetLastSeen(plat::TickCount());
+      client->SetLastSeen(clock_.Now());
       client->FlushQueue();
     }
     if (disconnect) {
@@ -65,7 +65,7 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
 bool TParlowindServer::FrameWithinLimit(clients::TServerClient* client, bool& disconnect) {
   // Before login a connection gets one frame only: its login, or it is closed.
   if (!client) return true;
-  switch (client->FrameLimit.Admit(plat::TickCount())) {
+  switch (client->FrameLimit.Admit(clock_.Now())) {
     case security::FrameVerdict::kHandle:
       return true;
     case security::FrameVerdict::kDrop:

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/global_types.h"
 #include "platform/tcp_connection.h"
+#include "wire/global_types.h"
 
 namespace control {
 

@@ -39,7 +39,7 @@ void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame,
 
   const bool older = client.IsOlderDialect();
   const bool admin = client.IsAdmin;
-  const uint32_t now = plat::TickCount();
+  const uint32_t now = clock_.Now();
   clients::TServerClient::PingState ping = player->PingSnapshot();
   wire::FrameWriter reply(104);
   reply.Header(client.Id, older ? wire::kPlayerStatsOlder : wire::kPlayerStatsNewer)
@@ -59,7 +59,7 @@ void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame,
 void TParlowindServer::ServerStatsReq(clients::TServerClient& client) {
   events_.Report("CMD <-", "ServerStatsReq", 70, &client);
   wire::FrameWriter reply(75);
-  reply.Header(client.Id, wire::kServerStats).U32(plat::TickCount() - start_tick_);
+  reply.Header(client.Id, wire::kServerStats).U32(clock_.Now() - start_tick_);
   PutCounters(reply, counters_);
   reply.CountedText(settings_.ServerVersion, wire::kNameLength);
   std::vector<uint8_t> bytes = reply.Finish();

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "clients/event_subject.h"
 #include "platform/clock.h"
 
 namespace core {
@@ -41,15 +42,8 @@ class EventLog {
   std::unique_ptr<std::mutex> log_lock_;
 };
 
-// What an event report says of the client concerned; built only when a report goes anywhere.
-class EventSubject {
- public:
-  // " ClientId: " + PlayerNo + 1 + " ClientName: " + name
-  virtual std::string EventClientPart() const = 0;
-
- protected:
-  ~EventSubject() = default;
-};
+// What an event report says of the client concerned (the client implements it).
+using clients::EventSubject;
 
 // The event hook. Reports carry a category, a text, a code (0 for none) and the client part
 // (" ClientId: n ClientName: name", or empty).

@@ -54,8 +54,8 @@ StartupEnvironment CurrentProcessEnvironment(int argc, char** argv) {
   return environment;
 }
 
-TParlowindServer::TParlowindServer(StartupEnvironment environment)
-    : environment_(std::move(environment)), start_tick_(plat::TickCount()) {}
+TParlowindServer::TParlowindServer(StartupEnvironment environment, const plat::Clock& clock)
+    : environment_(std::move(environment)), clock_(clock), start_tick_(clock.Now()) {}
 
 TParlowindServer::~TParlowindServer() {
   StopEverything();
@@ -152,8 +152,8 @@ bool TParlowindServer::Server_Init() {
     udp_listener_->AddBinding({*address, static_cast<uint16_t>(settings_.UdpPort)});
   }
   // 13, 14. The ping thread and, when announcing, the web status poster.
-  ping_thread_ = std::make_unique<voice::TPingThread>(*this);
-  if (settings_.WebStatusActive) web_poster_ = std::make_unique<webpost::TWebPoster>(*this);
+  ping_thread_ = std::make_unique<voice::TPingThread>(PingerParts());
+  if (settings_.WebStatusActive) web_poster_ = std::make_unique<webpost::TWebPoster>(PosterParts());
   // 15. RelayEvent.
   try {
     relay_event_ = std::make_unique<plat::AutoResetEvent>();
@@ -163,14 +163,13 @@ bool TParlowindServer::Server_Init() {
   // 16, 17. The relay thread, then the poster.
   // A thread the system cannot give ends start-up like any other failure to set up the
   // communication.
-  relay_thread_ = std::make_unique<voice::TUDPSender>(*this);
+  relay_thread_ = std::make_unique<voice::TUDPSender>(RelayParts());
   if (auto error = relay_thread_->Start()) return Fail(kFatalCommunication, *error);
   relay_thread_->WaitStarted();
   if (web_poster_) {
     if (auto error = web_poster_->Start()) return Fail(kFatalCommunication, *error);
     web_poster_->WaitStarted();
   }
-  started_ = true;
   // 18. The listeners, then the ping thread.
   if (!ports_valid) return Fail(kFatalCommunication, PortPairError(settings_.TCPPort));
   if (auto error = udp_listener_->Activate()) return Fail(kFatalCommunication, *error);
@@ -229,7 +228,7 @@ void TParlowindServer::ConfigureGuard() {
 
 bool TParlowindServer::AdmitConnection(plat::TcpConnection& connection) {
   const uint32_t ip = connection.Peer().ip;
-  if (guard_.bans().IsBanned(ip, plat::TickCount())) {
+  if (guard_.bans().IsBanned(ip, clock_.Now())) {
     security::Count(guard_.counters().BannedConnections);
     return false;
   }
@@ -240,8 +239,44 @@ bool TParlowindServer::AdmitConnection(plat::TcpConnection& connection) {
     security::Count(guard_.counters().PendingEvicted);
     std::static_pointer_cast<plat::TcpConnection>(oldest)->RequestClose();
   }
-  connection.SetInputDeadline(static_cast<uint32_t>(settings_.LoginTimeoutMs));
+  connection.SetInputDeadline(static_cast<uint32_t>(settings_.LoginTimeoutMs), clock_);
   return true;
+}
+
+voice::PingerParts TParlowindServer::PingerParts() {
+  voice::PingSettings ping{settings_.IdleTimeBeforePing, settings_.PingWaitTime,
+                           settings_.MaxPingTries};
+  return voice::PingerParts{clients_,
+                            *udp_listener_,
+                            counters_,
+                            ping,
+                            clock_,
+                            [this](const char* text) { WriteWorkerLine(text); },
+                            [this](const clients::TServerClient& client) {
+                              events_.Report("TCP/IP", "Initiated Ping Disconnect", 0, &client);
+                            }};
+}
+
+voice::RelayParts TParlowindServer::RelayParts() {
+  return voice::RelayParts{clients_,      voice_queue_,
+                           *relay_event_, *udp_listener_,
+                           counters_,     relay_stats_,
+                           [this](const char* text) { WriteWorkerLine(text); }};
+}
+
+webpost::PosterParts TParlowindServer::PosterParts() {
+  webpost::PostSettings post;
+  post.tcp_port = settings_.TCPPort;
+  post.servername = settings_.Servername;
+  post.max_clients = settings_.MaxClients;
+  post.server_version = settings_.ServerVersion;
+  post.site_active = settings_.ParlowindSite_Active;
+  post.display_in_web_list = settings_.ParlowindSite_DisplayInWebList;
+  post.web_post_url = settings_.WebPostURL;
+  post.local_ip = settings_.IP;
+  return webpost::PosterParts{std::move(post), [this] { return clients_.Count(); },
+                              [this] { return passwords_.HasServerPassword(); }, clock_,
+                              [this](const char* text) { WriteWorkerLine(text); }};
 }
 
 Actor TParlowindServer::ActorOf(const clients::TServerClient& client) {
@@ -254,7 +289,7 @@ Actor TParlowindServer::ActorOf(const clients::TServerClient& client) {
 
 bool TParlowindServer::RecordAuthFailure(uint32_t ip) {
   security::Count(guard_.counters().AuthFailures);
-  switch (guard_.auth().RecordFailure(ip, plat::TickCount())) {
+  switch (guard_.auth().RecordFailure(ip, clock_.Now())) {
     case security::AuthVerdict::kAnswer:
       return true;
     case security::AuthVerdict::kAnswerAndBanned:
@@ -288,6 +323,30 @@ void TParlowindServer::Server_DeInit() {
   line("Server_DeInit -- enter");
   // Nothing reads the registries for a scrape once the shutdown is under way.
   if (metrics_) metrics_->Stop();
+  TerminateWorkers(line);
+  plat::SleepMs(1000);
+  line("Server_DeInit -- Slept 2 secs");
+  StopListeners(line);
+  JoinWorkersAndDropClients();
+  line("Parlowind server shutdown");
+  event_output_.Emit(StopLine());
+  server_lock_.reset();
+  log_.DestroyLock();
+  stopped_ = true;
+}
+
+void TParlowindServer::StopEverything() {
+  if (stopped_) return;
+  if (metrics_) metrics_->Stop();
+  RunShutdownSteps();
+  auto silent = [](const char*) {};
+  TerminateWorkers(silent);
+  StopListeners(silent);
+  JoinWorkersAndDropClients();
+  stopped_ = true;
+}
+
+void TParlowindServer::TerminateWorkers(const std::function<void(const char*)>& line) {
   // Each stop request's line is written before the thread is told: a woken thread writes its
   // end line at once, and the log must show the request first.
   if (ping_thread_) {
@@ -301,41 +360,23 @@ void TParlowindServer::Server_DeInit() {
   if (relay_thread_) {
     line("Server_DeInit -- UDPThread term + event sent");
     relay_thread_->Terminate();
-    if (relay_event_) relay_event_->Set();
   }
-  plat::SleepMs(1000);
-  line("Server_DeInit -- Slept 2 secs");
+  if (relay_event_) relay_event_->Set();
+}
+
+void TParlowindServer::StopListeners(const std::function<void(const char*)>& line) {
   if (tcp_listener_) tcp_listener_->Deactivate(5000);
   line("Server_DeInit -- Stopped TCP");
   if (udp_listener_) udp_listener_->Deactivate();
   line("Server_DeInit -- Stopped UDP");
+}
+
+void TParlowindServer::JoinWorkersAndDropClients() {
   // Every worker has ended before the clients and the locks go, so none touches them after.
   if (ping_thread_) ping_thread_->Join();
   if (web_poster_) web_poster_->Join();
   if (relay_thread_) relay_thread_->Join();
   for (const clients::ClientRef& client : clients_.TakeAll()) client->Destroy();
-  line("Parlowind server shutdown");
-  event_output_.Emit(StopLine());
-  server_lock_.reset();
-  log_.DestroyLock();
-  stopped_ = true;
-}
-
-void TParlowindServer::StopEverything() {
-  if (stopped_) return;
-  if (metrics_) metrics_->Stop();
-  RunShutdownSteps();
-  if (ping_thread_) ping_thread_->Terminate();
-  if (web_poster_) web_poster_->Terminate();
-  if (relay_thread_) relay_thread_->Terminate();
-  if (relay_event_) relay_event_->Set();
-  if (tcp_listener_) tcp_listener_->Deactivate(5000);
-  if (udp_listener_) udp_listener_->Deactivate();
-  if (ping_thread_) ping_thread_->Join();
-  if (web_poster_) web_poster_->Join();
-  if (relay_thread_) relay_thread_->Join();
-  for (const clients::ClientRef& client : clients_.TakeAll()) client->Destroy();
-  stopped_ = true;
 }
 
 }  // namespace core

@@ -20,7 +20,8 @@
 #include "core/log.h"
 #include "core/server_events.h"
 #include "core/vars.h"
-#include "metrics/relay_stats.h"
+#include "voice/relay_stats.h"
+#include "platform/clock.h"
 #include "platform/endpoint.h"
 #include "platform/event.h"
 #include "platform/tcp_listener.h"
@@ -31,10 +32,13 @@
 namespace voice {
 class TUDPSender;
 class TPingThread;
+struct PingerParts;
+struct RelayParts;
 }  // namespace voice
 namespace webpost {
 class TWebPoster;
-}
+struct PosterParts;
+}  // namespace webpost
 namespace metrics {
 class MetricsEndpoint;
 }
@@ -57,7 +61,10 @@ inline constexpr char kApplicationWindowClass[] = "TApplication";
 
 class TParlowindServer {
  public:
-  explicit TParlowindServer(StartupEnvironment environment);
+  // Every time the server measures (deadlines, pings, ages, the poster's period) is read from
+  // `clock`, which outlives the server.
+  explicit TParlowindServer(StartupEnvironment environment,
+                            const plat::Clock& clock = plat::SystemClock());
   ~TParlowindServer();
   TParlowindServer(const TParlowindServer&) = delete;
   TParlowindServer& operator=(const TParlowindServer&) = delete;
@@ -79,7 +86,6 @@ class TParlowindServer {
 
   // --- Parts, for the channels, the workers and the tests -------------------------------------
   const Settings& settings() const { return settings_; }
-  Settings& mutable_settings() { return settings_; }
   PasswordStore& passwords() { return passwords_; }
   EventLog& log() { return log_; }
   EventHook& events() { return events_; }
@@ -93,14 +99,19 @@ class TParlowindServer {
   plat::AutoResetEvent* relay_event() { return relay_event_.get(); }
   plat::UdpListener& udp() { return *udp_listener_; }
   plat::TcpListener& tcp() { return *tcp_listener_; }
-  voice::TUDPSender* relay_thread() { return relay_thread_.get(); }
-  voice::TPingThread* ping_thread() { return ping_thread_.get(); }
+  const plat::Clock& clock() const { return clock_; }
   security::Guard& guard() { return guard_; }
-  metrics::RelayStats& relay_stats() { return relay_stats_; }
+  voice::RelayStats& relay_stats() { return relay_stats_; }
   // The metrics endpoint's port; 0 when it does not run.
   uint16_t MetricsPort() const;
   // Serialises changes of the configuration file at run time.
   std::mutex& config_file_mutex() { return config_file_mutex_; }
+
+  // What each worker is given: only what it uses. The UDP listener and RelayEvent must exist
+  // (after start-up has created them).
+  voice::PingerParts PingerParts();
+  voice::RelayParts RelayParts();
+  webpost::PosterParts PosterParts();
 
   // A client as event lines name it: number, name, address of its connection.
   static Actor ActorOf(const clients::TServerClient& client);
@@ -147,7 +158,12 @@ class TParlowindServer {
   // says of it. A failure is a warning, not the end of the start-up.
   std::string StartMetrics();
   void RunShutdownSteps();
+  // The stop without log lines, for a server whose start failed or that is destroyed.
   void StopEverything();
+  // The steps both stops share; `line` writes (or drops) the shutdown's log lines.
+  void TerminateWorkers(const std::function<void(const char*)>& line);
+  void StopListeners(const std::function<void(const char*)>& line);
+  void JoinWorkersAndDropClients();
   // Whether the frame may be handled under the client's frame limit; sets `disconnect` when the
   // client keeps exceeding it.
   bool FrameWithinLimit(clients::TServerClient* client, bool& disconnect);
@@ -155,6 +171,7 @@ class TParlowindServer {
                      const clients::ClientRef& client, bool& disconnect);
 
   StartupEnvironment environment_;
+  const plat::Clock& clock_;
   Settings settings_;
   PasswordStore passwords_;
   EventLog log_;
@@ -162,7 +179,7 @@ class TParlowindServer {
   EventOutput event_output_;
   TrafficCounters counters_;
   security::Guard guard_;
-  metrics::RelayStats relay_stats_;
+  voice::RelayStats relay_stats_;
   const uint32_t start_tick_;
   std::string fatal_message_;
   std::string fatal_reason_;
@@ -181,7 +198,6 @@ class TParlowindServer {
   std::unique_ptr<voice::TUDPSender> relay_thread_;
   std::unique_ptr<metrics::MetricsEndpoint> metrics_;
   std::vector<std::function<void()>> shutdown_steps_;
-  bool started_ = false;
   bool stopped_ = false;
 };
 

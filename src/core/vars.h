@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "clients/traffic_counters.h"
+
 namespace core {
 
 inline constexpr char kServerVersion[] = "v1.2.0";
@@ -81,22 +83,9 @@ class PasswordStore {
   std::string admin_password_ = kDefaultAdminPassword;
 };
 
-// Eight unsigned 32-bit traffic counters; additions from any thread are indivisible and wrap
-// past 2^32 - 1.
-struct TrafficCounters {
-  std::atomic<uint32_t> UdpPacketsSent{0};
-  std::atomic<uint32_t> UdpBytesSent{0};
-  std::atomic<uint32_t> UdpPacketsReceived{0};
-  std::atomic<uint32_t> UdpBytesReceived{0};
-  std::atomic<uint32_t> TcpPacketsSent{0};
-  std::atomic<uint32_t> TcpBytesSent{0};
-  std::atomic<uint32_t> TcpPacketsReceived{0};
-  std::atomic<uint32_t> TcpBytesReceived{0};
-};
-
-inline void Add(std::atomic<uint32_t>& counter, uint32_t amount) {
-  counter.fetch_add(amount, std::memory_order_relaxed);
-}
+// The server's traffic counters are the client registry's kind.
+using clients::Add;
+using clients::TrafficCounters;
 
 // Settings of the command line: each argument starting with one of the prefixes (letter case
 // ignored) sets its setting to the rest of the argument; a later one overrides an earlier one.

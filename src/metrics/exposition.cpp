@@ -135,10 +135,10 @@ void WriteRelay(Writer& w, const Snapshot& s) {
   w.Family(histogram, "histogram",
            "Time from a voice datagram's arrival to the end of the relay pass that sent it.");
   uint64_t cumulative = 0;
-  for (size_t i = 0; i < kLatencyBuckets; ++i) {
+  for (size_t i = 0; i < voice::kLatencyBuckets; ++i) {
     cumulative += s.relay_delay.counts[i];
     const std::string bound =
-        i < kLatencyBoundsUs.size() ? SecondsText(kLatencyBoundsUs[i]) : "+Inf";
+        i < voice::kLatencyBoundsUs.size() ? SecondsText(voice::kLatencyBoundsUs[i]) : "+Inf";
     w.Sample(std::string(histogram) + "_bucket", Label("le", bound), cumulative);
   }
   w.Sample(std::string(histogram) + "_sum", "", SecondsText(s.relay_delay.sum_us));

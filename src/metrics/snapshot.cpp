@@ -2,7 +2,7 @@
 
 #include "clients/serverfunctions.h"
 #include "core/vars.h"
-#include "metrics/relay_stats.h"
+#include "voice/relay_stats.h"
 #include "platform/clock.h"
 #include "security/guard.h"
 #include "voice/voice_queue.h"
@@ -14,7 +14,7 @@ uint32_t Read(const std::atomic<uint32_t>& counter) {
   return counter.load(std::memory_order_relaxed);
 }
 
-std::array<uint32_t, 8> ReadTraffic(const core::TrafficCounters& c) {
+std::array<uint32_t, 8> ReadTraffic(const clients::TrafficCounters& c) {
   return {Read(c.UdpPacketsSent),     Read(c.UdpBytesSent),    Read(c.UdpPacketsReceived),
           Read(c.UdpBytesReceived),   Read(c.TcpPacketsSent),  Read(c.TcpBytesSent),
           Read(c.TcpPacketsReceived), Read(c.TcpBytesReceived)};
@@ -68,7 +68,7 @@ Snapshot Gather(const Sources& sources) {
   GatherRegistries(sources, snapshot);
   snapshot.traffic = ReadTraffic(sources.traffic);
   GatherDefences(sources.guard, snapshot);
-  const RelayStats& relay = sources.relay;
+  const voice::RelayStats& relay = sources.relay;
   snapshot.relay_passes = relay.passes.load(std::memory_order_relaxed);
   snapshot.datagrams_relayed = relay.relayed.load(std::memory_order_relaxed);
   snapshot.datagrams_not_relayable = relay.not_relayable.load(std::memory_order_relaxed);

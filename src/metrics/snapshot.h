@@ -9,35 +9,32 @@
 #include <string>
 #include <vector>
 
-#include "metrics/latency_histogram.h"
 #include "platform/process_resources.h"
+#include "voice/latency_histogram.h"
 
 namespace clients {
 class ClientList;
 class RoomList;
-}  // namespace clients
-namespace core {
 struct TrafficCounters;
-}
+}  // namespace clients
 namespace security {
 class Guard;
 }
 namespace voice {
 class VoiceQueue;
+struct RelayStats;
 }
 
 namespace metrics {
-
-struct RelayStats;
 
 // The parts of the server a snapshot reads; each must outlive the sources' use.
 struct Sources {
   clients::ClientList& clients;
   clients::RoomList& rooms;
-  core::TrafficCounters& traffic;
+  clients::TrafficCounters& traffic;
   security::Guard& guard;
   voice::VoiceQueue& voice_queue;
-  RelayStats& relay;
+  voice::RelayStats& relay;
   std::string server_version;  // as ServerStats reports it
   std::string build_version;   // the program's version, "1.2.0.19"
   uint32_t start_tick = 0;
@@ -73,7 +70,7 @@ struct Snapshot {
   uint64_t datagrams_queue_full = 0;
   uint64_t datagrams_rate_limited = 0;
   uint64_t datagrams_foreign_ignored = 0;
-  LatencyReading relay_delay;
+  voice::LatencyReading relay_delay;
 
   uint64_t pending_connections = 0;
   uint64_t refused_banned = 0;

@@ -1,9 +1,9 @@
 // The operator's administration commands: kick, room create|delete, password server|admin,
 // save-rooms. Each does what the administration command of the control channel does, and a
 // change answered with success has reached memory and the configuration file both.
-#include "core/global_types.h"
+#include "wire/global_types.h"
 #include "operator/commands.h"
-#include "operator/json_text.h"
+#include "text/safe_text.h"
 
 namespace oper {
 namespace {
@@ -42,7 +42,7 @@ Json OperatorCommands::Kick(const Json& request) {
                           .Text("player_name", kicked->Name));
   access_.clients.BroadcastPlayerLeft(*kicked, wire::kReasonKicked);
   kicked->Connection()->RequestClose();
-  return Json{{"number", kicked->PlayerNo + 1}, {"name", JsonSafeText(kicked->Name)}};
+  return Json{{"number", kicked->PlayerNo + 1}, {"name", text::JsonSafeText(kicked->Name)}};
 }
 
 Json OperatorCommands::Room(const Json& request) {
@@ -68,7 +68,7 @@ Json OperatorCommands::Room(const Json& request) {
       throw CommandError(error_code::kFull, "every room number is in use");
     }
     access_.events.Emit(ActionLine("room-create", "ok").Text("room", name));
-    return Json{{"number", room.RoomId + 1}, {"name", JsonSafeText(room.Name)}};
+    return Json{{"number", room.RoomId + 1}, {"name", text::JsonSafeText(room.Name)}};
   }
   if (action == "delete") {
     const int64_t number = IntegerArgument(request, "room");
@@ -79,7 +79,7 @@ Json OperatorCommands::Room(const Json& request) {
     access_.events.Emit(
         ActionLine("room-delete", "ok").Number("room", number).Text("room_name", room->Name));
     access_.rooms.RemoveRoom(room->RoomId);
-    return Json{{"number", number}, {"name", JsonSafeText(room->Name)}};
+    return Json{{"number", number}, {"name", text::JsonSafeText(room->Name)}};
   }
   throw CommandError(error_code::kBadArgument, "\"action\" must be create or delete");
 }

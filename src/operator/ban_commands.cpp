@@ -2,9 +2,9 @@
 // connections and clients at once) and their keeping in the configuration file.
 #include <algorithm>
 
-#include "core/global_types.h"
+#include "wire/global_types.h"
 #include "operator/commands.h"
-#include "operator/json_text.h"
+#include "text/safe_text.h"
 #include "platform/clock.h"
 #include "platform/tcp_connection.h"
 
@@ -127,7 +127,7 @@ Json OperatorCommands::BanAdd(const Json& request) {
   Enforce(ban.prefix);
   Json result{{"address", PrefixText(ban.prefix)},
               {"until", ban.until_unix ? Json(UtcText(*ban.until_unix)) : Json(nullptr)},
-              {"reason", JsonSafeText(ban.reason)}};
+              {"reason", text::JsonSafeText(ban.reason)}};
   return result;
 }
 
@@ -164,7 +164,7 @@ Json OperatorCommands::BanList() {
       item["until"] = nullptr;
     }
     item["remaining_ms"] = entry.remaining_ms ? Json(*entry.remaining_ms) : Json(nullptr);
-    item["reason"] = kept                                          ? JsonSafeText(kept->reason)
+    item["reason"] = kept                                          ? text::JsonSafeText(kept->reason)
                      : entry.kind == security::BanKind::kAutomatic ? "failed-passwords"
                                                                    : "";
     bans.push_back(std::move(item));

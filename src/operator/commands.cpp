@@ -1,7 +1,7 @@
 // The operator's command table and the commands that look at the server: status, list, player.
 #include "operator/commands.h"
 
-#include "operator/json_text.h"
+#include "text/safe_text.h"
 #include "platform/clock.h"
 #include "platform/ini_file.h"
 
@@ -36,10 +36,10 @@ std::vector<clients::ClientRef> Snapshot(clients::ClientList& list) {
 
 Json PlayerJson(const clients::TServerClient& client, uint32_t now) {
   return Json{{"number", client.PlayerNo + 1},
-              {"name", JsonSafeText(client.Name)},
+              {"name", text::JsonSafeText(client.Name)},
               {"room", client.RoomId.load() + 1},
               {"admin", client.IsAdmin.load()},
-              {"version", JsonSafeText(client.ClientVersion)},
+              {"version", text::JsonSafeText(client.ClientVersion)},
               {"tcp_address", client.Connection()->Peer().ToString()},
               {"udp_address", Address(client.Peer())},
               {"idle_ms", now - client.LastSeen.load()},
@@ -89,7 +89,7 @@ Json OperatorCommands::Handle(const Json& request) {
   if (command == "save-rooms") return SaveRooms();
   if (command == "ban") return Ban(request);
   throw CommandError(error_code::kUnknownCommand,
-                     "unknown command \"" + JsonSafeText(command) + "\"");
+                     "unknown command \"" + text::JsonSafeText(command) + "\"");
 }
 
 Json OperatorCommands::Status() {
@@ -104,7 +104,7 @@ Json OperatorCommands::Status() {
              {"clients_per_address_refused", defences.ClientsPerAddressRefused.load()},
              {"auth_failures", defences.AuthFailures.load()},
              {"addresses_banned", defences.AddressesBanned.load()}};
-  return Json{{"version", JsonSafeText(access_.version)},
+  return Json{{"version", text::JsonSafeText(access_.version)},
               {"uptime_ms", plat::TickCount() - access_.start_tick},
               {"players", access_.clients.Count()},
               {"max_players", access_.max_clients},
@@ -118,7 +118,7 @@ Json OperatorCommands::List() {
   {
     clients::RoomList::Lock lock = access_.rooms.Acquire();
     for (const auto& room : access_.rooms.Entries(lock))
-      rooms.push_back(Json{{"number", room->RoomId + 1}, {"name", JsonSafeText(room->Name)}});
+      rooms.push_back(Json{{"number", room->RoomId + 1}, {"name", text::JsonSafeText(room->Name)}});
   }
   Json players = Json::array();
   const uint32_t now = plat::TickCount();
@@ -143,7 +143,7 @@ clients::ClientRef OperatorCommands::FindPlayer(const Json& request) {
   if (found != request.end() && found->is_string()) {
     const std::string name = found->get<std::string>();
     for (const clients::ClientRef& client : Snapshot(access_.clients)) {
-      if (!client->Dropped && JsonSafeText(client->Name) == name) return client;
+      if (!client->Dropped && text::JsonSafeText(client->Name) == name) return client;
     }
     throw CommandError(error_code::kNotFound, "no player named \"" + name + "\"");
   }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "operator/json_text.h"
+#include "text/safe_text.h"
 #include "platform/clock.h"
 #include "platform/thread_start.h"
 
@@ -21,7 +21,7 @@ std::string Dump(const Json& value) {
 Json ErrorAnswer(const Json& id, const std::string& code, const std::string& message) {
   return Json{{"id", id},
               {"ok", false},
-              {"error", Json{{"code", code}, {"message", JsonSafeText(message)}}}};
+              {"error", Json{{"code", code}, {"message", text::JsonSafeText(message)}}}};
 }
 
 Json TooLongAnswer() {

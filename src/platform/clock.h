@@ -12,6 +12,25 @@ uint32_t TickCount();
 // Microseconds since an arbitrary start, monotonic, for measuring short spans (the voice path).
 uint64_t MonotonicMicroseconds();
 
+// What is left of a time limit of `timeout_ms` that started at tick count `started`; never
+// below 0.
+int RemainingMs(uint32_t started, int timeout_ms);
+
+// The tick source of the server's timing (login deadlines, pings, the web poster's period), so
+// that a test can run a server on a clock it moves itself. Thread-safe.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds, wrapping as TickCount does.
+  virtual uint32_t Now() const = 0;
+  // The longest a wait for a deadline on this clock may last before it reads the clock again;
+  // negative: until the deadline. A clock that jumps (a test's) keeps such waits short.
+  virtual int MaxWaitMs() const { return -1; }
+};
+
+// The system's clock: TickCount.
+const Clock& SystemClock();
+
 struct LocalDateTime {
   int year = 0;
   int month = 0;   // 1..12

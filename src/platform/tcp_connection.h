@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/endpoint.h"
 #include "platform/native_handle.h"
 
@@ -36,6 +37,8 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   static constexpr uint32_t kMaxUndrainedMs = 10000;
   // How long Close lets already queued output drain before the socket is closed.
   static constexpr uint32_t kCloseLingerMs = 1000;
+  // How long one wait of that drain lasts at most.
+  static constexpr int kCloseLingerPollMs = 50;
 
   TcpConnection(NativeHandle fd, Endpoint peer, Endpoint local);
   ~TcpConnection();
@@ -71,9 +74,10 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   // True once Close has closed the socket.
   bool IsClosed() const;
 
-  // Input must arrive before this many milliseconds have passed, or WaitForData gives the
-  // connection up (a connection that never logs in is not held for ever). Any thread.
-  void SetInputDeadline(uint32_t milliseconds_from_now);
+  // Input must arrive before this many milliseconds have passed on `clock`, or WaitForData gives
+  // the connection up (a connection that never logs in is not held for ever). Any thread; the
+  // clock outlives the connection.
+  void SetInputDeadline(uint32_t milliseconds_from_now, const Clock& clock = SystemClock());
   void ClearInputDeadline() { input_deadline_.store(0, std::memory_order_release); }
 
   Endpoint Peer() const { return peer_; }
@@ -88,9 +92,20 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   bool ReceiveOnce();
   // REQUIRES: output_mutex_ held.
   void DrainPendingLocked();
+  // The backend's primitives. TrySend hands the kernel what it takes of the bytes without
+  // waiting: the count, 0 when it would block, -1 when the connection failed.
+  ptrdiff_t TrySend(const uint8_t* data, size_t size);
+  // Waits up to `milliseconds` for the socket to take more output.
+  void WaitWritable(int milliseconds);
+  // Shuts the socket down and closes it. REQUIRES: output_mutex_ held.
+  void CloseSocketLocked();
   void WakeLocked();
   void ConsumeWake();
   int PollTimeoutMs();
+  // Whether WaitForData must end before any input: the connection is closed or its peer gone,
+  // or the input deadline passed or its output stayed undrained too long (these two ask the
+  // connection to close).
+  bool WaitMustEnd();
   bool InputDeadlinePassed() const;
 
   const NativeHandle fd_;
@@ -111,7 +126,8 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   std::atomic<bool> close_requested_{false};
   std::atomic<bool> write_failed_{false};
   std::atomic<bool> received_any_{false};
-  std::atomic<uint32_t> input_deadline_{0};  // tick count; 0 for none
+  std::atomic<uint32_t> input_deadline_{0};  // on deadline_clock_; 0 for none
+  std::atomic<const Clock*> deadline_clock_{&SystemClock()};
 
   mutable std::mutex slot_mutex_;
   std::shared_ptr<void> slot_;

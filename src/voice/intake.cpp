@@ -4,7 +4,7 @@
 // thread.
 #include "core/servermain.h"
 #include "platform/clock.h"
-#include "voice/datagrams.h"
+#include "wire/datagrams.h"
 
 namespace core {
 namespace {
@@ -18,13 +18,13 @@ void ReportUnknown(const EventHook& events, plat::Endpoint from) {
 bool VerifyVoice(const EventHook& events, clients::TServerClient& client, uint8_t* data,
                  size_t size) {
   std::span<const uint8_t> bytes(data, size);
-  const uint32_t packet_id = wire::ReadU32(bytes, voice::kOffsetPacketId);
+  const uint32_t packet_id = wire::ReadU32(bytes, wire::kOffsetPacketId);
   const uint32_t last = client.LastPacketId.load(std::memory_order_relaxed);
   bool faulty = false;
   if (last != 0 && packet_id != last + 1) {
     faulty = true;
     events.Report("UDP Error", "lost packet <false packetid>", 0, &client);
-  } else if (!voice::CheckAndClearCrc(data, size)) {
+  } else if (!wire::CheckAndClearCrc(data, size)) {
     faulty = true;
     events.Report("UDP Error", "false CRC32", 0, &client);
   }
@@ -66,7 +66,7 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
     client = nullptr;
   }
   if (client && client->Dropped) return;
-  const uint32_t now = plat::TickCount();
+  const uint32_t now = clock_.Now();
   if (ForeignSourceIgnored(client.get(), from, now)) return;
   if (!client) return ReportUnknown(events_, from);
 
@@ -77,13 +77,13 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
     Add(client->Counters.UdpPacketsReceived, 1);
     Add(client->Counters.UdpBytesReceived, static_cast<uint32_t>(size));
     // Too short for the header, or a list that runs past the end: counted, relayed to nobody.
-    if (size < voice::kVoiceHeaderSize ||
-        (wire::ReadU8(bytes, voice::kOffsetMode) == voice::kModeList && !voice::ListFits(bytes))) {
+    if (size < wire::kVoiceHeaderSize ||
+        (wire::ReadU8(bytes, wire::kOffsetMode) == wire::kModeList && !wire::ListFits(bytes))) {
       Add(client->UdpErrors, 1);
       // Counted once: the next datagram is checked against this one's packet id where it has
       // one, and otherwise starts a new sequence, rather than counting as lost as well.
-      const bool has_packet_id = size >= voice::kOffsetPacketId + 4;
-      client->LastPacketId.store(has_packet_id ? wire::ReadU32(bytes, voice::kOffsetPacketId) : 0,
+      const bool has_packet_id = size >= wire::kOffsetPacketId + 4;
+      client->LastPacketId.store(has_packet_id ? wire::ReadU32(bytes, wire::kOffsetPacketId) : 0,
                                  std::memory_order_relaxed);
       return;
     }
@@ -101,28 +101,28 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
 
   Add(client->Counters.UdpPacketsReceived, 1);
   Add(client->Counters.UdpBytesReceived, static_cast<uint32_t>(size));
-  const uint8_t marker = wire::ReadU8(bytes, voice::kOffsetMarker);
-  switch (voice::ClassifyKeepAlive(wire::ReadU8(bytes, voice::kOffsetKeepAliveType), marker)) {
-    case voice::KeepAliveKind::kPing: {
-      uint8_t pong[voice::kKeepAliveSize];
-      voice::BuildKeepAlive(pong, client->Id, voice::kTypePong, marker);
+  const uint8_t marker = wire::ReadU8(bytes, wire::kOffsetMarker);
+  switch (wire::ClassifyKeepAlive(wire::ReadU8(bytes, wire::kOffsetKeepAliveType), marker)) {
+    case wire::KeepAliveKind::kPing: {
+      uint8_t pong[wire::kKeepAliveSize];
+      wire::BuildKeepAlive(pong, client->Id, wire::kTypePong, marker);
       if (udp_listener_->SendTo(pong, sizeof pong, from)) {
         Add(counters_.UdpPacketsSent, 1);
         Add(counters_.UdpBytesSent, sizeof pong);
       }
       break;
     }
-    case voice::KeepAliveKind::kPong: {
+    case wire::KeepAliveKind::kPong: {
       std::lock_guard<std::mutex> ping_lock(client->ping_mutex);
       // Without a ping pending there is no round trip to measure.
       if (!client->Ping.PingPending) break;
       client->Ping.PingPending = false;
       client->Ping.PingTries = 0;
-      client->Ping.PingRtt = plat::TickCount() - client->Ping.PingSentAt;
+      client->Ping.PingRtt = clock_.Now() - client->Ping.PingSentAt;
       client->Ping.PingSentAt = 0;
       break;
     }
-    case voice::KeepAliveKind::kIgnored:
+    case wire::KeepAliveKind::kIgnored:
       break;
   }
 }

@@ -1,8 +1,6 @@
 #include "voice/pingthread.h"
 
-#include "core/servermain.h"
-#include "platform/clock.h"
-#include "voice/datagrams.h"
+#include "wire/datagrams.h"
 
 namespace voice {
 namespace {
@@ -18,24 +16,24 @@ std::optional<std::string> TPingThread::Start() {
 }
 
 void TPingThread::Execute() {
-  server_.WriteWorkerLine("PingThread.Execute");
+  parts_.write_line("PingThread.Execute");
   thread_.MarkStarted();
   while (!thread_.Terminated()) {
     thread_.Sleep(kPassPeriodMs);
     if (thread_.Terminated()) break;
     PingClients();
   }
-  server_.WriteWorkerLine("PingThread.Terminated");
+  parts_.write_line("PingThread.Terminated");
 }
 
 void TPingThread::PingClients() {
-  clients::ClientList& clients = server_.clients();
+  clients::ClientList& clients = parts_.clients;
   clients::ClientList::Lock lock = clients.Acquire();
   for (const clients::ClientRef& client : clients.Entries(lock)) {
     if (client->Dropped || client->PingTimedOut) continue;
     try {
       if (!PingClient(*client)) continue;
-      server_.events().Report("TCP/IP", "Initiated Ping Disconnect", 0, client.get());
+      parts_.report_give_up(*client);
       client->LeaveReason = "ping-timeout";
       client->PingTimedOut = true;
       client->SendPlayerLeft(client->PlayerNo + 1, wire::kReasonPingTimeout);
@@ -47,33 +45,33 @@ void TPingThread::PingClients() {
 }
 
 bool TPingThread::PingClient(clients::TServerClient& client) {
-  const core::Settings& settings = server_.settings();
-  const uint32_t now = plat::TickCount();
+  const PingSettings& settings = parts_.settings;
+  const uint32_t now = parts_.clock.Now();
   // Differences of tick counts stay right across the counter's wrap.
   if (now - client.LastSeen.load(std::memory_order_relaxed) <
-      NonNegative(settings.IdleTimeBeforePing)) {
+      NonNegative(settings.idle_before_ping_ms)) {
     return false;
   }
   std::lock_guard<std::mutex> ping_lock(client.ping_mutex);
   clients::TServerClient::PingState& ping = client.Ping;
   if (ping.PingPending) {
-    if (now - ping.PingSentAt < NonNegative(settings.PingWaitTime)) return false;
+    if (now - ping.PingSentAt < NonNegative(settings.wait_ms)) return false;
     ++ping.PingTries;
   }
-  if (ping.PingTries > settings.MaxPingTries) return true;
+  if (ping.PingTries > settings.max_tries) return true;
   ping.PingPending = false;
   ping.PingSentAt = 0;
   const plat::Endpoint peer = client.Peer();
   if (peer.port == 0) return false;  // no datagram from the client yet: never pinged
-  uint8_t datagram[kKeepAliveSize];
-  BuildKeepAlive(datagram, client.Id, kTypePing, kServerPingMarker);
-  if (server_.udp().SendTo(datagram, sizeof datagram, peer)) {
+  uint8_t datagram[wire::kKeepAliveSize];
+  wire::BuildKeepAlive(datagram, client.Id, wire::kTypePing, wire::kServerPingMarker);
+  if (parts_.udp.SendTo(datagram, sizeof datagram, peer)) {
     ping.PingSentAt = now;
     ping.PingPending = true;
-    core::Add(server_.counters().UdpPacketsSent, 1);
-    core::Add(server_.counters().UdpBytesSent, kKeepAliveSize);
-    core::Add(client.Counters.UdpPacketsSent, 1);
-    core::Add(client.Counters.UdpBytesSent, kKeepAliveSize);
+    clients::Add(parts_.counters.UdpPacketsSent, 1);
+    clients::Add(parts_.counters.UdpBytesSent, wire::kKeepAliveSize);
+    clients::Add(client.Counters.UdpPacketsSent, 1);
+    clients::Add(client.Counters.UdpBytesSent, wire::kKeepAliveSize);
   }
   return false;
 }

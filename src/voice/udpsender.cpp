@@ -3,14 +3,13 @@
 #include <bitset>
 #include <cstring>
 
-#include "core/servermain.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "voice/datagrams.h"
+#include "wire/datagrams.h"
 
 namespace voice {
 
-TUDPSender::TUDPSender(core::TParlowindServer& server) : server_(server) {
+TUDPSender::TUDPSender(RelayParts parts) : parts_(std::move(parts)) {
   // Left uninitialised: only the pages a batch uses become resident.
   copies_.reset(new uint8_t[kCopyStorage]);
   outgoing_.reserve(kBatchCopies);
@@ -23,11 +22,10 @@ std::optional<std::string> TUDPSender::Start() {
 
 void TUDPSender::Execute() {
   plat::RaiseCurrentThreadPriority();  // best effort
-  server_.WriteWorkerLine("UDPSender.Execute");
+  parts_.write_line("UDPSender.Execute");
   thread_.MarkStarted();
-  plat::AutoResetEvent* relay_event = server_.relay_event();
   while (!thread_.Terminated()) {
-    relay_event->Wait();
+    parts_.relay_event.Wait();
     if (thread_.Terminated()) break;
     try {
       RelayQueue();
@@ -35,16 +33,16 @@ void TUDPSender::Execute() {
       // A failed pass loses its datagrams, never the relay.
     }
   }
-  server_.WriteWorkerLine("UDPSender.Terminated");
+  parts_.write_line("UDPSender.Terminated");
 }
 
 void TUDPSender::RelayQueue() {
-  VoiceQueue& queue = server_.voice_queue();
+  VoiceQueue& queue = parts_.queue;
   queue.TakeAll(batch_, arrivals_);
   if (batch_.empty()) return;
   uint64_t relayed = 0;
   {
-    clients::ClientList& clients = server_.clients();
+    clients::ClientList& clients = parts_.clients;
     // Held through the sends: no client is added, removed or destroyed during the pass.
     clients::ClientList::Lock lock = clients.Acquire();
     for (const VoiceBuffer& datagram : batch_) {
@@ -52,19 +50,19 @@ void TUDPSender::RelayQueue() {
       const clients::TServerClient* sender =
           clients.FindByIdLocked(lock, wire::ReadU16(bytes, wire::kOffsetId));
       if (sender == nullptr || sender->Dropped) continue;
-      const uint8_t mode = wire::ReadU8(bytes, kOffsetMode);
-      if (mode == kModeRoom) {
+      const uint8_t mode = wire::ReadU8(bytes, wire::kOffsetMode);
+      if (mode == wire::kModeRoom) {
         RelayToRoom(*sender, datagram.data(), datagram.size());
         ++relayed;
-      } else if (mode == kModeList) {
+      } else if (mode == wire::kModeList) {
         RelayToList(*sender, datagram.data(), datagram.size());
         ++relayed;
       }
     }
     SendBatch();
   }
-  core::Add(server_.counters().UdpBytesSent, pass_bytes_);
-  core::Add(server_.counters().UdpPacketsSent, pass_packets_);
+  clients::Add(parts_.counters.UdpBytesSent, pass_bytes_);
+  clients::Add(parts_.counters.UdpPacketsSent, pass_packets_);
   pass_bytes_ = 0;
   pass_packets_ = 0;
   // After the traffic counters: a reader that sees the pass sees its copies counted too.
@@ -76,16 +74,16 @@ void TUDPSender::RecordPass(uint64_t relayed) {
   // One clock reading and one merge a pass: the voice path takes no lock for its figures.
   const uint64_t now = plat::MonotonicMicroseconds();
   for (uint64_t arrived : arrivals_) delays_.Observe(now >= arrived ? now - arrived : 0);
-  server_.relay_stats().RecordPass(relayed, batch_.size() - relayed, delays_.reading());
+  parts_.relay_stats.RecordPass(relayed, batch_.size() - relayed, delays_.reading());
   delays_.Clear();
   arrivals_.clear();
 }
 
 void TUDPSender::RelayToRoom(const clients::TServerClient& sender, const uint8_t* datagram,
                              size_t size) {
-  if (size < kVoiceHeaderSize) return;
+  if (size < wire::kVoiceHeaderSize) return;
   const int32_t room = sender.RoomId.load(std::memory_order_relaxed);
-  clients::ClientList& clients = server_.clients();
+  clients::ClientList& clients = parts_.clients;
   clients::ClientList::Lock lock = clients.Acquire();
   for (const clients::ClientRef& client : clients.Entries(lock)) {
     if (client->Dropped || client.get() == &sender ||
@@ -99,18 +97,19 @@ void TUDPSender::RelayToRoom(const clients::TServerClient& sender, const uint8_t
 void TUDPSender::RelayToList(const clients::TServerClient& sender, const uint8_t* datagram,
                              size_t size) {
   const std::span<const uint8_t> bytes(datagram, size);
-  if (size < kVoiceHeaderSize || !ListFits(bytes)) return;
-  const size_t count = datagram[kOffsetListCount];
+  if (size < wire::kVoiceHeaderSize || !wire::ListFits(bytes)) return;
+  const size_t count = datagram[wire::kOffsetListCount];
   std::bitset<256> listed;
-  for (size_t i = 0; i < count; ++i) listed.set(datagram[kOffsetList + i]);
+  for (size_t i = 0; i < count; ++i) listed.set(datagram[wire::kOffsetList + i]);
 
   const size_t rebuilt_size = size - 1 - count;
-  list_datagram_.assign(datagram, datagram + kVoiceHeaderSize);
-  list_datagram_.insert(list_datagram_.end(), datagram + kOffsetList + count, datagram + size);
-  list_datagram_[kOffsetMode] = kModeRoom;
+  list_datagram_.assign(datagram, datagram + wire::kVoiceHeaderSize);
+  list_datagram_.insert(list_datagram_.end(), datagram + wire::kOffsetList + count,
+                        datagram + size);
+  list_datagram_[wire::kOffsetMode] = wire::kModeRoom;
   wire::StoreU16(list_datagram_.data() + wire::kOffsetLength, static_cast<uint16_t>(rebuilt_size));
 
-  clients::ClientList& clients = server_.clients();
+  clients::ClientList& clients = parts_.clients;
   clients::ClientList::Lock lock = clients.Acquire();
   for (const clients::ClientRef& client : clients.Entries(lock)) {
     if (client->Dropped || client.get() == &sender || !listed.test(client->PlayerNo + 1u)) continue;
@@ -128,19 +127,19 @@ void TUDPSender::AddCopy(clients::TServerClient& recipient, const uint8_t* datag
   copies_used_ += slot;
   std::memcpy(copy, datagram, size);
   wire::StoreU16(copy + wire::kOffsetId, recipient.Id);
-  Seal(copy, size);
+  wire::Seal(copy, size);
   outgoing_.push_back({copy, size, peer});
   recipients_.push_back(&recipient);
 }
 
 void TUDPSender::SendBatch() {
   if (outgoing_.empty()) return;
-  server_.udp().SendBatch(outgoing_, sent_);
+  parts_.udp.SendBatch(outgoing_, sent_);
   for (size_t i = 0; i < outgoing_.size(); ++i) {
     if (!sent_[i]) continue;  // a failed send skips only that recipient
     const auto size = static_cast<uint32_t>(outgoing_[i].size);
-    core::Add(recipients_[i]->Counters.UdpPacketsSent, 1);
-    core::Add(recipients_[i]->Counters.UdpBytesSent, size);
+    clients::Add(recipients_[i]->Counters.UdpPacketsSent, 1);
+    clients::Add(recipients_[i]->Counters.UdpBytesSent, size);
     ++pass_packets_;
     pass_bytes_ += size;
   }

@@ -2,35 +2,44 @@
 // voice datagram to its recipients: in mode 0 to the other clients of the sender's room, in mode 1
 // to the listed players. Each copy carries the recipient's Id and a fresh CRC-32. The copies of a
 // pass are sent in batches, with as few system calls as the platform allows.
+//
+// Ownership: the server object builds its parts and owns the relay thread; the parts outlive it.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-
-#include <cstdint>
-#include <memory>
 #include <vector>
 
-#include "core/worker_thread.h"
-#include "metrics/latency_histogram.h"
+#include "clients/serverfunctions.h"
+#include "platform/event.h"
+#include "voice/relay_stats.h"
 #include "platform/udp_socket.h"
+#include "platform/worker_thread.h"
 #include "voice/voice_queue.h"
 
-namespace core {
-class TParlowindServer;
-}
-namespace clients {
-class TServerClient;
-}
-
 namespace voice {
+
+// What the relay thread works with.
+struct RelayParts {
+  clients::ClientList& clients;
+  VoiceQueue& queue;
+  plat::AutoResetEvent& relay_event;  // set when the queue has datagrams, and at shutdown
+  plat::UdpListener& udp;             // the copies go out through the server's UDP socket
+  clients::TrafficCounters& counters;
+  voice::RelayStats& relay_stats;  // the passes' figures, read by the metrics endpoint
+  // The thread's start and end lines.
+  std::function<void(const char*)> write_line;
+};
 
 class TUDPSender {
  public:
   // Copies are sent once this many are ready, or at the end of a pass.
   static constexpr size_t kBatchCopies = 64;
 
-  explicit TUDPSender(core::TParlowindServer& server);
+  explicit TUDPSender(RelayParts parts);
   // An error text when the thread cannot be created.
   std::optional<std::string> Start();
   // Sets the terminate flag; the caller then signals RelayEvent.
@@ -50,11 +59,11 @@ class TUDPSender {
   // The pass's figures: datagrams relayed and not, and each one's delay since its arrival.
   void RecordPass(uint64_t relayed);
 
-  core::TParlowindServer& server_;
-  core::WorkerThread thread_;
+  RelayParts parts_;
+  plat::WorkerThread thread_;
   std::vector<VoiceBuffer> batch_;
   std::vector<uint64_t> arrivals_;      // of the datagrams in batch_
-  metrics::LocalHistogram delays_;      // of the pass, merged at its end
+  LocalHistogram delays_;      // of the pass, merged at its end
   std::vector<uint8_t> list_datagram_;  // a mode-1 datagram without its list
   // The copies of one batch, packed one after the other.
   static constexpr size_t kCopyStorage = 256 * 1024;

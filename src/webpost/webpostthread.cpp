@@ -1,6 +1,5 @@
 #include "webpost/webpostthread.h"
 
-#include "core/servermain.h"
 #include "platform/http_post.h"
 #include "platform/process.h"
 #include "webpost/http_request.h"
@@ -15,36 +14,36 @@ std::string ListServerAddress() {
 
 }  // namespace
 
-TWebPoster::TWebPoster(core::TParlowindServer& server)
-    : server_(server), list_server_(ListServerAddress()) {}
+TWebPoster::TWebPoster(PosterParts parts)
+    : parts_(std::move(parts)), list_server_(ListServerAddress()) {}
 
 std::optional<std::string> TWebPoster::Start() {
   return thread_.Start("web poster", [this] { Execute(); });
 }
 
 void TWebPoster::Execute() {
-  server_.WriteWorkerLine("WebPoster.Execute");
+  parts_.write_line("WebPoster.Execute");
   thread_.MarkStarted();
   // Every request opens and closes its own connection, so there is no client connection to set
   // up here or to close at the end; the local bind address is applied per request.
   while (!thread_.Terminated()) {
+    const uint32_t cycle_start = parts_.clock.Now();
     PostStatus();
-    for (int step = 0; step < kWaitSteps && !thread_.Terminated(); ++step) {
+    while (!thread_.Terminated() && parts_.clock.Now() - cycle_start < kPeriodMs)
       thread_.Sleep(kWaitStepMs);
-    }
   }
-  server_.WriteWorkerLine("WebPoster.Terminated");
+  parts_.write_line("WebPoster.Terminated");
 }
 
 std::string TWebPoster::StatusQuery() {
-  const core::Settings& settings = server_.settings();
-  std::string query = "serverport=" + std::to_string(settings.TCPPort);
-  query += "&servername=" + settings.Servername;
-  query += "&clients=" + std::to_string(server_.clients().Count());
-  query += "&maxclients=" + std::to_string(settings.MaxClients);
-  query += "&serverversion=" + settings.ServerVersion;
-  if (server_.passwords().HasServerPassword()) query += "&passwordprotected=1";
-  if (settings.ParlowindSite_DisplayInWebList) query += "&public=1";
+  const PostSettings& settings = parts_.settings;
+  std::string query = "serverport=" + std::to_string(settings.tcp_port);
+  query += "&servername=" + settings.servername;
+  query += "&clients=" + std::to_string(parts_.client_count());
+  query += "&maxclients=" + std::to_string(settings.max_clients);
+  query += "&serverversion=" + settings.server_version;
+  if (parts_.password_protected()) query += "&passwordprotected=1";
+  if (settings.display_in_web_list) query += "&public=1";
   return query;
 }
 
@@ -54,16 +53,16 @@ std::string TWebPoster::BuiltInListServerUrl(const std::string& encoded_query) c
 
 std::string TWebPoster::ConfiguredListServerUrl(const std::string& encoded_query) const {
   // The "?" goes in even when the configured URL carries a query of its own.
-  return server_.settings().WebPostURL + "?" + encoded_query;
+  return parts_.settings.web_post_url + "?" + encoded_query;
 }
 
 void TWebPoster::PostStatus() noexcept {
   try {
-    const core::Settings& settings = server_.settings();
+    const PostSettings& settings = parts_.settings;
     const std::string encoded = EncodeSpaces(StatusQuery());
     // The built-in list server first; its failure does not keep the other from being sent.
-    if (settings.ParlowindSite_Active) Post(BuiltInListServerUrl(encoded));
-    if (!settings.WebPostURL.empty()) Post(ConfiguredListServerUrl(encoded));
+    if (settings.site_active) Post(BuiltInListServerUrl(encoded));
+    if (!settings.web_post_url.empty()) Post(ConfiguredListServerUrl(encoded));
   } catch (...) {
     // Out of memory while building the query: the next cycle tries again.
   }
@@ -76,7 +75,7 @@ void TWebPoster::Post(const std::string& url) noexcept {
     plat::OutgoingRequest request;
     request.host = parsed->host;
     request.port = parsed->port;
-    request.local_ip = server_.settings().IP;
+    request.local_ip = parts_.settings.local_ip;
     request.bytes = BuildPostRequest(*parsed);
     request.time_limit_ms = request_time_limit_ms_;
     request.abandon = [this] { return thread_.Terminated(); };

@@ -1,25 +1,43 @@
 // TWebPoster: announces the server to web server lists, once at start and then every 175
 // seconds, over HTTP. It never reads the answers.
 //
-// Ownership: the server object owns the poster and joins its thread on shutdown. The poster
-// reads the settings (fixed after start-up), the current server password and the number of
-// registered clients (under the ClientList lock, held only for the count).
+// Ownership: the server object builds its parts, owns the poster and joins its thread on
+// shutdown. The poster keeps a copy of the settings it announces (fixed after start-up) and asks
+// for the number of registered clients and whether a server password is set at each cycle.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
-#include <atomic>
-#include <cstdint>
-#include <string>
-
-#include "core/worker_thread.h"
-
-namespace core {
-class TParlowindServer;
-}
+#include "platform/clock.h"
+#include "platform/worker_thread.h"
 
 namespace webpost {
+
+// The settings an announcement carries or is sent by.
+struct PostSettings {
+  int32_t tcp_port = 0;
+  std::string servername;
+  int32_t max_clients = 0;
+  std::string server_version;
+  bool site_active = false;          // [WebStatus] ParlowindSite_Active
+  bool display_in_web_list = false;  // [WebStatus] ParlowindSite_DisplayInWebList
+  std::string web_post_url;          // empty: none
+  std::string local_ip;              // [Networking] IP: the requests' local address
+};
+
+// What the poster works with.
+struct PosterParts {
+  PostSettings settings;
+  std::function<size_t()> client_count;
+  std::function<bool()> password_protected;
+  const plat::Clock& clock;  // measures the period between cycles
+  // The thread's start and end lines.
+  std::function<void(const char*)> write_line;
+};
 
 // The built-in list server: host (and optional ":port") and the path announcements go to.
 inline constexpr char kBuiltInListServer[] = "servers.parlowind.net";
@@ -29,14 +47,16 @@ inline constexpr char kListServerVariable[] = "PLSERVER_LIST_SERVER";
 
 class TWebPoster {
  public:
-  static constexpr int kWaitSteps = 350;
+  // A cycle starts this many milliseconds after the start of the last; the wait looks at the
+  // clock every step.
+  static constexpr uint32_t kPeriodMs = 175000;
   static constexpr uint32_t kWaitStepMs = 500;
   // A list server that never accepts or never reads must not hold the poster (or shutdown)
   // longer than this per request.
   static constexpr uint32_t kRequestTimeLimitMs = 10000;
 
   // Reads the list server's address (the environment variable or the built-in one).
-  explicit TWebPoster(core::TParlowindServer& server);
+  explicit TWebPoster(PosterParts parts);
   // An error text when the thread cannot be created.
   std::optional<std::string> Start();
   // Sets the terminate flag and returns at once. A request still waiting for its list server is
@@ -63,10 +83,10 @@ class TWebPoster {
   // One request; a URL that cannot be parsed counts as a failed request.
   void Post(const std::string& url) noexcept;
 
-  core::TParlowindServer& server_;
+  PosterParts parts_;
   const std::string list_server_;  // host[:port]
   uint32_t request_time_limit_ms_ = kRequestTimeLimitMs;
-  core::WorkerThread thread_;
+  plat::WorkerThread thread_;
 };
 
 // The text with every space replaced by "%20"; every other byte is left unchanged.

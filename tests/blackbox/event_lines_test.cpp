@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "blackbox/server_fixture.h"
-#include "client/protocol_client.h"
+#include "protoclient/protocol_client.h"
 #include "support/tool_runner.h"
 
 namespace blackbox {

@@ -6,8 +6,8 @@
 #include <regex>
 
 #include "blackbox/server_fixture.h"
-#include "client/protocol_client.h"
-#include "client/voice_datagrams.h"
+#include "protoclient/protocol_client.h"
+#include "protoclient/voice_datagrams.h"
 #include "support/exposition_parser.h"
 #include "support/http_exchange.h"
 #include "support/test_server.h"

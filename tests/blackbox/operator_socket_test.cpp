@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "blackbox/server_fixture.h"
-#include "client/protocol_client.h"
-#include "client/voice_datagrams.h"
+#include "protoclient/protocol_client.h"
+#include "protoclient/voice_datagrams.h"
 #include "platform/local_socket.h"
 #include "support/operator_client.h"
 

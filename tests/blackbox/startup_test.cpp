@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "blackbox/server_fixture.h"
-#include "client/protocol_client.h"
+#include "protoclient/protocol_client.h"
 
 namespace blackbox {
 namespace {

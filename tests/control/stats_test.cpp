@@ -2,8 +2,8 @@
 // ServerStats with the counters as they stood before the request.
 #include <gtest/gtest.h>
 
-#include "core/global_types.h"
 #include "support/test_server.h"
+#include "wire/global_types.h"
 
 namespace {
 

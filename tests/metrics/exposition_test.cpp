@@ -44,7 +44,7 @@ Snapshot Example() {
   s.datagrams_rate_limited = 2;
   s.relay_delay.counts[0] = 4;
   s.relay_delay.counts[3] = 3;
-  s.relay_delay.counts[kLatencyBuckets - 1] = 2;
+  s.relay_delay.counts[voice::kLatencyBuckets - 1] = 2;
   s.relay_delay.sum_us = 1234567;
   s.refused_banned = 7;
   s.failed_logins = 3;

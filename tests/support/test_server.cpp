@@ -49,7 +49,8 @@ std::string IniKeys::Render(uint16_t tcp_port) const {
   return text.str();
 }
 
-TestServer::TestServer(const IniKeys& keys) : directory_(MakeTemporaryDirectory()) {
+TestServer::TestServer(const IniKeys& keys, const plat::Clock& clock)
+    : directory_(MakeTemporaryDirectory()), clock_(clock) {
   std::uniform_int_distribution<int> draw(20000, 60000);
   for (int attempt = 0; attempt < kPortTries; ++attempt) {
     tcp_port_ = static_cast<uint16_t>(draw(Random()));
@@ -57,7 +58,7 @@ TestServer::TestServer(const IniKeys& keys) : directory_(MakeTemporaryDirectory(
     core::StartupEnvironment environment;
     environment.program_file = directory_ + "/plserver";
     environment.arguments = {"-LOG=" + directory_ + "/plserver.log"};
-    auto server = std::make_unique<core::TParlowindServer>(std::move(environment));
+    auto server = std::make_unique<core::TParlowindServer>(std::move(environment), clock_);
     if (server->Server_Init()) {
       server_ = std::move(server);
       return;
@@ -71,7 +72,7 @@ bool TestServer::StartOnCurrentFile() {
   core::StartupEnvironment environment;
   environment.program_file = directory_ + "/plserver";
   environment.arguments = {"-LOG=" + directory_ + "/plserver.log"};
-  auto server = std::make_unique<core::TParlowindServer>(std::move(environment));
+  auto server = std::make_unique<core::TParlowindServer>(std::move(environment), clock_);
   if (!server->Server_Init()) return false;
   server_ = std::move(server);
   return true;

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "client/protocol_client.h"
 #include "core/servermain.h"
+#include "protoclient/protocol_client.h"
 
 namespace pltest {
 
@@ -45,7 +45,8 @@ struct Member {
 
 class TestServer {
  public:
-  explicit TestServer(const IniKeys& keys = {});
+  // The server reads its time from `clock` (which must outlive it).
+  explicit TestServer(const IniKeys& keys = {}, const plat::Clock& clock = plat::SystemClock());
   ~TestServer();
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
@@ -75,6 +76,7 @@ class TestServer {
 
  private:
   std::string directory_;
+  const plat::Clock& clock_;
   uint16_t tcp_port_ = 0;
   bool StartOnCurrentFile();
 

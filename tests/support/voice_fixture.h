@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "client/protocol_client.h"
-#include "client/voice_datagrams.h"
+#include "protoclient/protocol_client.h"
+#include "protoclient/voice_datagrams.h"
 #include "support/test_server.h"
 
 namespace pltest {

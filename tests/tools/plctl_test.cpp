@@ -8,13 +8,13 @@
 #include <sstream>
 #include <thread>
 
-#include "client/client_frames.h"
-#include "client/voice_datagrams.h"
-#include "core/global_types.h"
 #include "platform/tcp_listener.h"
+#include "protoclient/client_frames.h"
+#include "protoclient/voice_datagrams.h"
 #include "support/json_reader.h"
 #include "support/test_server.h"
 #include "support/tool_runner.h"
+#include "wire/global_types.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // the checks, the address rule, keep-alives.
 #include <gtest/gtest.h>
 
-#include "core/global_types.h"
 #include "platform/client_socket.h"
 #include "support/voice_fixture.h"
+#include "wire/global_types.h"
 
 namespace pltest {
 namespace {

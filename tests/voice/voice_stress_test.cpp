@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "core/global_types.h"
 #include "support/voice_fixture.h"
+#include "wire/global_types.h"
 
 namespace pltest {
 namespace {

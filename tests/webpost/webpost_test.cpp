@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/http_recorder.h"
+#include "support/manual_clock.h"
 #include "support/webpost_fixture.h"
 
 namespace {
@@ -85,7 +86,7 @@ TEST(WebPoster, QueryFollowsTheClientsAndThePasswordInForceAtEachCycle) {
   config.web_post_url = "http://" + LoopbackAddress(recorder.port()) + "/s";
   ASSERT_TRUE(fixture.Start(config));
   core::TParlowindServer& server = *fixture.server();
-  webpost::TWebPoster poster(server);
+  webpost::TWebPoster poster(server.PosterParts());
   const std::string head =
       "serverport=" + std::to_string(fixture.tcp_port()) + "&servername=Test%20Server&clients=";
   const std::string tail = "&maxclients=16&serverversion=v1.2.0%20Win32%20Service";
@@ -118,7 +119,7 @@ TEST(WebPoster, AnUnreachableListServerDoesNotKeepTheOtherFromItsPost) {
     config.web_post_url = url;
     ASSERT_TRUE(fixture.Start(config));
     size_t before = recorder.Requests().size();
-    webpost::TWebPoster(*fixture.server()).PostStatus();
+    webpost::TWebPoster(fixture.server()->PosterParts()).PostStatus();
     auto requests = recorder.WaitForRequests(before + 1, kWaitMs);
     ASSERT_EQ(requests.size(), before + 1);
     EXPECT_EQ(requests.back().bytes.rfind("POST /other?serverport=", 0), 0u)
@@ -138,7 +139,7 @@ TEST(WebPoster, AListServerThatNeverAnswersHoldsACycleOnlyForTheTimeLimit) {
   config.site_active = true;
   config.web_post_url = "http://" + LoopbackAddress(recorder.port()) + "/after";
   ASSERT_TRUE(fixture.Start(config));
-  webpost::TWebPoster poster(*fixture.server());
+  webpost::TWebPoster poster(fixture.server()->PosterParts());
   poster.SetRequestTimeLimit(300);
   poster.PostStatus();  // returns: the stalled connect is given up after 300 ms
   EXPECT_EQ(recorder.WaitForRequests(1, kWaitMs).size(), 1u);
@@ -179,7 +180,7 @@ TEST(WebPoster, TerminateWhileWaitingEndsTheThreadPromptlyWithItsEndLine) {
   config.active = false;
   config.web_post_url = "http://" + LoopbackAddress(recorder.port()) + "/";
   ASSERT_TRUE(fixture.Start(config));
-  webpost::TWebPoster poster(*fixture.server());
+  webpost::TWebPoster poster(fixture.server()->PosterParts());
   poster.Start();
   ASSERT_EQ(recorder.WaitForRequests(1, kWaitMs).size(), 1u);
   auto started = std::chrono::steady_clock::now();
@@ -190,6 +191,31 @@ TEST(WebPoster, TerminateWhileWaitingEndsTheThreadPromptlyWithItsEndLine) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "WebPoster.Terminated");
   EXPECT_EQ(CountOf(lines, "WebPoster.Execute"), 1u);
+}
+
+TEST(WebPoster, ACycleStartsOnePeriodAfterTheLastOnTheClock) {
+  HttpRecorder recorder;
+  WebPostFixture fixture;
+  WebPostConfig config;
+  config.active = false;  // the test runs a poster of its own, on its own clock
+  config.web_post_url = "http://" + LoopbackAddress(recorder.port()) + "/p";
+  ASSERT_TRUE(fixture.Start(config));
+  pltest::ManualClock clock;
+  webpost::PosterParts parts = fixture.server()->PosterParts();
+  webpost::TWebPoster poster(webpost::PosterParts{
+      parts.settings, parts.client_count, parts.password_protected, clock, parts.write_line});
+  ASSERT_FALSE(poster.Start().has_value());
+  // The cycle's start was read before its request went out.
+  ASSERT_EQ(recorder.WaitForRequests(1, kWaitMs).size(), 1u);
+  for (size_t cycle = 2; cycle <= 3; ++cycle) {
+    clock.Advance(webpost::TWebPoster::kPeriodMs - 1);
+    EXPECT_EQ(recorder.WaitForRequests(cycle, 2 * webpost::TWebPoster::kWaitStepMs).size(),
+              cycle - 1);
+    clock.Advance(1);
+    ASSERT_EQ(recorder.WaitForRequests(cycle, kWaitMs).size(), cycle);
+  }
+  poster.Terminate();
+  poster.Join();
 }
 
 // Shutdown pauses one second after telling the workers to end; the poster's end line must come

@@ -2,11 +2,11 @@
 // --admin-password, PLCTL_ADMIN_PASSWORD or a prompt) and then waits for the server's own
 // confirmation: a broadcast for rooms and kicks, a Result for passwords and the saved rooms.
 #include "commands.h"
-#include "core/global_types.h"
 #include "failure.h"
 #include "operator_link.h"
 #include "session.h"
 #include "socket_commands.h"
+#include "wire/global_types.h"
 
 namespace plctl {
 namespace {

@@ -1,6 +1,6 @@
 #include "failure.h"
 
-#include "core/global_types.h"
+#include "wire/global_types.h"
 
 namespace plctl {
 

@@ -1,10 +1,10 @@
 #include "json.h"
 
-#include "operator/json_text.h"
+#include "text/safe_text.h"
 
 namespace plctl {
 
-Json::Json(const std::string& value) : value_(oper::JsonSafeText(value)) {}
+Json::Json(const std::string& value) : value_(text::JsonSafeText(value)) {}
 
 Json Json::MakeObject() {
   return FromRaw(Raw::object());
@@ -24,7 +24,7 @@ Json& Json::Add(const std::string& name, Json value) {
   if (value_.is_array()) {
     value_.push_back(std::move(value.value_));
   } else {
-    value_[oper::JsonSafeText(name)] = std::move(value.value_);
+    value_[text::JsonSafeText(name)] = std::move(value.value_);
   }
   return *this;
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "operator/json_text.h"
+#include "text/safe_text.h"
 
 namespace plctl {
 
@@ -20,13 +20,13 @@ void Output::Print(const Json& document, const std::string& text) const {
     std::cout << Json::FromRaw(std::move(raw)).Dump() << "\n";
   } else {
     // Names are untrusted bytes: nothing reaches the terminal that it would obey.
-    std::cout << oper::TerminalSafeText(text, true, false);
+    std::cout << text::TerminalSafeText(text, true, false);
   }
   std::cout.flush();
 }
 
 void Output::Failure(const CommandFailure& failure) const {
-  std::cerr << "plctl: " << oper::TerminalSafeText(failure.what()) << "\n";
+  std::cerr << "plctl: " << text::TerminalSafeText(failure.what()) << "\n";
   if (!json_) return;
   Json error = Json::MakeObject();
   error.Add("kind", failure.kind()).Add("message", std::string(failure.what()));
@@ -40,7 +40,7 @@ void Output::Failure(const CommandFailure& failure) const {
 }
 
 void Output::Note(const std::string& text) const {
-  std::cerr << oper::TerminalSafeText(text, true, false) << "\n";
+  std::cerr << text::TerminalSafeText(text, true, false) << "\n";
 }
 
 std::string FormatDuration(uint32_t milliseconds) {
@@ -63,12 +63,12 @@ std::string FormatTable(const std::vector<std::vector<std::string>>& rows) {
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()), 0);
     for (size_t i = 0; i < row.size(); ++i)
-      widths[i] = std::max(widths[i], oper::TerminalSafeText(row[i]).size());
+      widths[i] = std::max(widths[i], text::TerminalSafeText(row[i]).size());
   }
   std::string text;
   for (const auto& raw_row : rows) {
     std::vector<std::string> row;
-    for (const std::string& cell : raw_row) row.push_back(oper::TerminalSafeText(cell));
+    for (const std::string& cell : raw_row) row.push_back(text::TerminalSafeText(cell));
     std::string line;
     for (size_t i = 0; i < row.size(); ++i) {
       if (i) line += "  ";

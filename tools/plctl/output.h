@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "client/client_frames.h"
 #include "failure.h"
 #include "json.h"
+#include "protoclient/client_frames.h"
 
 namespace plctl {
 

@@ -4,10 +4,10 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "core/global_types.h"
 #include "failure.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "wire/global_types.h"
 
 namespace plctl {
 namespace {

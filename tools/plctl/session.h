@@ -10,7 +10,7 @@
 #include <string>
 
 #include "cli.h"
-#include "client/protocol_client.h"
+#include "protoclient/protocol_client.h"
 
 namespace plctl {
 

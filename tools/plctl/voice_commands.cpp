@@ -6,12 +6,12 @@
 #include <chrono>
 #include <iostream>
 
-#include "client/voice_datagrams.h"
 #include "commands.h"
-#include "core/global_types.h"
 #include "failure.h"
 #include "platform/client_socket.h"
+#include "protoclient/voice_datagrams.h"
 #include "session.h"
+#include "wire/global_types.h"
 
 namespace plctl {
 namespace {

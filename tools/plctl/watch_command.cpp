@@ -6,12 +6,12 @@
 #include <map>
 
 #include "commands.h"
-#include "core/global_types.h"
 #include "failure.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "session.h"
 #include "socket_commands.h"
+#include "wire/global_types.h"
 
 namespace plctl {
 namespace {

@@ -15,12 +15,6 @@
 namespace plat {
 namespace {
 
-// What is left of a time limit that started at `started`; never below 0.
-int Remaining(uint32_t started, int timeout_ms) {
-  uint32_t waited = TickCount() - started;
-  return waited >= static_cast<uint32_t>(timeout_ms) ? 0 : timeout_ms - static_cast<int>(waited);
-}
-
 // Waits for `events` on fd; false on time-out.
 bool WaitFor(int fd, short events, int timeout_ms, short* revents) {
   pollfd entry{fd, events, 0};
@@ -40,11 +34,6 @@ Endpoint LocalOf(int fd) {
 }
 
 }  // namespace
-
-std::optional<uint32_t> ParseClientHost(const std::string& host) {
-  if (host == "localhost") return 0x7F000001u;
-  return ParseIpv4(host);
-}
 
 std::optional<uint32_t> ResolveHost(const std::string& host, std::string* error) {
   if (std::optional<uint32_t> ip = ParseClientHost(host)) return ip;
@@ -134,7 +123,7 @@ IoStatus TcpClientSocket::SendAll(const uint8_t* data, size_t size, int timeout_
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       short revents = 0;
-      if (!WaitFor(fd_, POLLOUT, Remaining(started, timeout_ms), &revents))
+      if (!WaitFor(fd_, POLLOUT, RemainingMs(started, timeout_ms), &revents))
         return IoStatus::kTimeout;
       continue;
     }
@@ -156,7 +145,8 @@ IoStatus TcpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, 
     if (errno == ECONNRESET) return IoStatus::kClosed;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return IoStatus::kError;
     short revents = 0;
-    if (!WaitFor(fd_, POLLIN, Remaining(started, timeout_ms), &revents)) return IoStatus::kTimeout;
+    if (!WaitFor(fd_, POLLIN, RemainingMs(started, timeout_ms), &revents))
+      return IoStatus::kTimeout;
   }
 }
 
@@ -208,7 +198,8 @@ IoStatus UdpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, 
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return IoStatus::kError;
     short revents = 0;
-    if (!WaitFor(fd_, POLLIN, Remaining(started, timeout_ms), &revents)) return IoStatus::kTimeout;
+    if (!WaitFor(fd_, POLLIN, RemainingMs(started, timeout_ms), &revents))
+      return IoStatus::kTimeout;
   }
 }
 

@@ -1,4 +1,4 @@
-// Conversions between Endpoint and the POSIX socket address.
+// The POSIX socket helpers: error texts (the address conversions are in socket_address.h).
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,21 +8,9 @@
 #include <string>
 
 #include "platform/endpoint.h"
+#include "platform/socket_address.h"
 
 namespace plat {
-
-inline sockaddr_in ToSockaddr(Endpoint endpoint) {
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(endpoint.ip);
-  address.sin_port = htons(endpoint.port);
-  return address;
-}
-
-inline Endpoint FromSockaddr(const sockaddr_in& address) {
-  return Endpoint{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
-}
 
 std::string SocketErrorText(const char* call, Endpoint endpoint, int error);
 

@@ -25,41 +25,13 @@ TcpConnection::~TcpConnection() {
   if (wake_fd_ >= 0) close(wake_fd_);
 }
 
-int TcpConnection::PollTimeoutMs() {
-  int timeout = -1;
-  const uint32_t now = TickCount();
-  if (uint32_t deadline = input_deadline_.load(std::memory_order_acquire); deadline != 0) {
-    int32_t left = static_cast<int32_t>(deadline - now);
-    timeout = left <= 0 ? 0 : left + 1;
-  }
-  std::lock_guard<std::mutex> lock(output_mutex_);
-  if (pending_head_ >= pending_.size()) return timeout;
-  uint32_t waited = now - pending_since_;
-  int drain_left = waited >= kMaxUndrainedMs ? 0 : static_cast<int>(kMaxUndrainedMs - waited) + 1;
-  return timeout < 0 ? drain_left : std::min(timeout, drain_left);
-}
-
-void TcpConnection::SetInputDeadline(uint32_t milliseconds_from_now) {
-  uint32_t deadline = TickCount() + milliseconds_from_now;
-  input_deadline_.store(deadline == 0 ? 1 : deadline, std::memory_order_release);
-}
-
 bool TcpConnection::WaitForData() {
   while (Buffered() == 0) {
-    if (!IsOpen() || peer_gone_) return false;
-    if (InputDeadlinePassed()) {
-      close_requested_.store(true, std::memory_order_release);
-      return false;
-    }
+    if (WaitMustEnd()) return false;
     bool want_output;
     {
       std::lock_guard<std::mutex> lock(output_mutex_);
       want_output = pending_head_ < pending_.size();
-      if (want_output && TickCount() - pending_since_ >= kMaxUndrainedMs) {
-        // A peer that has not taken its output for this long is not reading: give it up.
-        close_requested_.store(true, std::memory_order_release);
-        return false;
-      }
     }
     pollfd fds[2] = {
         {static_cast<int>(fd_), static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0},
@@ -122,58 +94,23 @@ bool TcpConnection::ReceiveOnce() {
   return false;
 }
 
-void TcpConnection::DrainPendingLocked() {
-  while (pending_head_ < pending_.size() && !socket_closed_) {
-    ssize_t sent = send(fd_, pending_.data() + pending_head_, pending_.size() - pending_head_,
-                        MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        write_failed_ = true;
-        pending_.clear();
-        pending_head_ = 0;
-      }
-      return;
-    }
-    pending_head_ += static_cast<size_t>(sent);
-    pending_since_ = TickCount();  // progress restarts the undrained clock
-  }
-  if (pending_head_ >= pending_.size()) {
-    pending_.clear();
-    pending_head_ = 0;
+ptrdiff_t TcpConnection::TrySend(const uint8_t* data, size_t size) {
+  for (;;) {
+    ssize_t sent = send(fd_, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) return sent;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
   }
 }
 
-bool TcpConnection::Write(const uint8_t* data, size_t size) {
-  std::lock_guard<std::mutex> lock(output_mutex_);
-  if (socket_closed_ || write_failed_ || close_requested_.load(std::memory_order_acquire))
-    return false;
-  bool was_idle = pending_head_ >= pending_.size();
-  if (!was_idle) DrainPendingLocked();
-  size_t offset = 0;
-  if (pending_head_ >= pending_.size()) {
-    while (offset < size) {
-      ssize_t sent = send(fd_, data + offset, size - offset, MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (sent < 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-        write_failed_ = true;
-        return false;
-      }
-      offset += static_cast<size_t>(sent);
-    }
-  }
-  if (offset == size) return true;
-  if (pending_.size() - pending_head_ + (size - offset) > kMaxPendingOutput) {
-    // The peer does not read: give the connection up rather than hold its output without bound.
-    close_requested_.store(true, std::memory_order_release);
-    WakeLocked();
-    return false;
-  }
-  if (pending_head_ >= pending_.size()) pending_since_ = TickCount();
-  pending_.append(reinterpret_cast<const char*>(data) + offset, size - offset);
-  WakeLocked();  // the connection's own thread now also waits for the socket to drain
-  return true;
+void TcpConnection::WaitWritable(int milliseconds) {
+  pollfd fds[1] = {{static_cast<int>(fd_), POLLOUT, 0}};
+  poll(fds, 1, milliseconds);
+}
+
+void TcpConnection::CloseSocketLocked() {
+  shutdown(fd_, SHUT_RDWR);
+  close(fd_);
 }
 
 void TcpConnection::WakeLocked() {
@@ -186,29 +123,6 @@ void TcpConnection::WakeLocked() {
 void TcpConnection::ConsumeWake() {
   uint64_t value;
   if (read(wake_fd_, &value, sizeof value) < 0) { /* nothing to consume */
-  }
-}
-
-void TcpConnection::Close() {
-  close_requested_.store(true, std::memory_order_release);
-  uint32_t started = TickCount();
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(output_mutex_);
-      if (socket_closed_) return;
-      DrainPendingLocked();
-      if (pending_head_ >= pending_.size() || write_failed_ ||
-          TickCount() - started >= kCloseLingerMs) {
-        shutdown(fd_, SHUT_RDWR);
-        close(fd_);
-        socket_closed_ = true;
-        pending_.clear();
-        pending_head_ = 0;
-        return;
-      }
-    }
-    pollfd fds[1] = {{static_cast<int>(fd_), POLLOUT, 0}};
-    poll(fds, 1, 50);
   }
 }
 

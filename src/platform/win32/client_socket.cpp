@@ -6,12 +6,6 @@
 namespace plat {
 namespace {
 
-// What is left of a time limit that started at `started`; never below 0.
-int Remaining(uint32_t started, int timeout_ms) {
-  uint32_t waited = TickCount() - started;
-  return waited >= static_cast<uint32_t>(timeout_ms) ? 0 : timeout_ms - static_cast<int>(waited);
-}
-
 // Waits until the socket is readable (or writable, when `write`); false on time-out. A failed
 // connect counts as ready, so the caller sees its error.
 bool WaitFor(SOCKET fd, bool write, int timeout_ms) {
@@ -32,11 +26,6 @@ Endpoint LocalOf(SOCKET fd) {
 }
 
 }  // namespace
-
-std::optional<uint32_t> ParseClientHost(const std::string& host) {
-  if (host == "localhost") return 0x7F000001u;
-  return ParseIpv4(host);
-}
 
 std::optional<uint32_t> ResolveHost(const std::string& host, std::string* error) {
   if (std::optional<uint32_t> ip = ParseClientHost(host)) return ip;
@@ -121,7 +110,8 @@ IoStatus TcpClientSocket::SendAll(const uint8_t* data, size_t size, int timeout_
     }
     int error = WSAGetLastError();
     if (sent < 0 && error == WSAEWOULDBLOCK) {
-      if (!WaitFor(AsSocket(fd_), true, Remaining(started, timeout_ms))) return IoStatus::kTimeout;
+      if (!WaitFor(AsSocket(fd_), true, RemainingMs(started, timeout_ms)))
+        return IoStatus::kTimeout;
       continue;
     }
     return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAESHUTDOWN
@@ -143,7 +133,7 @@ IoStatus TcpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, 
     int error = WSAGetLastError();
     if (error == WSAECONNRESET || error == WSAECONNABORTED) return IoStatus::kClosed;
     if (error != WSAEWOULDBLOCK) return IoStatus::kError;
-    if (!WaitFor(AsSocket(fd_), false, Remaining(started, timeout_ms))) return IoStatus::kTimeout;
+    if (!WaitFor(AsSocket(fd_), false, RemainingMs(started, timeout_ms))) return IoStatus::kTimeout;
   }
 }
 
@@ -196,7 +186,7 @@ IoStatus UdpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, 
     // A port-unreachable answer to an earlier datagram: not this socket's failure.
     if (error == WSAECONNRESET) continue;
     if (error != WSAEWOULDBLOCK) return IoStatus::kError;
-    if (!WaitFor(AsSocket(fd_), false, Remaining(started, timeout_ms))) return IoStatus::kTimeout;
+    if (!WaitFor(AsSocket(fd_), false, RemainingMs(started, timeout_ms))) return IoStatus::kTimeout;
   }
 }
 

@@ -1,89 +1,37 @@
 #include "platform/http_post.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <thread>
 
-#include "platform/clock.h"
+#include "platform/request_deadline.h"
 #include "platform/win32/winsock_util.h"
 
 namespace plat {
-namespace {
 
-// How often a wait looks at the request's abandon hook.
-constexpr int kAbandonCheckMs = 50;
-
-class Deadline {
- public:
-  Deadline(uint32_t limit_ms, const std::function<bool()>& abandon)
-      : started_(TickCount()), limit_ms_(limit_ms), abandon_(abandon) {}
-  int RemainingMs() const {
-    uint32_t spent = TickCount() - started_;
-    return spent >= limit_ms_ ? 0 : static_cast<int>(limit_ms_ - spent);
-  }
-  int NextWaitMs() const { return std::min(RemainingMs(), kAbandonCheckMs); }
-  // Why waiting must end now (a Winsock error number), or nothing.
-  std::optional<int> StopReason() const {
-    if (abandon_ && abandon_()) return WSAECANCELLED;
-    if (RemainingMs() == 0) return WSAETIMEDOUT;
-    return std::nullopt;
-  }
-
- private:
-  const uint32_t started_;
-  const uint32_t limit_ms_;
-  const std::function<bool()>& abandon_;
-};
-
-// getaddrinfo has no time limit of its own, so it runs on a helper thread that the caller stops
-// waiting for when the deadline passes; the helper then finishes on its own and frees the state.
-struct Resolution {
-  std::mutex mutex;
-  std::condition_variable done_cv;
-  bool done = false;
-  std::optional<sockaddr_in> address;
-  std::string error;
-};
-
-std::optional<std::string> Resolve(const std::string& host, uint16_t port, const Deadline& deadline,
-                                   sockaddr_in* out) {
-  if (auto ip = ParseIpv4(host)) {
-    *out = ToSockaddr(Endpoint{*ip, port});
-    return std::nullopt;
-  }
-  auto resolution = std::make_shared<Resolution>();
-  std::thread([resolution, host] {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    std::lock_guard<std::mutex> lock(resolution->mutex);
-    if (status == 0 && found != nullptr) {
-      resolution->address = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
-    } else {
-      resolution->error = "resolve(" + host + "): " + SystemErrorText(static_cast<DWORD>(status));
-    }
-    if (found != nullptr) freeaddrinfo(found);
-    resolution->done = true;
-    resolution->done_cv.notify_all();
-  }).detach();
-  std::unique_lock<std::mutex> lock(resolution->mutex);
-  while (!resolution->done) {
-    resolution->done_cv.wait_for(lock, std::chrono::milliseconds(deadline.NextWaitMs()));
-    if (resolution->done) break;
-    if (auto reason = deadline.StopReason()) {
-      return "resolve(" + host + "): " + SystemErrorText(static_cast<DWORD>(*reason));
-    }
-  }
-  if (!resolution->address) return resolution->error;
-  *out = *resolution->address;
-  out->sin_port = htons(port);
-  return std::nullopt;
+int StopErrorNumber(StopReason reason) {
+  return reason == StopReason::kAbandoned ? WSAECANCELLED : WSAETIMEDOUT;
 }
+
+std::string ErrorNumberText(int error) {
+  return SystemErrorText(static_cast<DWORD>(error));
+}
+
+HostLookup LookUpHost(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  HostLookup lookup;
+  if (status == 0 && found != nullptr) {
+    lookup.ip = FromSockaddr(*reinterpret_cast<sockaddr_in*>(found->ai_addr)).ip;
+  } else {
+    lookup.error = "resolve(" + host + "): " + SystemErrorText(static_cast<DWORD>(status));
+  }
+  if (found != nullptr) freeaddrinfo(found);
+  return lookup;
+}
+
+namespace {
 
 // Closes the socket on every way out.
 class SocketHandle {
@@ -102,7 +50,7 @@ class SocketHandle {
 
 // Waits until the socket is writable (or its connect failed). Returns the error number that
 // ends the wait, 0 when ready.
-int WaitWritable(SOCKET fd, const Deadline& deadline) {
+int WaitWritable(SOCKET fd, const RequestDeadline& deadline) {
   for (;;) {
     fd_set writable, failed;
     FD_ZERO(&writable);
@@ -114,11 +62,12 @@ int WaitWritable(SOCKET fd, const Deadline& deadline) {
     int ready = select(0, nullptr, &writable, &failed, &wait);
     if (ready > 0) return 0;
     if (ready < 0) return WSAGetLastError();
-    if (auto reason = deadline.StopReason()) return *reason;
+    if (auto reason = deadline.Stop()) return StopErrorNumber(*reason);
   }
 }
 
-std::optional<std::string> Connect(SOCKET fd, const sockaddr_in& remote, const Deadline& deadline) {
+std::optional<std::string> Connect(SOCKET fd, const sockaddr_in& remote,
+                                   const RequestDeadline& deadline) {
   Endpoint target = FromSockaddr(remote);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
     return std::nullopt;
@@ -135,7 +84,7 @@ std::optional<std::string> Connect(SOCKET fd, const sockaddr_in& remote, const D
 }
 
 std::optional<std::string> SendAll(SOCKET fd, const std::string& bytes, Endpoint target,
-                                   const Deadline& deadline) {
+                                   const RequestDeadline& deadline) {
   size_t offset = 0;
   while (offset < bytes.size()) {
     int sent = send(fd, bytes.data() + offset,
@@ -155,9 +104,10 @@ std::optional<std::string> SendAll(SOCKET fd, const std::string& bytes, Endpoint
 
 std::optional<std::string> SendRequest(const OutgoingRequest& request) {
   EnsureWinsock();
-  Deadline deadline(request.time_limit_ms, request.abandon);
-  sockaddr_in remote{};
-  if (auto error = Resolve(request.host, request.port, deadline, &remote)) return error;
+  RequestDeadline deadline(request.time_limit_ms, request.abandon);
+  uint32_t ip = 0;
+  if (auto error = ResolveWithin(request.host, deadline, &ip)) return error;
+  const sockaddr_in remote = ToSockaddr(Endpoint{ip, request.port});
   Endpoint target = FromSockaddr(remote);
   SocketHandle socket_handle(
       WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));

@@ -5,6 +5,7 @@
 // lost.
 #include "platform/tcp_connection.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/clock.h"
@@ -37,46 +38,13 @@ TcpConnection::~TcpConnection() {
   if (wake_fd_ != kNoHandle) WSACloseEvent(AsEvent(wake_fd_));
 }
 
-int TcpConnection::PollTimeoutMs() {
-  int timeout = -1;
-  const uint32_t now = TickCount();
-  if (uint32_t deadline = input_deadline_.load(std::memory_order_acquire); deadline != 0) {
-    int32_t left = static_cast<int32_t>(deadline - now);
-    timeout = left <= 0 ? 0 : left + 1;
-  }
-  std::lock_guard<std::mutex> lock(output_mutex_);
-  if (pending_head_ >= pending_.size()) return timeout;
-  uint32_t waited = now - pending_since_;
-  int drain_left = waited >= kMaxUndrainedMs ? 0 : static_cast<int>(kMaxUndrainedMs - waited) + 1;
-  return timeout < 0 ? drain_left : std::min(timeout, drain_left);
-}
-
-void TcpConnection::SetInputDeadline(uint32_t milliseconds_from_now) {
-  uint32_t deadline = TickCount() + milliseconds_from_now;
-  input_deadline_.store(deadline == 0 ? 1 : deadline, std::memory_order_release);
-  // The connection's thread may be waiting without a time limit: let it take the new one.
-  std::lock_guard<std::mutex> lock(output_mutex_);
-  WakeLocked();
-}
-
 bool TcpConnection::WaitForData() {
   while (Buffered() == 0) {
-    if (!IsOpen() || peer_gone_) return false;
-    if (InputDeadlinePassed()) {
-      close_requested_.store(true, std::memory_order_release);
-      return false;
-    }
+    if (WaitMustEnd()) return false;
     {
+      // Sending what the socket takes now also re-arms FD_WRITE when it takes nothing.
       std::lock_guard<std::mutex> lock(output_mutex_);
-      if (pending_head_ < pending_.size()) {
-        if (TickCount() - pending_since_ >= kMaxUndrainedMs) {
-          // A peer that has not taken its output for this long is not reading: give it up.
-          close_requested_.store(true, std::memory_order_release);
-          return false;
-        }
-        // Sending what the socket takes now also re-arms FD_WRITE when it takes nothing.
-        DrainPendingLocked();
-      }
+      if (pending_head_ < pending_.size()) DrainPendingLocked();
     }
     const int timeout = PollTimeoutMs();
     if (wake_fd_ == kNoHandle) {
@@ -149,58 +117,20 @@ bool TcpConnection::ReceiveOnce() {
   return false;
 }
 
-void TcpConnection::DrainPendingLocked() {
-  while (pending_head_ < pending_.size() && !socket_closed_) {
-    size_t left = pending_.size() - pending_head_;
-    int sent = send(AsSocket(fd_), pending_.data() + pending_head_,
-                    static_cast<int>(std::min<size_t>(left, 1 << 20)), 0);
-    if (sent == SOCKET_ERROR) {
-      if (WSAGetLastError() != WSAEWOULDBLOCK) {
-        write_failed_ = true;
-        pending_.clear();
-        pending_head_ = 0;
-      }
-      return;
-    }
-    pending_head_ += static_cast<size_t>(sent);
-    pending_since_ = TickCount();  // progress restarts the undrained clock
-  }
-  if (pending_head_ >= pending_.size()) {
-    pending_.clear();
-    pending_head_ = 0;
-  }
+ptrdiff_t TcpConnection::TrySend(const uint8_t* data, size_t size) {
+  int sent = send(AsSocket(fd_), reinterpret_cast<const char*>(data),
+                  static_cast<int>(std::min<size_t>(size, 1 << 20)), 0);
+  if (sent != SOCKET_ERROR) return sent;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
 }
 
-bool TcpConnection::Write(const uint8_t* data, size_t size) {
-  std::lock_guard<std::mutex> lock(output_mutex_);
-  if (socket_closed_ || write_failed_ || close_requested_.load(std::memory_order_acquire))
-    return false;
-  bool was_idle = pending_head_ >= pending_.size();
-  if (!was_idle) DrainPendingLocked();
-  size_t offset = 0;
-  if (pending_head_ >= pending_.size()) {
-    while (offset < size) {
-      int sent = send(AsSocket(fd_), reinterpret_cast<const char*>(data + offset),
-                      static_cast<int>(std::min<size_t>(size - offset, 1 << 20)), 0);
-      if (sent == SOCKET_ERROR) {
-        if (WSAGetLastError() == WSAEWOULDBLOCK) break;
-        write_failed_ = true;
-        return false;
-      }
-      offset += static_cast<size_t>(sent);
-    }
-  }
-  if (offset == size) return true;
-  if (pending_.size() - pending_head_ + (size - offset) > kMaxPendingOutput) {
-    // The peer does not read: give the connection up rather than hold its output without bound.
-    close_requested_.store(true, std::memory_order_release);
-    WakeLocked();
-    return false;
-  }
-  if (pending_head_ >= pending_.size()) pending_since_ = TickCount();
-  pending_.append(reinterpret_cast<const char*>(data) + offset, size - offset);
-  WakeLocked();  // the connection's own thread now also minds the undrained time limit
-  return true;
+void TcpConnection::WaitWritable(int milliseconds) {
+  Sleep(static_cast<DWORD>(std::min(milliseconds, 20)));
+}
+
+void TcpConnection::CloseSocketLocked() {
+  shutdown(AsSocket(fd_), SD_BOTH);
+  closesocket(AsSocket(fd_));
 }
 
 void TcpConnection::WakeLocked() {
@@ -210,28 +140,6 @@ void TcpConnection::WakeLocked() {
 
 void TcpConnection::ConsumeWake() {
   if (wake_fd_ != kNoHandle) WSAResetEvent(AsEvent(wake_fd_));
-}
-
-void TcpConnection::Close() {
-  close_requested_.store(true, std::memory_order_release);
-  uint32_t started = TickCount();
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(output_mutex_);
-      if (socket_closed_) return;
-      DrainPendingLocked();
-      if (pending_head_ >= pending_.size() || write_failed_ ||
-          TickCount() - started >= kCloseLingerMs) {
-        shutdown(AsSocket(fd_), SD_BOTH);
-        closesocket(AsSocket(fd_));
-        socket_closed_ = true;
-        pending_.clear();
-        pending_head_ = 0;
-        return;
-      }
-    }
-    Sleep(20);
-  }
 }
 
 }  // namespace plat

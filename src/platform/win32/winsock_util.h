@@ -1,5 +1,5 @@
-// Winsock for the Win32 backend: the one-time start-up, conversions between Endpoint and the
-// socket address, and error texts.
+// Winsock for the Win32 backend: the one-time start-up, handle conversions (the socket address
+// conversions are in socket_address.h) and error texts.
 #pragma once
 
 // Winsock 2 before windows.h, which would otherwise bring in the old Winsock.
@@ -13,6 +13,7 @@
 
 #include "platform/endpoint.h"
 #include "platform/native_handle.h"
+#include "platform/socket_address.h"
 
 namespace plat {
 
@@ -25,19 +26,6 @@ inline SOCKET AsSocket(NativeHandle handle) {
 }
 inline NativeHandle AsHandle(SOCKET socket) {
   return static_cast<NativeHandle>(socket);
-}
-
-inline sockaddr_in ToSockaddr(Endpoint endpoint) {
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(endpoint.ip);
-  address.sin_port = htons(endpoint.port);
-  return address;
-}
-
-inline Endpoint FromSockaddr(const sockaddr_in& address) {
-  return Endpoint{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
 }
 
 // The system's text of a Winsock or Win32 error number.

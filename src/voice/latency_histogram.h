@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace metrics {
+namespace voice {
 
 // Upper bounds of the buckets, in microseconds; one more bucket takes everything above.
 inline constexpr std::array<uint64_t, 12> kLatencyBoundsUs = {
@@ -57,4 +57,4 @@ class LatencyHistogram {
   std::atomic<uint64_t> sum_us_{0};
 };
 
-}  // namespace metrics
+}  // namespace voice

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <span>
 
-#include "core/global_types.h"
+#include "wire/global_types.h"
 
-namespace voice {
+namespace wire {
 
 // Voice datagram.
 constexpr size_t kVoiceHeaderSize = 16;
@@ -47,4 +47,4 @@ void Seal(uint8_t* datagram, size_t size);
 // For mode 1: whether the count and the list lie within the datagram.
 bool ListFits(std::span<const uint8_t> datagram);
 
-}  // namespace voice
+}  // namespace wire

@@ -1,4 +1,4 @@
-#include "core/global_types.h"
+#include "wire/global_types.h"
 
 #include <bit>
 

@@ -10,15 +10,16 @@
 #include <vector>
 
 #include "platform/client_socket.h"
+#include "wire/datagrams.h"
 
 namespace plclient {
 
-constexpr size_t kVoiceHeaderSize = 16;
-constexpr size_t kVoiceCrcOffset = 12;
-constexpr size_t kKeepAliveSize = 12;
-constexpr uint8_t kKeepAlivePing = 1;
-constexpr uint8_t kKeepAlivePong = 2;
-constexpr uint8_t kServerPingMarker = 200;
+// The layouts are the server's own (wire/datagrams.h), under the names clients use.
+using wire::kKeepAliveSize;
+using wire::kServerPingMarker;
+using wire::kVoiceHeaderSize;
+constexpr uint8_t kKeepAlivePing = wire::kTypePing;
+constexpr uint8_t kKeepAlivePong = wire::kTypePong;
 
 // A mode-0 voice datagram (for the sender's room), sealed.
 std::vector<uint8_t> VoiceDatagramForRoom(uint16_t id, uint32_t packet_id,

@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace voice {
+namespace wire {
 
 // Blocks longer than this are not checked: the result is 0xFFFFFFFF without reading the data.
 constexpr size_t kMaxCrcLength = 65521;
 
 uint32_t Crc32(const uint8_t* data, size_t length);
 
-}  // namespace voice
+}  // namespace wire

@@ -1,17 +1,9 @@
-#include "client/protocol_client.h"
+#include "protoclient/protocol_client.h"
 
-#include "core/global_types.h"
 #include "platform/clock.h"
+#include "wire/global_types.h"
 
 namespace plclient {
-namespace {
-
-int Remaining(uint32_t started, int timeout_ms) {
-  uint32_t waited = plat::TickCount() - started;
-  return waited >= static_cast<uint32_t>(timeout_ms) ? 0 : timeout_ms - static_cast<int>(waited);
-}
-
-}  // namespace
 
 std::unique_ptr<ProtocolClient> ProtocolClient::Connect(const std::string& host, uint16_t port,
                                                         const ClientOptions& options,
@@ -40,7 +32,8 @@ bool ProtocolClient::Fill(size_t wanted, uint32_t started, int timeout_ms) {
   uint8_t chunk[16384];
   while (input_.size() < wanted) {
     size_t received = 0;
-    last_status_ = socket_->Receive(chunk, sizeof chunk, Remaining(started, timeout_ms), &received);
+    last_status_ =
+        socket_->Receive(chunk, sizeof chunk, plat::RemainingMs(started, timeout_ms), &received);
     if (last_status_ != plat::IoStatus::kOk) return false;
     input_.insert(input_.end(), chunk, chunk + received);
   }
@@ -66,7 +59,7 @@ std::optional<Frame> ProtocolClient::ReadUntil(const std::function<bool(const Fr
                                                int timeout_ms) {
   const uint32_t started = plat::TickCount();
   for (;;) {
-    std::optional<Frame> frame = ReadFrame(Remaining(started, timeout_ms));
+    std::optional<Frame> frame = ReadFrame(plat::RemainingMs(started, timeout_ms));
     if (!frame || match(*frame)) return frame;
   }
 }
@@ -77,7 +70,8 @@ bool ProtocolClient::WaitForClose(int timeout_ms) {
   uint8_t chunk[16384];
   for (;;) {
     size_t received = 0;
-    last_status_ = socket_->Receive(chunk, sizeof chunk, Remaining(started, timeout_ms), &received);
+    last_status_ =
+        socket_->Receive(chunk, sizeof chunk, plat::RemainingMs(started, timeout_ms), &received);
     if (last_status_ == plat::IoStatus::kClosed) return true;
     if (last_status_ != plat::IoStatus::kOk) return false;
   }

@@ -13,7 +13,7 @@
 
 #include "platform/thread_start.h"
 
-namespace core {
+namespace plat {
 
 class WorkerThread {
  public:
@@ -71,4 +71,4 @@ class WorkerThread {
   std::condition_variable wake_cv_;
 };
 
-}  // namespace core
+}  // namespace plat

@@ -1,26 +1,25 @@
-#include "client/voice_datagrams.h"
+#include "protoclient/voice_datagrams.h"
 
-#include "client/client_crc.h"
-#include "core/global_types.h"
+#include "wire/datagrams.h"
+#include "wire/global_types.h"
 
 namespace plclient {
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
-constexpr uint32_t kKeepAliveTrailer = 0xEEFF;
 
 std::vector<uint8_t> VoiceHeader(uint16_t id, uint8_t mode, uint8_t byte7, uint32_t packet_id) {
   std::vector<uint8_t> datagram(kVoiceHeaderSize, 0);
-  wire::StoreU16(&datagram[0], wire::kFrameMagic);
-  wire::StoreU16(&datagram[2], id);
-  datagram[6] = mode;
-  datagram[7] = byte7;
-  wire::StoreU32(&datagram[8], packet_id);
+  wire::StoreU16(&datagram[wire::kOffsetMagic], wire::kFrameMagic);
+  wire::StoreU16(&datagram[wire::kOffsetId], id);
+  datagram[wire::kOffsetMode] = mode;
+  datagram[wire::kOffsetMode + 1] = byte7;
+  wire::StoreU32(&datagram[wire::kOffsetPacketId], packet_id);
   return datagram;
 }
 
 void FinishVoice(std::vector<uint8_t>& datagram) {
-  wire::StoreU16(&datagram[4], static_cast<uint16_t>(datagram.size()));
+  wire::StoreU16(&datagram[wire::kOffsetLength], static_cast<uint16_t>(datagram.size()));
   SealVoiceDatagram(datagram);
 }
 
@@ -28,7 +27,7 @@ void FinishVoice(std::vector<uint8_t>& datagram) {
 
 std::vector<uint8_t> VoiceDatagramForRoom(uint16_t id, uint32_t packet_id,
                                           std::span<const uint8_t> payload, uint8_t byte7) {
-  std::vector<uint8_t> datagram = VoiceHeader(id, 0, byte7, packet_id);
+  std::vector<uint8_t> datagram = VoiceHeader(id, wire::kModeRoom, byte7, packet_id);
   datagram.insert(datagram.end(), payload.begin(), payload.end());
   FinishVoice(datagram);
   return datagram;
@@ -37,7 +36,7 @@ std::vector<uint8_t> VoiceDatagramForRoom(uint16_t id, uint32_t packet_id,
 std::vector<uint8_t> VoiceDatagramForPlayers(uint16_t id, uint32_t packet_id,
                                              std::span<const uint8_t> player_bytes,
                                              std::span<const uint8_t> payload, uint8_t byte7) {
-  std::vector<uint8_t> datagram = VoiceHeader(id, 1, byte7, packet_id);
+  std::vector<uint8_t> datagram = VoiceHeader(id, wire::kModeList, byte7, packet_id);
   datagram.push_back(static_cast<uint8_t>(player_bytes.size()));
   datagram.insert(datagram.end(), player_bytes.begin(), player_bytes.end());
   datagram.insert(datagram.end(), payload.begin(), payload.end());
@@ -47,32 +46,27 @@ std::vector<uint8_t> VoiceDatagramForPlayers(uint16_t id, uint32_t packet_id,
 
 void SealVoiceDatagram(std::vector<uint8_t>& datagram) {
   if (datagram.size() < kVoiceHeaderSize) return;
-  wire::StoreU32(&datagram[kVoiceCrcOffset], 0);
-  wire::StoreU32(&datagram[kVoiceCrcOffset], ClientCrc32(datagram.data(), datagram.size()));
+  wire::Seal(datagram.data(), datagram.size());
 }
 
 bool VoiceCrcValid(std::span<const uint8_t> datagram) {
   if (datagram.size() < kVoiceHeaderSize) return false;
   std::vector<uint8_t> copy(datagram.begin(), datagram.end());
-  wire::StoreU32(&copy[kVoiceCrcOffset], 0);
-  return ClientCrc32(copy.data(), copy.size()) == wire::ReadU32(datagram, kVoiceCrcOffset);
+  return wire::CheckAndClearCrc(copy.data(), copy.size());
 }
 
 std::vector<uint8_t> KeepAliveDatagram(uint16_t id, uint8_t type, uint8_t marker) {
   std::vector<uint8_t> datagram(kKeepAliveSize, 0);
-  wire::StoreU16(&datagram[0], wire::kKeepAliveMagic);
-  wire::StoreU16(&datagram[2], id);
-  wire::StoreU16(&datagram[4], kKeepAliveSize);
-  datagram[6] = type;
-  datagram[7] = marker;
-  wire::StoreU32(&datagram[8], kKeepAliveTrailer);
+  wire::BuildKeepAlive(datagram.data(), id, type, marker);
   return datagram;
 }
 
 std::optional<KeepAlive> ParseKeepAlive(std::span<const uint8_t> datagram) {
-  if (datagram.size() < kKeepAliveSize || wire::ReadU16(datagram, 0) != wire::kKeepAliveMagic)
+  if (datagram.size() < kKeepAliveSize ||
+      wire::ReadU16(datagram, wire::kOffsetMagic) != wire::kKeepAliveMagic)
     return std::nullopt;
-  return KeepAlive{wire::ReadU16(datagram, 2), datagram[6], datagram[7]};
+  return KeepAlive{wire::ReadU16(datagram, wire::kOffsetId), datagram[wire::kOffsetKeepAliveType],
+                   datagram[wire::kOffsetMarker]};
 }
 
 std::unique_ptr<VoicePeer> VoicePeer::Open(uint16_t server_udp_port, std::string* error) {

@@ -1,9 +1,9 @@
-#include "operator/json_text.h"
+#include "text/safe_text.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace oper {
+namespace text {
 namespace {
 
 // Length of the valid UTF-8 sequence at `i` (shortest form, no surrogates), 0 when invalid.
@@ -79,4 +79,4 @@ std::string TerminalSafeText(std::string_view text, bool keep_line_breaks, bool 
   return out;
 }
 
-}  // namespace oper
+}  // namespace text

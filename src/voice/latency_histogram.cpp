@@ -1,8 +1,8 @@
-#include "metrics/latency_histogram.h"
+#include "voice/latency_histogram.h"
 
 #include <algorithm>
 
-namespace metrics {
+namespace voice {
 
 size_t LatencyBucket(uint64_t microseconds) {
   return static_cast<size_t>(
@@ -36,4 +36,4 @@ LatencyReading LatencyHistogram::Read() const {
   return reading;
 }
 
-}  // namespace metrics
+}  // namespace voice

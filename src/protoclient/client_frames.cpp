@@ -1,8 +1,8 @@
-#include "client/client_frames.h"
+#include "protoclient/client_frames.h"
 
 #include <bit>
 
-#include "core/global_types.h"
+#include "wire/global_types.h"
 
 namespace plclient {
 namespace {

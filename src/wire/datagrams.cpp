@@ -1,8 +1,8 @@
-#include "voice/datagrams.h"
+#include "wire/datagrams.h"
 
-#include "voice/crc.h"
+#include "wire/crc.h"
 
-namespace voice {
+namespace wire {
 
 KeepAliveKind ClassifyKeepAlive(uint8_t type, uint8_t marker) {
   if (marker > kHighestClientPingMarker) return KeepAliveKind::kPong;
@@ -36,4 +36,4 @@ bool ListFits(std::span<const uint8_t> datagram) {
          kOffsetList + static_cast<size_t>(datagram[kOffsetListCount]) <= datagram.size();
 }
 
-}  // namespace voice
+}  // namespace wire

@@ -8,9 +8,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "metrics/latency_histogram.h"
+#include "voice/latency_histogram.h"
 
-namespace metrics {
+namespace voice {
 
 struct RelayStats {
   std::atomic<uint64_t> passes{0};
@@ -32,4 +32,4 @@ struct RelayStats {
   }
 };
 
-}  // namespace metrics
+}  // namespace voice

@@ -1,8 +1,8 @@
-#include "voice/crc.h"
+#include "wire/crc.h"
 
 #include <array>
 
-namespace voice {
+namespace wire {
 namespace {
 
 constexpr uint32_t kPolynomial = 0xEDB88320u;
@@ -52,4 +52,4 @@ uint32_t Crc32(const uint8_t* data, size_t length) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-}  // namespace voice
+}  // namespace wire

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace oper {
+namespace text {
 
 // Valid UTF-8 sequences kept; every other byte read as Latin-1 (so nothing is lost and the
 // result is always valid UTF-8).
@@ -17,4 +17,4 @@ std::string JsonSafeText(std::string_view text);
 std::string TerminalSafeText(std::string_view text, bool keep_line_breaks = false,
                              bool escape_backslash = true);
 
-}  // namespace oper
+}  // namespace text

@@ -1,6 +1,6 @@
 // The relay delay histogram: buckets by their bounds, and additions from several threads at once
 // (run under ThreadSanitizer in CI) lose nothing and never show a reader a torn form.
-#include "metrics/latency_histogram.h"
+#include "voice/latency_histogram.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "metrics/relay_stats.h"
+#include "voice/relay_stats.h"
 
-namespace metrics {
+namespace voice {
 namespace {
 
 TEST(LatencyHistogramTest, ADurationFallsInTheFirstBucketWhoseBoundItDoesNotExceed) {
@@ -101,4 +101,4 @@ TEST(LatencyHistogramTest, ARelayPassAddsItsFiguresAtOnce) {
 }
 
 }  // namespace
-}  // namespace metrics
+}  // namespace voice

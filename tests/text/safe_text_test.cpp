@@ -1,11 +1,11 @@
 // Untrusted names made safe for JSON and for a terminal.
-#include "operator/json_text.h"
+#include "text/safe_text.h"
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-namespace oper {
+namespace text {
 namespace {
 
 TEST(JsonSafeText, KeepsUtf8AndReadsOtherBytesAsLatin1SoJsonAlwaysAcceptsIt) {
@@ -39,4 +39,4 @@ TEST(TerminalSafeText, ControlCharactersInEveryFormBecomeVisibleEscapes) {
 }
 
 }  // namespace
-}  // namespace oper
+}  // namespace text

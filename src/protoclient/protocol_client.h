@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "client/client_frames.h"
 #include "platform/client_socket.h"
+#include "protoclient/client_frames.h"
 
 namespace plclient {
 
