@@ -258,9 +258,12 @@ voice::PingerParts TParlowindServer::PingerParts() {
 }
 
 voice::RelayParts TParlowindServer::RelayParts() {
-  return voice::RelayParts{clients_,      voice_queue_,
-                           *relay_event_, *udp_listener_,
-                           counters_,     relay_stats_,
+  return voice::RelayParts{clients_,
+                           voice_queue_,
+                           *relay_event_,
+                           *udp_listener_,
+                           counters_,
+                           relay_stats_,
                            [this](const char* text) { WriteWorkerLine(text); }};
 }
 

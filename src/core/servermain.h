@@ -20,13 +20,13 @@
 #include "core/log.h"
 #include "core/server_events.h"
 #include "core/vars.h"
-#include "voice/relay_stats.h"
 #include "platform/clock.h"
 #include "platform/endpoint.h"
 #include "platform/event.h"
 #include "platform/tcp_listener.h"
 #include "platform/udp_socket.h"
 #include "security/guard.h"
+#include "voice/relay_stats.h"
 #include "voice/voice_queue.h"
 
 namespace voice {

@@ -2,9 +2,9 @@
 
 #include "clients/serverfunctions.h"
 #include "core/vars.h"
-#include "voice/relay_stats.h"
 #include "platform/clock.h"
 #include "security/guard.h"
+#include "voice/relay_stats.h"
 #include "voice/voice_queue.h"
 
 namespace metrics {

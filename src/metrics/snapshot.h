@@ -23,7 +23,7 @@ class Guard;
 namespace voice {
 class VoiceQueue;
 struct RelayStats;
-}
+}  // namespace voice
 
 namespace metrics {
 

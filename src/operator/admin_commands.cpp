@@ -1,9 +1,9 @@
 // The operator's administration commands: kick, room create|delete, password server|admin,
 // save-rooms. Each does what the administration command of the control channel does, and a
 // change answered with success has reached memory and the configuration file both.
-#include "wire/global_types.h"
 #include "operator/commands.h"
 #include "text/safe_text.h"
+#include "wire/global_types.h"
 
 namespace oper {
 namespace {

@@ -2,11 +2,11 @@
 // connections and clients at once) and their keeping in the configuration file.
 #include <algorithm>
 
-#include "wire/global_types.h"
 #include "operator/commands.h"
-#include "text/safe_text.h"
 #include "platform/clock.h"
 #include "platform/tcp_connection.h"
+#include "text/safe_text.h"
+#include "wire/global_types.h"
 
 namespace oper {
 namespace {
@@ -164,7 +164,7 @@ Json OperatorCommands::BanList() {
       item["until"] = nullptr;
     }
     item["remaining_ms"] = entry.remaining_ms ? Json(*entry.remaining_ms) : Json(nullptr);
-    item["reason"] = kept                                          ? text::JsonSafeText(kept->reason)
+    item["reason"] = kept ? text::JsonSafeText(kept->reason)
                      : entry.kind == security::BanKind::kAutomatic ? "failed-passwords"
                                                                    : "";
     bans.push_back(std::move(item));

@@ -1,9 +1,9 @@
 // The operator's command table and the commands that look at the server: status, list, player.
 #include "operator/commands.h"
 
-#include "text/safe_text.h"
 #include "platform/clock.h"
 #include "platform/ini_file.h"
+#include "text/safe_text.h"
 
 namespace oper {
 namespace {

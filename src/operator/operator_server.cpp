@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "text/safe_text.h"
 #include "platform/clock.h"
 #include "platform/thread_start.h"
+#include "text/safe_text.h"
 
 namespace oper {
 namespace {

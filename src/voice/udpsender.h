@@ -15,9 +15,9 @@
 
 #include "clients/serverfunctions.h"
 #include "platform/event.h"
-#include "voice/relay_stats.h"
 #include "platform/udp_socket.h"
 #include "platform/worker_thread.h"
+#include "voice/relay_stats.h"
 #include "voice/voice_queue.h"
 
 namespace voice {
@@ -63,7 +63,7 @@ class TUDPSender {
   plat::WorkerThread thread_;
   std::vector<VoiceBuffer> batch_;
   std::vector<uint64_t> arrivals_;      // of the datagrams in batch_
-  LocalHistogram delays_;      // of the pass, merged at its end
+  LocalHistogram delays_;               // of the pass, merged at its end
   std::vector<uint8_t> list_datagram_;  // a mode-1 datagram without its list
   // The copies of one batch, packed one after the other.
   static constexpr size_t kCopyStorage = 256 * 1024;

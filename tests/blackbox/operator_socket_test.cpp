@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "blackbox/server_fixture.h"
+#include "platform/local_socket.h"
 #include "protoclient/protocol_client.h"
 #include "protoclient/voice_datagrams.h"
-#include "platform/local_socket.h"
 #include "support/operator_client.h"
 
 namespace blackbox {
