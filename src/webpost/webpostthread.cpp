@@ -27,9 +27,11 @@ void TWebPoster::Execute() {
   // Every request opens and closes its own connection, so there is no client connection to set
   // up here or to close at the end; the local bind address is applied per request.
   while (!thread_.Terminated()) {
-    const uint32_t cycle_start = parts_.clock.Now();
     PostStatus();
-    while (!thread_.Terminated() && parts_.clock.Now() - cycle_start < kPeriodMs)
+    // The period runs from the end of the posts: a slow list server lengthens the cycle rather
+    // than bunching the announcements.
+    const uint32_t wait_start = parts_.clock.Now();
+    while (!thread_.Terminated() && parts_.clock.Now() - wait_start < kPeriodMs)
       thread_.Sleep(kWaitStepMs);
   }
   parts_.write_line("WebPoster.Terminated");

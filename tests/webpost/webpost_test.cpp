@@ -9,6 +9,7 @@
 
 #include "support/http_recorder.h"
 #include "support/manual_clock.h"
+#include "support/test_server.h"
 #include "support/webpost_fixture.h"
 
 namespace {
@@ -193,7 +194,7 @@ TEST(WebPoster, TerminateWhileWaitingEndsTheThreadPromptlyWithItsEndLine) {
   EXPECT_EQ(CountOf(lines, "WebPoster.Execute"), 1u);
 }
 
-TEST(WebPoster, ACycleStartsOnePeriodAfterTheLastOnTheClock) {
+TEST(WebPoster, ACycleStartsOnePeriodAfterTheLastOneEndedOnTheClock) {
   HttpRecorder recorder;
   WebPostFixture fixture;
   WebPostConfig config;
@@ -205,9 +206,12 @@ TEST(WebPoster, ACycleStartsOnePeriodAfterTheLastOnTheClock) {
   webpost::TWebPoster poster(webpost::PosterParts{
       parts.settings, parts.client_count, parts.password_protected, clock, parts.write_line});
   ASSERT_FALSE(poster.Start().has_value());
-  // The cycle's start was read before its request went out.
   ASSERT_EQ(recorder.WaitForRequests(1, kWaitMs).size(), 1u);
   for (size_t cycle = 2; cycle <= 3; ++cycle) {
+    // The wait's start is read once the posts are done, and then the clock again at each step:
+    // two reads after the request arrived mean the wait has begun.
+    const uint64_t reads = clock.Reads();
+    ASSERT_TRUE(pltest::WaitUntil([&] { return clock.Reads() >= reads + 2; }, kWaitMs));
     clock.Advance(webpost::TWebPoster::kPeriodMs - 1);
     EXPECT_EQ(recorder.WaitForRequests(cycle, 2 * webpost::TWebPoster::kWaitStepMs).size(),
               cycle - 1);
