@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "text/safe_text.h"
+
 namespace core {
 namespace {
 
@@ -37,31 +39,13 @@ void AppendHexEscape(std::string& out, unsigned char c) {
   out += buffer;
 }
 
-// Length of the valid UTF-8 sequence at `i` (shortest form, no surrogates), 0 when invalid.
-size_t Utf8SequenceLength(std::string_view text, size_t i, uint32_t* code_point) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char lead = byte(i);
-  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-  if (length == 0 || lead > 0xF4 || i + length > text.size()) return 0;
-  uint32_t value = lead & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(i + k) & 0x3F);
-  }
-  static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < kMinimum[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-    return 0;
-  *code_point = value;
-  return length;
-}
-
 // Valid UTF-8 with invalid bytes replaced by U+FFFD, for the JSON form.
 std::string ValidUtf8(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     uint32_t code_point = 0;
-    size_t length = c < 0x80 ? 1 : Utf8SequenceLength(text, i, &code_point);
+    size_t length = c < 0x80 ? 1 : ::text::Utf8SequenceLength(text, i, &code_point);
     if (length == 0) {
       out += "\xEF\xBF\xBD";
       ++i;
@@ -120,7 +104,7 @@ std::string QuoteForLine(std::string_view text) {
       ++i;
     } else {
       uint32_t code_point = 0;
-      size_t length = Utf8SequenceLength(text, i, &code_point);
+      size_t length = ::text::Utf8SequenceLength(text, i, &code_point);
       // C1 controls (U+0080..U+009F) act on terminals like their 8-bit forms.
       if (length == 0 || code_point <= 0x9F) {
         size_t count = length == 0 ? 1 : length;

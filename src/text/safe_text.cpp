@@ -4,10 +4,8 @@
 #include <cstdio>
 
 namespace text {
-namespace {
 
-// Length of the valid UTF-8 sequence at `i` (shortest form, no surrogates), 0 when invalid.
-size_t Utf8Length(std::string_view text, size_t i, uint32_t* code_point) {
+size_t Utf8SequenceLength(std::string_view text, size_t i, uint32_t* code_point) {
   const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char lead = byte(i);
   if (lead < 0x80) {
@@ -28,6 +26,8 @@ size_t Utf8Length(std::string_view text, size_t i, uint32_t* code_point) {
   return length;
 }
 
+namespace {
+
 void AppendHex(std::string& out, unsigned char c) {
   char buffer[5];
   std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
@@ -41,7 +41,7 @@ std::string JsonSafeText(std::string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     uint32_t code_point = 0;
-    const size_t length = Utf8Length(text, i, &code_point);
+    const size_t length = Utf8SequenceLength(text, i, &code_point);
     if (length > 0) {
       out.append(text.substr(i, length));
       i += length;
@@ -59,7 +59,7 @@ std::string TerminalSafeText(std::string_view text, bool keep_line_breaks, bool 
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     uint32_t code_point = 0;
-    const size_t length = Utf8Length(text, i, &code_point);
+    const size_t length = Utf8SequenceLength(text, i, &code_point);
     const bool control = length == 0 || code_point < 0x20 || code_point == 0x7F ||
                          (code_point >= 0x80 && code_point <= 0x9F);
     if (escape_backslash && length == 1 && code_point == '\\') {

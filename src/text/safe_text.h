@@ -2,10 +2,16 @@
 // needs valid UTF-8, a terminal must never receive a control character it would obey.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace text {
+
+// Length of the valid UTF-8 sequence at `i` (shortest form, no surrogates), 0 when invalid; its
+// code point in `code_point`.
+size_t Utf8SequenceLength(std::string_view text, size_t i, uint32_t* code_point);
 
 // Valid UTF-8 sequences kept; every other byte read as Latin-1 (so nothing is lost and the
 // result is always valid UTF-8).
