@@ -1,8 +1,8 @@
 // The administration commands: AdminLogin and the six commands only an administrator may use.
-#include <cctype>
 
 #include "control/command_abandoned.h"
 #include "core/servermain.h"
+#include "platform/ascii_case.h"
 #include "platform/clock.h"
 #include "platform/ini_file.h"
 
@@ -13,13 +13,6 @@ constexpr size_t kTextField = 8;   // password or room name
 constexpr size_t kNumberByte = 8;  // room or player number + 1
 // Wrong administrator passwords one connection may send; the last one closes it.
 constexpr uint32_t kAdminFailuresBeforeClose = 3;
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 std::string TextField(std::span<const uint8_t> frame) {
   return wire::ReadCountedText(frame, kTextField, wire::kNameLength);
@@ -118,9 +111,8 @@ void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame,
   bool exists = false;
   {
     clients::RoomList::Lock lock = rooms_.Acquire();
-    const std::string wanted = UpperAscii(name);
     for (const auto& room : rooms_.Entries(lock))
-      exists = exists || UpperAscii(room->Name) == wanted;
+      exists = exists || plat::EqualsIgnoringAsciiCase(room->Name, name);
   }
   event_output_.Emit(
       AdminActionLine(ActorOf(client), "room-create", exists ? "exists" : "ok").Text("room", name));

@@ -1,9 +1,9 @@
 #include "core/configuration.h"
 
 #include <algorithm>
-#include <cctype>
 #include <limits>
 
+#include "platform/ascii_case.h"
 #include "platform/endpoint.h"
 #include "platform/ini_file.h"
 
@@ -46,9 +46,7 @@ void ReadAbuseLimits(const CheckedReader& read, Settings& settings) {
 void ReadObservability(const CheckedReader& read, Settings& settings) {
   settings.LogEvents = read.Bool("Logging", "Events", settings.LogEvents);
   std::string format = read.Text("Logging", "Format", "text");
-  std::string lower = format;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string lower = plat::AsciiLower(format);
   if (lower != "text" && lower != "json") {
     read.Warn({"Logging", "Format", format, "text", "neither text nor json"});
     lower = "text";
@@ -170,10 +168,7 @@ void RewriteForCurrentVersion(plat::IniFile& ini, const Settings& settings,
 
 std::string NormaliseWebPostUrl(const std::string& url) {
   if (url.empty()) return url;
-  std::string upper = url;
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return upper.find("HTTP://") == std::string::npos ? "http://" + url : url;
+  return plat::AsciiUpper(url).find("HTTP://") == std::string::npos ? "http://" + url : url;
 }
 
 void ReadConfiguration(Settings& settings, PasswordStore& passwords, clients::RoomList& rooms,

@@ -1,12 +1,12 @@
 #include "core/servermain.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "core/config_check.h"
 #include "core/configuration.h"
 #include "core/server_events.h"
 #include "metrics/metrics_endpoint.h"
+#include "platform/ascii_case.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -23,17 +23,6 @@ constexpr char kFatalConfig[] = "FATAL ERROR: Unable to create config file";
 constexpr char kFatalBind[] = "FATAL ERROR: Unable to bind IP and Port";
 constexpr char kFatalEvent[] = "FATAL ERROR: Cant create SystemEvent";
 constexpr char kFatalCommunication[] = "FATAL ERROR: Unable to initialize communication";
-
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 bool ValidPortPair(int32_t tcp_port) {
   return tcp_port >= 1 && tcp_port <= 65534;
@@ -121,10 +110,10 @@ bool TParlowindServer::Server_Init() {
   // a terminal.
   const std::optional<bool> desktop_window =
       plat::TopLevelWindowExists(kApplicationWindowClass, kDesktopProgramName);
-  const bool desktop =
-      desktop_window.has_value()
-          ? *desktop_window
-          : environment_.stdin_is_terminal && SameNameIgnoringCase(base_name, kDesktopProgramName);
+  const bool desktop = desktop_window.has_value()
+                           ? *desktop_window
+                           : environment_.stdin_is_terminal &&
+                                 plat::EqualsIgnoringAsciiCase(base_name, kDesktopProgramName);
   if (!desktop) {
     settings_.ServerVersion += " Service";
   }

@@ -1,8 +1,9 @@
 #include "core/setting_checks.h"
 
 #include <algorithm>
-#include <cctype>
 #include <initializer_list>
+
+#include "platform/ascii_case.h"
 
 namespace core {
 namespace {
@@ -22,14 +23,6 @@ const OwnSection kOwnSections[] = {
     {"Logging", {"Events", "Format"}},
     {"Metrics", {"Listen"}},
 };
-
-bool SameName(const std::string& a, const char* b) {
-  std::string other = b;
-  return a.size() == other.size() &&
-         std::equal(a.begin(), a.end(), other.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
 
 }  // namespace
 
@@ -72,8 +65,9 @@ void CheckedReader::WarnKept(const char* section, const char* key, int32_t value
 void CheckUnknownKeys(const plat::IniFile& ini, SettingWarnings& warnings) {
   for (const OwnSection& section : kOwnSections) {
     for (const std::string& key : ini.KeysOf(section.name)) {
-      bool known = std::any_of(section.keys.begin(), section.keys.end(),
-                               [&](const char* name) { return SameName(key, name); });
+      bool known = std::any_of(section.keys.begin(), section.keys.end(), [&](const char* name) {
+        return plat::EqualsIgnoringAsciiCase(key, name);
+      });
       if (!known) {
         warnings.push_back(
             {section.name, key, ini.ReadString(section.name, key, ""), "", "unknown key; ignored"});

@@ -1,6 +1,6 @@
 #include "core/vars.h"
 
-#include <cctype>
+#include "platform/ascii_case.h"
 
 namespace core {
 
@@ -29,28 +29,14 @@ void PasswordStore::SetAdminPassword(std::string value) {
   admin_password_ = std::move(value);
 }
 
-namespace {
-
-bool StartsWithIgnoringCase(const std::string& text, const char* prefix) {
-  for (size_t i = 0; prefix[i] != '\0'; ++i) {
-    if (i >= text.size() || std::toupper(static_cast<unsigned char>(text[i])) !=
-                                std::toupper(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
 void ReadCommandLine(const std::vector<std::string>& arguments, Settings& settings) {
   constexpr size_t kPrefixLength = 5;
   for (const std::string& argument : arguments) {
-    if (StartsWithIgnoringCase(argument, "-INI=")) {
+    if (plat::StartsWithIgnoringAsciiCase(argument, "-INI=")) {
       settings.IniFileName = argument.substr(kPrefixLength);
-    } else if (StartsWithIgnoringCase(argument, "-LOG=")) {
+    } else if (plat::StartsWithIgnoringAsciiCase(argument, "-LOG=")) {
       settings.LogFileName = argument.substr(kPrefixLength);
-    } else if (StartsWithIgnoringCase(argument, "-PID=")) {
+    } else if (plat::StartsWithIgnoringAsciiCase(argument, "-PID=")) {
       settings.PidValue = argument.substr(kPrefixLength);
     }
   }

@@ -2,6 +2,7 @@
 // save-rooms. Each does what the administration command of the control channel does, and a
 // change answered with success has reached memory and the configuration file both.
 #include "operator/commands.h"
+#include "platform/ascii_case.h"
 #include "text/safe_text.h"
 #include "wire/global_types.h"
 
@@ -9,13 +10,6 @@ namespace oper {
 namespace {
 
 constexpr size_t kMaxText = 30;  // the longest name or password a client can send or see
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 // A text the configuration file and the protocol can carry: no line breaks or other control
 // characters, at most 30 bytes.
@@ -55,7 +49,7 @@ Json OperatorCommands::Room(const Json& request) {
     {
       clients::RoomList::Lock lock = access_.rooms.Acquire();
       for (const auto& room : access_.rooms.Entries(lock))
-        exists = exists || UpperAscii(room->Name) == UpperAscii(name);
+        exists = exists || plat::EqualsIgnoringAsciiCase(room->Name, name);
     }
     if (exists) {
       access_.events.Emit(ActionLine("room-create", "exists").Text("room", name));

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <limits>
 
+#include "platform/ascii_case.h"
 #include "platform/files.h"
 #include "platform/text_encoding.h"
 
@@ -15,17 +16,6 @@ std::string Trim(const std::string& text) {
   while (start < end && (text[start] == ' ' || text[start] == '\t')) ++start;
   while (end > start && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
   return text.substr(start, end - start);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // The name inside "[name]", if the line is a section header.
@@ -50,7 +40,7 @@ std::optional<uint32_t> ParseDigits(const std::string& digits, unsigned base, ui
     if (c >= '0' && c <= '9') {
       digit = static_cast<unsigned>(c - '0');
     } else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c))) {
-      digit = static_cast<unsigned>(std::toupper(static_cast<unsigned char>(c)) - 'A' + 10);
+      digit = static_cast<unsigned>(AsciiUpper(c) - 'A' + 10);
     } else {
       return std::nullopt;
     }
@@ -156,7 +146,7 @@ IniFile IniFile::Parse(const std::string& path, const std::string& bytes) {
 std::optional<size_t> IniFile::FindSection(const std::string& section) const {
   for (size_t i = 0; i < lines_.size(); ++i) {
     auto name = SectionName(lines_[i].text);
-    if (name && SameName(*name, section)) return i;
+    if (name && EqualsIgnoringAsciiCase(*name, section)) return i;
   }
   return std::nullopt;
 }
@@ -174,7 +164,7 @@ std::optional<size_t> IniFile::FindKey(size_t header, const std::string& key) co
     if (IsComment(text)) continue;
     size_t equals = text.find('=');
     if (equals == std::string::npos) continue;
-    if (SameName(Trim(text.substr(0, equals)), key)) return i;
+    if (EqualsIgnoringAsciiCase(Trim(text.substr(0, equals)), key)) return i;
   }
   return std::nullopt;
 }

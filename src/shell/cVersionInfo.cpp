@@ -1,8 +1,8 @@
 #include "shell/cVersionInfo.h"
 
-#include <cctype>
 #include <optional>
 
+#include "platform/ascii_case.h"
 #include "platform/process.h"
 #include "platform/program_file.h"
 
@@ -76,7 +76,7 @@ std::string TVersionInfo::FlagsText() const {
   if (flags_ & kFlagPrivateBuild) text += "private build, ";
   if (flags_ & kFlagSpecialBuild) text += "special build, ";
   if (text.empty()) return text;
-  text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  text[0] = plat::AsciiUpper(text[0]);
   text.resize(text.size() - 2);
   return text;
 }

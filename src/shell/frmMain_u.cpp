@@ -1,10 +1,10 @@
 #include "shell/frmMain_u.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "platform/ascii_case.h"
 #include "platform/process.h"
 
 namespace shell {
@@ -19,8 +19,7 @@ void Show(const std::string& text) {
 }
 
 bool IsKey(const plat::ShellInput& input, char key) {
-  return input.event == plat::ShellEvent::kKey &&
-         std::tolower(static_cast<unsigned char>(input.key)) == key;
+  return input.event == plat::ShellEvent::kKey && plat::AsciiLower(input.key) == key;
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/ascii_case.h"
+
 namespace webpost {
 namespace {
 
@@ -9,14 +11,6 @@ constexpr std::string_view kScheme = "http://";
 constexpr char kAccept[] = "text/html, */*";
 // List servers recognise announcements by this agent text.
 constexpr char kUserAgent[] = "Mozilla/3.0 (compatible; Indy Library)";
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  }
-  return true;
-}
 
 bool IsHostCharacter(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
@@ -57,7 +51,7 @@ std::string EscapeTarget(std::string_view target) {
 }  // namespace
 
 std::optional<HttpUrl> ParseHttpUrl(std::string_view url) {
-  if (!StartsWithIgnoringCase(url, kScheme)) return std::nullopt;
+  if (!plat::StartsWithIgnoringAsciiCase(url, kScheme)) return std::nullopt;
   std::string_view rest = url.substr(kScheme.size());
   size_t authority_end = rest.find_first_of("/?");
   std::string_view authority = rest.substr(0, authority_end);

@@ -1,10 +1,10 @@
 #include "support/http_exchange.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <memory>
 
+#include "platform/ascii_case.h"
 #include "platform/client_socket.h"
 
 namespace pltest {
@@ -42,9 +42,7 @@ std::optional<HttpReply> Parse(const std::string& text) {
     const std::string line = text.substr(at, end - at);
     const size_t colon = line.find(':');
     if (colon != std::string::npos) {
-      std::string name = line.substr(0, colon);
-      std::transform(name.begin(), name.end(), name.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      const std::string name = plat::AsciiLower(line.substr(0, colon));
       size_t value = colon + 1;
       while (value < line.size() && line[value] == ' ') ++value;
       reply.headers[name] = line.substr(value);

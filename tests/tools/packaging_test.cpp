@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -17,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/ascii_case.h"
 #include "support/blackbox.h"
 #include "support/tool_runner.h"
 
@@ -94,9 +94,7 @@ UnitProcess AsTheUnitRunsIt(const std::string& unit, const std::string& root,
   shell.insert(shell.end(), command.begin() + 1, command.end());
   if (!RunningAsRoot()) return {shell[0], {shell.begin() + 1, shell.end()}};
   // CAP_SYS_NICE as setpriv names it: sys_nice.
-  std::string capability = UnitValue(unit, "AmbientCapabilities");
-  std::transform(capability.begin(), capability.end(), capability.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string capability = plat::AsciiLower(UnitValue(unit, "AmbientCapabilities"));
   if (capability.rfind("cap_", 0) == 0) capability.erase(0, 4);
   const std::string kept = capability.empty() ? "-all" : "-all,+" + capability;
   const std::string files = UnitValue(unit, "LimitNOFILE");

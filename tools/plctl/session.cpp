@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "failure.h"
+#include "platform/ascii_case.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "wire/global_types.h"
@@ -23,13 +24,6 @@ std::string Seconds(int milliseconds) {
   return text + " s";
 }
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::toupper(x) == std::toupper(y);
-         });
-}
-
 bool IsNumber(const std::string& text) {
   return !text.empty() &&
          std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
@@ -43,7 +37,7 @@ std::optional<uint8_t> FindByName(const Records& records, const std::string& tex
   }
   std::optional<uint8_t> found;
   for (const auto& record : records) {
-    if (!SameIgnoringCase(record.name, text)) continue;
+    if (!plat::EqualsIgnoringAsciiCase(record.name, text)) continue;
     if (found) return std::nullopt;  // ambiguous: the user must give the number
     found = byte_of(record);
   }
