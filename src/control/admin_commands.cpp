@@ -37,7 +37,7 @@ static bool WriteConfigurationKey(TParlowindServer& server, const char* section,
       plat::IniFile::Open(server.settings().ConfigurationPath(), &error);
   if (!ini) return false;
   ini->WriteString(section, key, value);
-  return !ini->Commit().has_value();
+  return ini->Commit().ok();
 }
 
 // A line break cannot be kept in the configuration file (it would end the line); any other text
@@ -218,7 +218,7 @@ bool TParlowindServer::SaveRooms() {
     }
   }
   // One replacement of the file: after a crash it holds the old list or the new one.
-  return !ini->Commit().has_value();
+  return ini->Commit().ok();
 }
 
 }  // namespace core

@@ -161,7 +161,7 @@ void RewriteForCurrentVersion(plat::IniFile& ini, const Settings& settings,
   ini.WriteBool("WebStatus", "ParlowindSite_DisplayInWebList",
                 settings.ParlowindSite_DisplayInWebList);
   ini.WriteString("WebStatus", "WebPostURL", settings.WebPostURL);
-  if (auto error = ini.Commit()) throw ConfigurationError(*error);
+  if (plat::Status status = ini.Commit(); !status.ok()) throw ConfigurationError(status.message());
 }
 
 }  // namespace

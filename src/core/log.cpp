@@ -23,7 +23,7 @@ std::string FormatLogLine(std::string_view text, const plat::LocalDateTime& now)
   return line;
 }
 
-std::optional<std::string> EventLog::WriteLogLine(std::string_view text) {
+plat::Status EventLog::WriteLogLine(std::string_view text) {
   std::unique_lock<std::mutex> lock;
   if (log_lock_) lock = std::unique_lock<std::mutex>(*log_lock_);
   return plat::AppendToFile(file_name_, FormatLogLine(text));

@@ -10,12 +10,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "clients/event_subject.h"
 #include "platform/clock.h"
+#include "platform/status.h"
 
 namespace core {
 
@@ -35,7 +35,7 @@ class EventLog {
 
   // Appends one line. Returns an error text when the file cannot be opened, written or closed;
   // the line is then lost.
-  std::optional<std::string> WriteLogLine(std::string_view text);
+  plat::Status WriteLogLine(std::string_view text);
 
  private:
   std::string file_name_ = "plserver.log";

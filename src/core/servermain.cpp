@@ -153,22 +153,27 @@ bool TParlowindServer::Server_Init() {
   // A thread the system cannot give ends start-up like any other failure to set up the
   // communication.
   relay_thread_ = std::make_unique<voice::TUDPSender>(RelayParts());
-  if (auto error = relay_thread_->Start()) return Fail(kFatalCommunication, *error);
+  if (plat::Status status = relay_thread_->Start(); !status.ok())
+    return Fail(kFatalCommunication, status.message());
   relay_thread_->WaitStarted();
   if (web_poster_) {
-    if (auto error = web_poster_->Start()) return Fail(kFatalCommunication, *error);
+    if (plat::Status status = web_poster_->Start(); !status.ok())
+      return Fail(kFatalCommunication, status.message());
     web_poster_->WaitStarted();
   }
   // 18. The listeners, then the ping thread.
   if (!ports_valid) return Fail(kFatalCommunication, PortPairError(settings_.TCPPort));
-  if (auto error = udp_listener_->Activate()) return Fail(kFatalCommunication, *error);
-  if (auto error = tcp_listener_->Activate()) return Fail(kFatalCommunication, *error);
-  if (auto error = ping_thread_->Start()) return Fail(kFatalCommunication, *error);
+  if (plat::Status status = udp_listener_->Activate(); !status.ok())
+    return Fail(kFatalCommunication, status.message());
+  if (plat::Status status = tcp_listener_->Activate(); !status.ok())
+    return Fail(kFatalCommunication, status.message());
+  if (plat::Status status = ping_thread_->Start(); !status.ok())
+    return Fail(kFatalCommunication, status.message());
   const std::string metrics = StartMetrics();
   // 19. The start line; without it the start does not count as successful.
   event_output_.Emit(StartLine(settings_, metrics));
-  if (auto error = log_.WriteLogLine("Parlowind server started"))
-    return Fail("FATAL ERROR: Unable to write the log file", *error);
+  if (plat::Status status = log_.WriteLogLine("Parlowind server started"); !status.ok())
+    return Fail("FATAL ERROR: Unable to write the log file", status.message());
   return true;
 }
 
@@ -186,10 +191,10 @@ std::string TParlowindServer::StartMetrics() {
                            PL_BUILD_VERSION,
                            start_tick_};
   metrics_ = std::make_unique<metrics::MetricsEndpoint>(std::move(sources));
-  if (auto error = metrics_->Start(*address)) {
+  if (plat::Status status = metrics_->Start(*address); !status.ok()) {
     metrics_.reset();
-    event_output_.Emit(MetricsFailedLine(settings_.MetricsListen, *error));
-    std::fprintf(stderr, "plserver: warning: no metrics endpoint: %s\n", error->c_str());
+    event_output_.Emit(MetricsFailedLine(settings_.MetricsListen, status.message()));
+    std::fprintf(stderr, "plserver: warning: no metrics endpoint: %s\n", status.message().c_str());
     return "off";
   }
   return plat::Endpoint{address->ip, metrics_->BoundPort()}.ToString();

@@ -18,7 +18,7 @@ plat::HttpAnswer Refusal(int status, const char* text) {
 
 }  // namespace
 
-std::optional<std::string> MetricsEndpoint::Start(plat::Endpoint address) {
+plat::Status MetricsEndpoint::Start(plat::Endpoint address) {
   return http_.Start(address, [this](const std::string& method, const std::string& path) {
     return Answer(method, path);
   });

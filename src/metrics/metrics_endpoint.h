@@ -8,12 +8,12 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "metrics/snapshot.h"
 #include "platform/endpoint.h"
 #include "platform/http_server.h"
+#include "platform/status.h"
 
 namespace metrics {
 
@@ -25,7 +25,7 @@ class MetricsEndpoint {
   MetricsEndpoint& operator=(const MetricsEndpoint&) = delete;
 
   // Serves on `address`; an error text when it cannot be bound.
-  std::optional<std::string> Start(plat::Endpoint address);
+  plat::Status Start(plat::Endpoint address);
   void Stop() { http_.Stop(); }
   uint16_t BoundPort() const { return http_.BoundPort(); }
 

@@ -75,7 +75,7 @@ bool UpdateConfiguration(ServerAccess& access, const std::function<void(plat::In
   std::optional<plat::IniFile> ini = plat::IniFile::Open(access.config_path, &error);
   if (!ini) return false;
   change(*ini);
-  return !ini->Commit().has_value();
+  return ini->Commit().ok();
 }
 
 Json OperatorCommands::Handle(const Json& request) {

@@ -51,30 +51,31 @@ OperatorServer::~OperatorServer() {
   Stop();
 }
 
-std::optional<std::string> OperatorServer::Start() {
+plat::Status OperatorServer::Start() {
   commands_.LoadBans();
-  if (options_.socket_path.empty()) return std::string("no [Operator] Socket is set");
+  if (options_.socket_path.empty()) return plat::Status::Error("no [Operator] Socket is set");
   std::string error;
   listener_ = plat::LocalListener::Create(options_.socket_path, options_.mode, &error);
-  if (!listener_) return error;
+  if (!listener_) return plat::Status::Error(error);
   try {
     poller_ = std::make_unique<plat::Poller>();
   } catch (const std::exception& failure) {
     listener_.reset();
-    return std::string(failure.what());
+    return plat::Status::Error(failure.what());
   }
   commands_.access().events.SetListener(
       [this](const core::EventLine& line, const plat::LocalDateTime& when) {
         OnEvent(line, when);
       });
   listening_events_ = true;
-  if (auto failure = plat::StartThread(thread_, "operator", [this] { Run(); })) {
+  if (plat::Status failure = plat::StartThread(thread_, "operator", [this] { Run(); });
+      !failure.ok()) {
     commands_.access().events.SetListener(nullptr);
     listening_events_ = false;
     listener_.reset();
     return failure;
   }
-  return std::nullopt;
+  return plat::Status::Ok();
 }
 
 void OperatorServer::Stop() {

@@ -17,13 +17,13 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "operator/commands.h"
 #include "platform/local_socket.h"
+#include "platform/status.h"
 
 namespace oper {
 
@@ -64,7 +64,7 @@ class OperatorServer {
 
   // Loads the kept bans, creates the socket and starts the thread. An error text when the
   // socket cannot be served (the bans are in force all the same).
-  std::optional<std::string> Start();
+  plat::Status Start();
   // Stops the thread, closes every connection and removes the socket. Safe to call twice.
   void Stop();
 

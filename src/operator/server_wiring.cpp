@@ -26,14 +26,15 @@ std::unique_ptr<OperatorServer> StartOperatorInterface(core::TParlowindServer& s
   options.max_connections = static_cast<size_t>(settings.OperatorMaxConnections);
   options.mode = settings.OperatorSocketMode;
   auto operator_server = std::make_unique<OperatorServer>(std::move(access), options);
-  std::optional<std::string> error = operator_server->Start();
-  if (!plat::LocalSocketsSupported()) error = "this build serves no operator socket";
-  core::EventLine line(error ? core::EventLevel::kWarning : core::EventLevel::kInfo,
-                       error ? "operator-off" : "operator");
-  if (error) {
-    line.Text("reason", *error);
+  plat::Status status = operator_server->Start();
+  if (!plat::LocalSocketsSupported())
+    status = plat::Status::Error("this build serves no operator socket");
+  core::EventLine line(status.ok() ? core::EventLevel::kInfo : core::EventLevel::kWarning,
+                       status.ok() ? "operator" : "operator-off");
+  if (!status.ok()) {
+    line.Text("reason", status.message());
     if (!settings.OperatorSocket.empty())
-      std::fprintf(stderr, "plserver: operator socket off: %s\n", error->c_str());
+      std::fprintf(stderr, "plserver: operator socket off: %s\n", status.message().c_str());
   } else {
     line.Text("socket", settings.OperatorSocket);
   }

@@ -2,16 +2,17 @@
 // file atomically (the configuration file is never left half-written).
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/status.h"
 
 namespace plat {
 
 // Opens (creating when missing) `path` for appending, writes `text`, closes. Returns an error
 // text on failure, nothing on success. Where the platform has file modes, a file it creates gets
 // 0640 (owner writes, group reads); an existing file keeps its mode.
-std::optional<std::string> AppendToFile(const std::string& path, std::string_view text);
+Status AppendToFile(const std::string& path, std::string_view text);
 
 enum class ReadStatus { kOk, kMissing, kError };
 struct FileContents {
@@ -25,8 +26,7 @@ FileContents ReadWholeFile(const std::string& path);
 // `path`. After a crash the file holds either its old or its new contents. The temporary file
 // is created exclusively under a name no one can predict. Where the platform has file modes, the
 // file keeps its old mode, and a new one gets 0600 (it may hold passwords).
-std::optional<std::string> ReplaceFileAtomically(const std::string& path,
-                                                 std::string_view contents);
+Status ReplaceFileAtomically(const std::string& path, std::string_view contents);
 
 // The directory part of `path`, ending in '/': "" for a bare name.
 std::string DirectoryOf(const std::string& path);

@@ -7,8 +7,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
+
+#include "platform/status.h"
 
 namespace plat {
 
@@ -25,6 +26,6 @@ struct OutgoingRequest {
 // Resolves, connects, sends every byte, then closes. Returns an error text on failure (also when
 // the time limit passed or the request was abandoned), nothing once every byte was handed to the
 // operating system.
-std::optional<std::string> SendRequest(const OutgoingRequest& request);
+Status SendRequest(const OutgoingRequest& request);
 
 }  // namespace plat

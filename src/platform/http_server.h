@@ -14,10 +14,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "platform/endpoint.h"
+#include "platform/status.h"
 
 namespace plat {
 
@@ -45,7 +45,7 @@ class HttpServer {
 
   // Binds `address` (port 0: any free port) and starts serving. An error text when it cannot
   // (the address is taken, or this build has no HTTP server).
-  std::optional<std::string> Start(Endpoint address, Handler handler);
+  Status Start(Endpoint address, Handler handler);
   // Stops accepting and waits for the connections being served. Safe to call more than once.
   void Stop();
   // The bound port; 0 before Start.

@@ -224,7 +224,8 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
     return text.find_first_of("\r\n") != std::string::npos;
   };
   if (has_break(section) || has_break(key) || has_break(value)) {
-    refused_ = "a line break in the value of [" + section + "] " + key + " cannot be stored";
+    refused_ = Status::Error("a line break in the value of [" + section + "] " + key +
+                             " cannot be stored");
     return;
   }
   dirty_ = true;
@@ -277,12 +278,13 @@ std::string IniFile::Text() const {
   return text;
 }
 
-std::optional<std::string> IniFile::Commit() {
-  if (refused_) return refused_;
-  if (!dirty_) return std::nullopt;
-  if (auto error = ReplaceFileAtomically(path_, EncodeText(Text(), encoding_))) return error;
+Status IniFile::Commit() {
+  if (!refused_.ok()) return refused_;
+  if (!dirty_) return Status::Ok();
+  if (Status error = ReplaceFileAtomically(path_, EncodeText(Text(), encoding_)); !error.ok())
+    return error;
   dirty_ = false;
-  return std::nullopt;
+  return Status::Ok();
 }
 
 }  // namespace plat

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
 #include "platform/text_encoding.h"
 
 namespace plat {
@@ -49,7 +50,7 @@ class IniFile {
 
   // Writes the document back to its file if it changed; an error text on failure (also after a
   // refused write, and then nothing is written).
-  std::optional<std::string> Commit();
+  Status Commit();
   // The document as UTF-8 text; Commit stores it in the file's own encoding.
   std::string Text() const;
   const std::string& path() const { return path_; }
@@ -69,7 +70,7 @@ class IniFile {
   std::string default_line_end_ = "\r\n";
   TextEncoding encoding_ = TextEncoding::kPlain;
   bool dirty_ = false;
-  std::optional<std::string> refused_;
+  Status refused_ = Status::Ok();
 };
 
 // The integer rules of the file: decimal with an optional sign, hexadecimal after "$", or after

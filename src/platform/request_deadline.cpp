@@ -44,11 +44,10 @@ struct Resolution {
 
 }  // namespace
 
-std::optional<std::string> ResolveWithin(const std::string& host, const RequestDeadline& deadline,
-                                         uint32_t* ip) {
+Status ResolveWithin(const std::string& host, const RequestDeadline& deadline, uint32_t* ip) {
   if (auto dotted = ParseIpv4(host)) {
     *ip = *dotted;
-    return std::nullopt;
+    return Status::Ok();
   }
   auto resolution = std::make_shared<Resolution>();
   std::thread([resolution, host] {
@@ -63,11 +62,11 @@ std::optional<std::string> ResolveWithin(const std::string& host, const RequestD
     resolution->done_cv.wait_for(lock, std::chrono::milliseconds(deadline.NextWaitMs()));
     if (resolution->done) break;
     if (auto reason = deadline.Stop())
-      return "resolve(" + host + "): " + ErrorNumberText(StopErrorNumber(*reason));
+      return Status::Error("resolve(" + host + "): " + ErrorNumberText(StopErrorNumber(*reason)));
   }
-  if (!resolution->found.ip) return resolution->found.error;
+  if (!resolution->found.ip) return Status::Error(resolution->found.error);
   *ip = *resolution->found.ip;
-  return std::nullopt;
+  return Status::Ok();
 }
 
 }  // namespace plat

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/status.h"
+
 namespace plat {
 
 // How often a wait looks at the request's abandon hook.
@@ -45,7 +47,6 @@ HostLookup LookUpHost(const std::string& host);
 
 // The IPv4 address of `host` (dotted or a name), looked up no longer than the deadline allows.
 // An error text on failure.
-std::optional<std::string> ResolveWithin(const std::string& host, const RequestDeadline& deadline,
-                                         uint32_t* ip);
+Status ResolveWithin(const std::string& host, const RequestDeadline& deadline, uint32_t* ip);
 
 }  // namespace plat

@@ -11,13 +11,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/endpoint.h"
 #include "platform/native_handle.h"
+#include "platform/status.h"
 #include "platform/tcp_connection.h"
 
 namespace plat {
@@ -45,7 +45,7 @@ class TcpListener {
   void SetAcceptFilter(AcceptFilter filter) { accept_filter_ = std::move(filter); }
 
   // Binds, listens and starts accepting. Returns an error text when a socket cannot be bound.
-  std::optional<std::string> Activate();
+  Status Activate();
   // Stops accepting, asks every open connection to close and waits up to wait_ms for their
   // threads to end.
   void Deactivate(uint32_t wait_ms = 5000);

@@ -28,15 +28,14 @@ bool TakePlannedFault(const std::string& role) {
 
 }  // namespace
 
-std::optional<std::string> StartThread(std::thread& thread, const std::string& role,
-                                       std::function<void()> body) {
+Status StartThread(std::thread& thread, const std::string& role, std::function<void()> body) {
   try {
     if (TakePlannedFault(role))
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     thread = std::thread(std::move(body));
-    return std::nullopt;
+    return Status::Ok();
   } catch (const std::system_error& error) {
-    return "thread(" + role + "): " + error.code().message();
+    return Status::Error("thread(" + role + "): " + error.code().message());
   }
 }
 

@@ -4,16 +4,16 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
+
+#include "platform/status.h"
 
 namespace plat {
 
 // Starts `body` on a new thread stored in `thread`. On failure `thread` stays empty and the
 // error text is "thread(<role>): <system error text>".
-std::optional<std::string> StartThread(std::thread& thread, const std::string& role,
-                                       std::function<void()> body);
+Status StartThread(std::thread& thread, const std::string& role, std::function<void()> body);
 
 // For tests: the next start of a thread for `role` fails as if the system had none to give.
 void FailNextThreadStart(const std::string& role);

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -16,6 +15,7 @@
 
 #include "platform/endpoint.h"
 #include "platform/native_handle.h"
+#include "platform/status.h"
 
 namespace plat {
 
@@ -42,7 +42,7 @@ class UdpListener {
   void SetHandler(Handler handler) { handler_ = std::move(handler); }
 
   // Binds the socket and starts the listener thread; an error text when it cannot bind.
-  std::optional<std::string> Activate();
+  Status Activate();
   // Closes the socket and ends the listener thread; no handler runs after it returns.
   void Deactivate();
 

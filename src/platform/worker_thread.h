@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 
+#include "platform/status.h"
 #include "platform/thread_start.h"
 
 namespace plat {
@@ -26,7 +26,7 @@ class WorkerThread {
   WorkerThread& operator=(const WorkerThread&) = delete;
 
   // An error text when the system gives no thread (see plat::StartThread).
-  std::optional<std::string> Start(const std::string& role, std::function<void()> body) {
+  Status Start(const std::string& role, std::function<void()> body) {
     return plat::StartThread(thread_, role, std::move(body));
   }
   void Terminate() {

@@ -65,8 +65,8 @@ int HandleCheckConfig(int argc, char** argv) {
 void ReportFatalStart(core::TParlowindServer& server) {
   std::fprintf(stderr, "%s\n", server.FatalMessage().c_str());
   if (!server.FatalReason().empty()) std::fprintf(stderr, "  %s\n", server.FatalReason().c_str());
-  if (auto error = server.log().WriteLogLine(server.FatalMessage())) {
-    std::fprintf(stderr, "cannot write the log: %s\n", error->c_str());
+  if (plat::Status status = server.log().WriteLogLine(server.FatalMessage()); !status.ok()) {
+    std::fprintf(stderr, "cannot write the log: %s\n", status.message().c_str());
   }
 }
 

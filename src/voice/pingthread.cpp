@@ -11,7 +11,7 @@ uint32_t NonNegative(int32_t milliseconds) {
 
 }  // namespace
 
-std::optional<std::string> TPingThread::Start() {
+plat::Status TPingThread::Start() {
   return thread_.Start("ping", [this] { Execute(); });
 }
 

@@ -7,11 +7,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "clients/serverfunctions.h"
 #include "platform/clock.h"
+#include "platform/status.h"
 #include "platform/udp_socket.h"
 #include "platform/worker_thread.h"
 
@@ -43,7 +43,7 @@ class TPingThread {
 
   explicit TPingThread(PingerParts parts) : parts_(std::move(parts)) {}
   // An error text when the thread cannot be created.
-  std::optional<std::string> Start();
+  plat::Status Start();
   void Terminate() { thread_.Terminate(); }
   void Join() { thread_.Join(); }
   void WaitStarted() { thread_.WaitStarted(); }

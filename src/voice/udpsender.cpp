@@ -16,7 +16,7 @@ TUDPSender::TUDPSender(RelayParts parts) : parts_(std::move(parts)) {
   recipients_.reserve(kBatchCopies);
 }
 
-std::optional<std::string> TUDPSender::Start() {
+plat::Status TUDPSender::Start() {
   return thread_.Start("relay", [this] { Execute(); });
 }
 

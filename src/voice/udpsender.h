@@ -9,12 +9,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "clients/serverfunctions.h"
 #include "platform/event.h"
+#include "platform/status.h"
 #include "platform/udp_socket.h"
 #include "platform/worker_thread.h"
 #include "voice/relay_stats.h"
@@ -41,7 +41,7 @@ class TUDPSender {
 
   explicit TUDPSender(RelayParts parts);
   // An error text when the thread cannot be created.
-  std::optional<std::string> Start();
+  plat::Status Start();
   // Sets the terminate flag; the caller then signals RelayEvent.
   void Terminate() { thread_.Terminate(); }
   void Join() { thread_.Join(); }

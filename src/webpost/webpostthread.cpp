@@ -17,7 +17,7 @@ std::string ListServerAddress() {
 TWebPoster::TWebPoster(PosterParts parts)
     : parts_(std::move(parts)), list_server_(ListServerAddress()) {}
 
-std::optional<std::string> TWebPoster::Start() {
+plat::Status TWebPoster::Start() {
   return thread_.Start("web poster", [this] { Execute(); });
 }
 

@@ -9,10 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/status.h"
 #include "platform/worker_thread.h"
 
 namespace webpost {
@@ -58,7 +58,7 @@ class TWebPoster {
   // Reads the list server's address (the environment variable or the built-in one).
   explicit TWebPoster(PosterParts parts);
   // An error text when the thread cannot be created.
-  std::optional<std::string> Start();
+  plat::Status Start();
   // Sets the terminate flag and returns at once. A request still waiting for its list server is
   // given up; one that is being answered at once still goes out.
   void Terminate() { thread_.Terminate(); }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "support/blackbox.h"
+#include "support/status_check.h"
 
 namespace {
 
@@ -49,11 +50,11 @@ TEST(LogFile, FirstLineCreatesTheFileAndLaterRunsAppend) {
   {
     core::EventLog first_run;
     first_run.SetFileName(path);
-    ASSERT_EQ(first_run.WriteLogLine("one"), std::nullopt);
+    ASSERT_TRUE(pltest::Succeeded(first_run.WriteLogLine("one")));
   }
   core::EventLog second_run;
   second_run.SetFileName(path);
-  ASSERT_EQ(second_run.WriteLogLine("two"), std::nullopt);
+  ASSERT_TRUE(pltest::Succeeded(second_run.WriteLogLine("two")));
 
   const auto lines = ReadLogLines(path);
   ASSERT_EQ(lines.size(), 2u);
@@ -68,7 +69,7 @@ TEST(LogFile, ExistingContentIsKept) {
   testsupport::WriteFile(path, "not ours\n");
   core::EventLog log;
   log.SetFileName(path);
-  ASSERT_EQ(log.WriteLogLine("ours"), std::nullopt);
+  ASSERT_TRUE(pltest::Succeeded(log.WriteLogLine("ours")));
   const std::string contents = ReadFile(path);
   EXPECT_EQ(contents.substr(0, 9), "not ours\n");
   EXPECT_EQ(testsupport::LogText(contents.substr(9)), "ours\r\n");
@@ -79,12 +80,12 @@ TEST(LogFile, WritesBeforeTheLockExistsAndAfterItIsDestroyed) {
   const std::string path = dir.File("plserver.log");
   core::EventLog log;
   log.SetFileName(path);
-  EXPECT_EQ(log.WriteLogLine("without lock"), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(log.WriteLogLine("without lock")));
   log.CreateLock();
-  EXPECT_EQ(log.WriteLogLine("with lock"), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(log.WriteLogLine("with lock")));
   log.DestroyLock();
   EXPECT_FALSE(log.HasLock());
-  EXPECT_EQ(log.WriteLogLine("after lock"), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(log.WriteLogLine("after lock")));
   EXPECT_EQ(ReadLogLines(path).size(), 3u);
 }
 
@@ -95,16 +96,16 @@ TEST(LogFile, FailureIsReportedAndReleasesTheLock) {
   log.CreateLock();
   // A path through a regular file cannot be opened, whatever the privileges.
   log.SetFileName(dir.File("file/plserver.log"));
-  std::optional<std::string> error = log.WriteLogLine("lost");
-  ASSERT_TRUE(error.has_value());
-  EXPECT_FALSE(error->empty());
+  plat::Status error = log.WriteLogLine("lost");
+  ASSERT_FALSE(error.ok());
+  EXPECT_FALSE(error.message().empty());
   // A directory in place of the file.
   log.SetFileName(dir.path());
-  EXPECT_TRUE(log.WriteLogLine("lost").has_value());
+  EXPECT_FALSE(log.WriteLogLine("lost").ok());
 
   // The lock was given back: the next line does not wait for it forever.
   log.SetFileName(dir.File("plserver.log"));
-  EXPECT_EQ(log.WriteLogLine("kept"), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(log.WriteLogLine("kept")));
   EXPECT_EQ(ReadLogLines(dir.File("plserver.log")).size(), 1u);
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "support/blackbox.h"
+#include "support/status_check.h"
 
 namespace {
 
@@ -39,9 +40,9 @@ class NewFileModes : public ::testing::TestWithParam<mode_t> {};
 TEST_P(NewFileModes, ConfigurationIsOwnerOnlyAndLogGroupReadable) {
   ScopedUmask mask(GetParam());
   TempDir dir;
-  ASSERT_EQ(plat::ReplaceFileAtomically(dir.File("plserver.ini"), "AdminPassword=rivet\n"),
-            std::nullopt);
-  ASSERT_EQ(plat::AppendToFile(dir.File("plserver.log"), "line\n"), std::nullopt);
+  ASSERT_TRUE(pltest::Succeeded(
+      plat::ReplaceFileAtomically(dir.File("plserver.ini"), "AdminPassword=rivet\n")));
+  ASSERT_TRUE(pltest::Succeeded(plat::AppendToFile(dir.File("plserver.log"), "line\n")));
   EXPECT_EQ(ModeOf(dir.File("plserver.ini")), 0600u);
   EXPECT_EQ(ModeOf(dir.File("plserver.log")), 0640u);
   EXPECT_EQ(DirectoryEntries(dir.path()),
@@ -58,8 +59,9 @@ TEST(ExistingFileModes, AreKeptByAppendAndByReplace) {
   WriteFile(dir.File("plserver.ini"), "[Version]\n");
   chmod(dir.File("plserver.ini").c_str(), 0644);
 
-  ASSERT_EQ(plat::AppendToFile(dir.File("plserver.log"), "new\n"), std::nullopt);
-  ASSERT_EQ(plat::ReplaceFileAtomically(dir.File("plserver.ini"), "[General]\n"), std::nullopt);
+  ASSERT_TRUE(pltest::Succeeded(plat::AppendToFile(dir.File("plserver.log"), "new\n")));
+  ASSERT_TRUE(
+      pltest::Succeeded(plat::ReplaceFileAtomically(dir.File("plserver.ini"), "[General]\n")));
   EXPECT_EQ(ReadFile(dir.File("plserver.log")), "old\nnew\n");
   EXPECT_EQ(ReadFile(dir.File("plserver.ini")), "[General]\n");
   EXPECT_EQ(ModeOf(dir.File("plserver.log")), 0604u);
@@ -78,7 +80,8 @@ TEST(AtomicReplace, DoesNotFollowLinksPlantedAtTheTemporaryName) {
   WriteFile(elsewhere.File("victim"), "precious\n");
   std::filesystem::create_symlink(elsewhere.File("victim"), predictable);
 
-  ASSERT_EQ(plat::ReplaceFileAtomically(path, "[Passwords]\nAdminPassword=new\n"), std::nullopt);
+  ASSERT_TRUE(
+      pltest::Succeeded(plat::ReplaceFileAtomically(path, "[Passwords]\nAdminPassword=new\n")));
   EXPECT_EQ(ReadFile(path), "[Passwords]\nAdminPassword=new\n");
   EXPECT_EQ(ModeOf(path), 0600u);
   EXPECT_EQ(ReadFile(elsewhere.File("victim")), "precious\n");
@@ -86,7 +89,8 @@ TEST(AtomicReplace, DoesNotFollowLinksPlantedAtTheTemporaryName) {
 
   std::filesystem::remove(predictable);
   std::filesystem::create_symlink(elsewhere.File("planted"), predictable);
-  ASSERT_EQ(plat::ReplaceFileAtomically(path, "[Passwords]\nAdminPassword=third\n"), std::nullopt);
+  ASSERT_TRUE(
+      pltest::Succeeded(plat::ReplaceFileAtomically(path, "[Passwords]\nAdminPassword=third\n")));
   EXPECT_EQ(ReadFile(path), "[Passwords]\nAdminPassword=third\n");
   EXPECT_FALSE(testsupport::FileExists(elsewhere.File("planted")));
   // Nothing of the write is left behind: only the file and the planted link.
@@ -103,7 +107,7 @@ TEST(AtomicReplace, LinkedFileIsReplacedInTheTargetsDirectory) {
   chmod(target_dir.File("real.ini").c_str(), 0640);
   std::filesystem::create_symlink(target_dir.File("real.ini"), link);
 
-  ASSERT_EQ(plat::ReplaceFileAtomically(link, "new\n"), std::nullopt);
+  ASSERT_TRUE(pltest::Succeeded(plat::ReplaceFileAtomically(link, "new\n")));
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(ReadFile(target_dir.File("real.ini")), "new\n");
   EXPECT_EQ(ModeOf(target_dir.File("real.ini")), 0640u);

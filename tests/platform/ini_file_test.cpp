@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "support/blackbox.h"
+#include "support/status_check.h"
 
 namespace {
 
@@ -191,7 +192,7 @@ TEST(IniFileEncoding, Utf8WithByteOrderMarkIsReadAndKeepsItsMark) {
   IniFile disk = OpenOrDie(path);
   EXPECT_EQ(disk.ReadString("Version", "ServerVersion", ""), "v1.1");
   disk.WriteString("Version", "ServerVersion", "v1.2.0");
-  ASSERT_EQ(disk.Commit(), std::nullopt);
+  ASSERT_TRUE(pltest::Succeeded(disk.Commit()));
   EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[Version]\r\nServerVersion=v1.2.0\r\n");
 }
 
@@ -229,7 +230,7 @@ TEST(IniFileEncoding, Utf16LittleEndianIsReadAndWrittenBackInUtf16) {
   EXPECT_EQ(ini.ReadString("Version", "ServerVersion", ""), "v1.1");
   ini.WriteString("Version", "ServerVersion", "v1.2.0");
   ini.WriteString("Passwords", "AdminPassword", "\xC3\xBC");
-  ASSERT_EQ(ini.Commit(), std::nullopt);
+  ASSERT_TRUE(pltest::Succeeded(ini.Commit()));
   EXPECT_EQ(
       ReadFile(path),
       Utf16Le(u"; R\u00e4ume\r\n[Channels]\r\n0=Caf\u00e9\r\n1=\U0001F3B5\r\n"
@@ -259,11 +260,11 @@ TEST(IniFileDisk, MissingFileReadsEmptyAndWriteCreatesIt) {
   IniFile ini = OpenOrDie(path);
   EXPECT_EQ(ini.ReadString("Version", "ServerVersion", "none"), "none");
   // Reading alone leaves no file behind.
-  EXPECT_EQ(ini.Commit(), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(ini.Commit()));
   EXPECT_FALSE(testsupport::FileExists(path));
 
   ini.WriteString("Version", "ServerVersion", "v1.2.0");
-  EXPECT_EQ(ini.Commit(), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(ini.Commit()));
   EXPECT_EQ(ReadFile(path), "[Version]\r\nServerVersion=v1.2.0\r\n");
   EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"plserver.ini"});
 }
@@ -277,7 +278,7 @@ TEST(IniFileDisk, CommitReplacesTheFileAsAWholeAndKeepsItsMode) {
 
   IniFile ini = OpenOrDie(path);
   ini.WriteString("Passwords", "AdminPassword", "new");
-  ASSERT_EQ(ini.Commit(), std::nullopt);
+  ASSERT_TRUE(pltest::Succeeded(ini.Commit()));
 
   EXPECT_EQ(ReadFile(path), "[Passwords]\nAdminPassword=new\n");
   EXPECT_NE(InodeOf(path), before) << "written in place rather than replaced";
@@ -294,7 +295,7 @@ TEST(IniFileDisk, UnchangedDocumentIsNotWritten) {
   const ino_t before = InodeOf(path);
   IniFile ini = OpenOrDie(path);
   ini.EraseSection("NotThere");
-  EXPECT_EQ(ini.Commit(), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(ini.Commit()));
   EXPECT_EQ(InodeOf(path), before);
 }
 
@@ -321,8 +322,8 @@ void ExpectUnprivilegedCommitFails(const std::string& path, const std::string& n
     std::optional<IniFile> ini = IniFile::Open(path, &error);
     if (!ini) _exit(4);
     ini->WriteString("Version", "ServerVersion", "v1.2.0");
-    std::optional<std::string> failure = ini->Commit();
-    _exit(failure && !failure->empty() && failure->find(named) != std::string::npos ? 0 : 1);
+    plat::Status failure = ini->Commit();
+    _exit(!failure.ok() && failure.message().find(named) != std::string::npos ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -366,7 +367,7 @@ TEST(IniFileDisk, FailedRenameLeavesNoTemporary) {
   WriteFile(path + "/inside", "x");
   IniFile ini = IniFile::Parse(path, "");
   ini.WriteString("S", "k", "v");
-  EXPECT_NE(ini.Commit(), std::nullopt);
+  EXPECT_FALSE(ini.Commit().ok());
   EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"plserver.ini"});
 }
 
@@ -386,7 +387,7 @@ TEST(IniFileLinks, ACommitThroughASymbolicLinkReplacesTheTargetAndKeepsTheLink) 
   auto ini = plat::IniFile::Open(link, &error);
   ASSERT_TRUE(ini) << error;
   ini->WriteString("General", "Servername", "New");
-  ASSERT_FALSE(ini->Commit());
+  ASSERT_TRUE(pltest::Succeeded(ini->Commit()));
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   std::ifstream in(target);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -410,7 +411,7 @@ TEST(IniFileLineBreaks, AValueWithALineBreakIsRefusedAndTheCommitWritesNothing) 
   ini->WriteString("Passwords", "AdminPassword", "fine");
   // An administrator's new password that would smuggle a section into the file.
   ini->WriteString("Passwords", "ServerPassword", "x\r\n[Channels]\r\n0=Injected");
-  EXPECT_TRUE(ini->Commit().has_value());
+  EXPECT_FALSE(ini->Commit().ok());
   std::ifstream in(path, std::ios::binary);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
             original);

@@ -88,7 +88,7 @@ bool TestServer::Restart() {
     std::optional<plat::IniFile> ini = plat::IniFile::Open(ini_path(), &error);
     if (!ini) break;
     ini->WriteInteger("Networking", "TCPPort", tcp_port_);
-    if (ini->Commit()) break;
+    if (!ini->Commit().ok()) break;
     if (StartOnCurrentFile()) return true;
   }
   ADD_FAILURE() << "the test server could not be started again";

@@ -337,7 +337,7 @@ class ScriptedWatchServer {
   ScriptedWatchServer() {
     listener_.AddBinding({0x7F000001, 0});
     listener_.SetHandler([this](plat::TcpConnection& connection) { Serve(connection); });
-    started_ = !listener_.Activate().has_value();
+    started_ = listener_.Activate().ok();
   }
   ~ScriptedWatchServer() { listener_.Deactivate(2000); }
   bool started() const { return started_; }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/http_recorder.h"
+#include "support/status_check.h"
 
 namespace {
 
@@ -24,8 +25,8 @@ plat::OutgoingRequest RequestTo(uint16_t port, std::string bytes) {
 TEST(SendRequest, DeliversEveryByteOnAConnectionOfItsOwn) {
   HttpRecorder recorder;
   const std::string big(100000, 'x');  // more than one socket buffer's worth
-  EXPECT_EQ(plat::SendRequest(RequestTo(recorder.port(), "first")), std::nullopt);
-  EXPECT_EQ(plat::SendRequest(RequestTo(recorder.port(), big)), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(plat::SendRequest(RequestTo(recorder.port(), "first"))));
+  EXPECT_TRUE(pltest::Succeeded(plat::SendRequest(RequestTo(recorder.port(), big))));
   auto requests = recorder.WaitForRequests(2, 3000);
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].bytes, "first");
@@ -36,7 +37,7 @@ TEST(SendRequest, ResolvesLocalhostByName) {
   HttpRecorder recorder;
   plat::OutgoingRequest request = RequestTo(recorder.port(), "by name");
   request.host = "localhost";
-  EXPECT_EQ(plat::SendRequest(request), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(plat::SendRequest(request)));
   auto requests = recorder.WaitForRequests(1, 3000);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].bytes, "by name");
@@ -46,18 +47,18 @@ TEST(SendRequest, BindsTheLocalEndWhenAsked) {
   HttpRecorder recorder;
   plat::OutgoingRequest request = RequestTo(recorder.port(), "bound");
   request.local_ip = "127.0.0.2";
-  EXPECT_EQ(plat::SendRequest(request), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(plat::SendRequest(request)));
   auto requests = recorder.WaitForRequests(1, 3000);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].peer_ip, "127.0.0.2");
 
   request.local_ip = "not an address";
-  EXPECT_NE(plat::SendRequest(request), std::nullopt);
+  EXPECT_FALSE(plat::SendRequest(request).ok());
 }
 
 TEST(SendRequest, ReportsARefusedConnectionEvenWithNothingToSend) {
-  EXPECT_NE(plat::SendRequest(RequestTo(testsupport::ClosedPort(), "")), std::nullopt);
-  EXPECT_NE(plat::SendRequest(RequestTo(testsupport::ClosedPort(), "x")), std::nullopt);
+  EXPECT_FALSE(plat::SendRequest(RequestTo(testsupport::ClosedPort(), "")).ok());
+  EXPECT_FALSE(plat::SendRequest(RequestTo(testsupport::ClosedPort(), "x")).ok());
 }
 
 TEST(SendRequest, GivesUpOnAListenerThatNeverAnswersAtItsTimeLimit) {
@@ -65,9 +66,9 @@ TEST(SendRequest, GivesUpOnAListenerThatNeverAnswersAtItsTimeLimit) {
   ASSERT_TRUE(stalled.stalled());
   plat::OutgoingRequest request = RequestTo(stalled.port(), "lost");
   request.time_limit_ms = 200;
-  std::optional<std::string> error = plat::SendRequest(request);
-  ASSERT_TRUE(error);
-  EXPECT_NE(error->find("timed out"), std::string::npos) << *error;
+  plat::Status error = plat::SendRequest(request);
+  ASSERT_FALSE(error.ok());
+  EXPECT_NE(error.message().find("timed out"), std::string::npos) << error.message();
 }
 
 TEST(SendRequest, StopsWaitingWhenAbandoned) {
@@ -81,17 +82,17 @@ TEST(SendRequest, StopsWaitingWhenAbandoned) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     give_up = true;
   });
-  std::optional<std::string> error = plat::SendRequest(request);
+  plat::Status error = plat::SendRequest(request);
   stopper.join();
-  ASSERT_TRUE(error);
-  EXPECT_NE(error->find("canceled"), std::string::npos) << *error;
+  ASSERT_FALSE(error.ok());
+  EXPECT_NE(error.message().find("canceled"), std::string::npos) << error.message();
 }
 
 TEST(SendRequest, AnAbandonedRequestStillReachesAListenerThatIsThere) {
   HttpRecorder recorder;
   plat::OutgoingRequest request = RequestTo(recorder.port(), "late");
   request.abandon = [] { return true; };
-  EXPECT_EQ(plat::SendRequest(request), std::nullopt);
+  EXPECT_TRUE(pltest::Succeeded(plat::SendRequest(request)));
   EXPECT_EQ(recorder.WaitForRequests(1, 3000).size(), 1u);
 }
 

@@ -9,6 +9,7 @@
 
 #include "support/http_recorder.h"
 #include "support/manual_clock.h"
+#include "support/status_check.h"
 #include "support/test_server.h"
 #include "support/webpost_fixture.h"
 
@@ -205,7 +206,7 @@ TEST(WebPoster, ACycleStartsOnePeriodAfterTheLastOneEndedOnTheClock) {
   webpost::PosterParts parts = fixture.server()->PosterParts();
   webpost::TWebPoster poster(webpost::PosterParts{
       parts.settings, parts.client_count, parts.password_protected, clock, parts.write_line});
-  ASSERT_FALSE(poster.Start().has_value());
+  ASSERT_TRUE(pltest::Succeeded(poster.Start()));
   ASSERT_EQ(recorder.WaitForRequests(1, kWaitMs).size(), 1u);
   for (size_t cycle = 2; cycle <= 3; ++cycle) {
     // The wait's start is read once the posts are done, and then the clock again at each step:

@@ -45,16 +45,16 @@ int OpenLogForAppend(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> AppendToFile(const std::string& path, std::string_view text) {
+Status AppendToFile(const std::string& path, std::string_view text) {
   int fd = OpenLogForAppend(path);
-  if (fd < 0) return ErrorText("open", path);
+  if (fd < 0) return Status::Error(ErrorText("open", path));
   if (!WriteAll(fd, text)) {
     std::string error = ErrorText("write", path);
     close(fd);
-    return error;
+    return Status::Error(error);
   }
-  if (close(fd) != 0) return ErrorText("close", path);
-  return std::nullopt;
+  if (close(fd) != 0) return Status::Error(ErrorText("close", path));
+  return Status::Ok();
 }
 
 FileContents ReadWholeFile(const std::string& path) {
@@ -82,8 +82,7 @@ FileContents ReadWholeFile(const std::string& path) {
   return result;
 }
 
-std::optional<std::string> ReplaceFileAtomically(const std::string& given_path,
-                                                 std::string_view contents) {
+Status ReplaceFileAtomically(const std::string& given_path, std::string_view contents) {
   // A file that is a symbolic link is replaced where the link points, and the link stays.
   std::string path = given_path;
   char resolved[PATH_MAX];
@@ -91,13 +90,13 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& given_path,
   // The file's own write permission counts, as it would for a direct write: a read-only file
   // is not replaced behind its back by the rename (which needs only the directory's).
   int probe = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (probe < 0 && errno != ENOENT) return ErrorText("open", path);
+  if (probe < 0 && errno != ENOENT) return Status::Error(ErrorText("open", path));
   if (probe >= 0) close(probe);
   // The temporary file gets a name no one can predict and is created exclusively (mkstemp:
   // O_CREAT|O_EXCL, mode 0600), so a link planted beside the file is never followed.
   std::string temporary = path + ".tmp-XXXXXX";
   int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return ErrorText("mkstemp", temporary);
+  if (fd < 0) return Status::Error(ErrorText("mkstemp", temporary));
   // The replacement keeps the old file's permissions: a file holding passwords that only its
   // owner may read must not become readable by everyone. A new file stays 0600: it holds the
   // administrator password.
@@ -107,17 +106,17 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& given_path,
     std::string error = ErrorText("write", temporary);
     close(fd);
     unlink(temporary.c_str());
-    return error;
+    return Status::Error(error);
   }
   if (close(fd) != 0) {
     std::string error = ErrorText("close", temporary);
     unlink(temporary.c_str());
-    return error;
+    return Status::Error(error);
   }
   if (rename(temporary.c_str(), path.c_str()) != 0) {
     std::string error = ErrorText("rename", path);
     unlink(temporary.c_str());
-    return error;
+    return Status::Error(error);
   }
   // Make the rename itself durable.
   std::string directory = DirectoryOf(path);
@@ -127,7 +126,7 @@ std::optional<std::string> ReplaceFileAtomically(const std::string& given_path,
     fsync(dir_fd);
     close(dir_fd);
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 std::string DirectoryOf(const std::string& path) {

@@ -69,32 +69,32 @@ int WaitWritable(int fd, const RequestDeadline& deadline) {
   }
 }
 
-std::optional<std::string> BindLocal(int fd, const std::string& local_ip, Endpoint target) {
+Status BindLocal(int fd, const std::string& local_ip, Endpoint target) {
   std::optional<uint32_t> address = ParseIpv4(local_ip);
-  if (!address) return "bind(" + local_ip + "): not an IPv4 address";
+  if (!address) return Status::Error("bind(" + local_ip + "): not an IPv4 address");
   sockaddr_in local = ToSockaddr(Endpoint{*address, 0});
   if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    return SocketErrorText("bind", target, errno);
+    return Status::Error(SocketErrorText("bind", target, errno));
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
-std::optional<std::string> Connect(int fd, const sockaddr_in& remote,
-                                   const RequestDeadline& deadline) {
+Status Connect(int fd, const sockaddr_in& remote, const RequestDeadline& deadline) {
   Endpoint target = FromSockaddr(remote);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
-    return std::nullopt;
-  if (errno != EINPROGRESS && errno != EINTR) return SocketErrorText("connect", target, errno);
-  if (int error = WaitWritable(fd, deadline)) return SocketErrorText("connect", target, error);
+    return Status::Ok();
+  if (errno != EINPROGRESS && errno != EINTR)
+    return Status::Error(SocketErrorText("connect", target, errno));
+  if (int error = WaitWritable(fd, deadline))
+    return Status::Error(SocketErrorText("connect", target, error));
   int error = 0;
   socklen_t length = sizeof error;
   if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-  if (error != 0) return SocketErrorText("connect", target, error);
-  return std::nullopt;
+  if (error != 0) return Status::Error(SocketErrorText("connect", target, error));
+  return Status::Ok();
 }
 
-std::optional<std::string> SendAll(int fd, const std::string& bytes, Endpoint target,
-                                   const RequestDeadline& deadline) {
+Status SendAll(int fd, const std::string& bytes, Endpoint target, const RequestDeadline& deadline) {
   size_t offset = 0;
   while (offset < bytes.size()) {
     ssize_t sent = send(fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
@@ -103,31 +103,33 @@ std::optional<std::string> SendAll(int fd, const std::string& bytes, Endpoint ta
       continue;
     }
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return SocketErrorText("send", target, errno);
-    if (int error = WaitWritable(fd, deadline)) return SocketErrorText("send", target, error);
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+      return Status::Error(SocketErrorText("send", target, errno));
+    if (int error = WaitWritable(fd, deadline))
+      return Status::Error(SocketErrorText("send", target, error));
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 }  // namespace
 
-std::optional<std::string> SendRequest(const OutgoingRequest& request) {
+Status SendRequest(const OutgoingRequest& request) {
   RequestDeadline deadline(request.time_limit_ms, request.abandon);
   uint32_t ip = 0;
-  if (auto error = ResolveWithin(request.host, deadline, &ip)) return error;
+  if (Status error = ResolveWithin(request.host, deadline, &ip); !error.ok()) return error;
   const sockaddr_in remote = ToSockaddr(Endpoint{ip, request.port});
   Endpoint target = FromSockaddr(remote);
   SocketHandle socket_handle(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   const int fd = socket_handle.get();
-  if (fd < 0) return SocketErrorText("socket", target, errno);
+  if (fd < 0) return Status::Error(SocketErrorText("socket", target, errno));
   if (!request.local_ip.empty()) {
-    if (auto error = BindLocal(fd, request.local_ip, target)) return error;
+    if (Status error = BindLocal(fd, request.local_ip, target); !error.ok()) return error;
   }
-  if (auto error = Connect(fd, remote, deadline)) return error;
-  if (auto error = SendAll(fd, request.bytes, target, deadline)) return error;
+  if (Status error = Connect(fd, remote, deadline); !error.ok()) return error;
+  if (Status error = SendAll(fd, request.bytes, target, deadline); !error.ok()) return error;
   // Our side is done; the peer's answer is not wanted.
   shutdown(fd, SHUT_WR);
-  return std::nullopt;
+  return Status::Ok();
 }
 
 }  // namespace plat

@@ -70,7 +70,7 @@ HttpServer::~HttpServer() {
   Stop();
 }
 
-std::optional<std::string> HttpServer::Start(Endpoint address, Handler handler) {
+Status HttpServer::Start(Endpoint address, Handler handler) {
   impl_->processor.set_payload_max_length(0);
   impl_->processor.set_pre_routing_handler(
       [handler](const httplib::Request& request, httplib::Response& response) {
@@ -98,9 +98,9 @@ std::optional<std::string> HttpServer::Start(Endpoint address, Handler handler) 
     }
     connection.Close();
   });
-  if (auto error = listener.Activate()) return error;
+  if (Status error = listener.Activate(); !error.ok()) return error;
   impl_->started = true;
-  return std::nullopt;
+  return Status::Ok();
 }
 
 void HttpServer::Stop() {

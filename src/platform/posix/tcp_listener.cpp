@@ -21,12 +21,12 @@ std::string SocketErrorText(const char* call, Endpoint endpoint, int error) {
   return std::string(call) + "(" + endpoint.ToString() + "): " + strerror(error);
 }
 
-std::optional<std::string> TcpListener::Activate() {
+Status TcpListener::Activate() {
   std::vector<Endpoint> targets = bindings_;
   if (targets.empty()) targets.push_back(Endpoint{INADDR_ANY, default_port_});
   for (const Endpoint& target : targets) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return SocketErrorText("socket", target, errno);
+    if (fd < 0) return Status::Error(SocketErrorText("socket", target, errno));
     int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address = ToSockaddr(target);
@@ -36,7 +36,7 @@ std::optional<std::string> TcpListener::Activate() {
       close(fd);
       for (NativeHandle open_fd : listen_fds_) close(static_cast<int>(open_fd));
       listen_fds_.clear();
-      return error;
+      return Status::Error(error);
     }
     if (bound_port_ == 0) {
       socklen_t length = sizeof address;
@@ -46,11 +46,12 @@ std::optional<std::string> TcpListener::Activate() {
     listen_fds_.push_back(fd);
   }
   wake_fd_ = eventfd(0, EFD_CLOEXEC);
-  if (auto error = StartThread(accept_thread_, "TCP accept", [this] { AcceptLoop(); })) {
+  if (Status error = StartThread(accept_thread_, "TCP accept", [this] { AcceptLoop(); });
+      !error.ok()) {
     Deactivate(0);  // the socket is not left bound without its thread
     return error;
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 void TcpListener::AcceptLoop() {

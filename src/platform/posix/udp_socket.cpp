@@ -26,15 +26,15 @@ UdpListener::~UdpListener() {
   Deactivate();
 }
 
-std::optional<std::string> UdpListener::Activate() {
+Status UdpListener::Activate() {
   Endpoint target = bindings_.empty() ? Endpoint{INADDR_ANY, default_port_} : bindings_.front();
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return SocketErrorText("socket", target, errno);
+  if (fd < 0) return Status::Error(SocketErrorText("socket", target, errno));
   sockaddr_in address = ToSockaddr(target);
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     std::string error = SocketErrorText("bind", target, errno);
     close(fd);
-    return error;
+    return Status::Error(error);
   }
   socklen_t length = sizeof address;
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
@@ -49,11 +49,11 @@ std::optional<std::string> UdpListener::Activate() {
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   stopping_ = false;
   fd_ = fd;
-  if (auto error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); })) {
+  if (Status error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); }); !error.ok()) {
     Deactivate();  // the socket is not left bound without its thread
     return error;
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 void UdpListener::ListenLoop() {

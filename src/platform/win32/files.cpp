@@ -44,15 +44,15 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
 
 }  // namespace
 
-std::optional<std::string> AppendToFile(const std::string& path, std::string_view text) {
+Status AppendToFile(const std::string& path, std::string_view text) {
   // Appending access only: every write lands at the end, also when another process appends too.
   FileHandle file(CreateFileW(Widened(path).c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return ErrorText("open", path);
-  if (!WriteAll(file.get(), text)) return ErrorText("write", path);
-  if (!file.Close()) return ErrorText("close", path);
-  return std::nullopt;
+  if (!file.valid()) return Status::Error(ErrorText("open", path));
+  if (!WriteAll(file.get(), text)) return Status::Error(ErrorText("write", path));
+  if (!file.Close()) return Status::Error(ErrorText("close", path));
+  return Status::Ok();
 }
 
 FileContents ReadWholeFile(const std::string& path) {
@@ -81,39 +81,38 @@ FileContents ReadWholeFile(const std::string& path) {
   return result;
 }
 
-std::optional<std::string> ReplaceFileAtomically(const std::string& path,
-                                                 std::string_view contents) {
+Status ReplaceFileAtomically(const std::string& path, std::string_view contents) {
   // A read-only file is not replaced behind its back: the attribute counts as it would for a
   // direct write.
   const DWORD attributes = GetFileAttributesW(Widened(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    return ErrorText("open", path, ERROR_ACCESS_DENIED);
+    return Status::Error(ErrorText("open", path, ERROR_ACCESS_DENIED));
   const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId());
   const std::wstring wide_temporary = Widened(temporary);
   {
     FileHandle file(CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return ErrorText("open", temporary);
+    if (!file.valid()) return Status::Error(ErrorText("open", temporary));
     // The new contents are on the disk before the name points at them.
     if (!WriteAll(file.get(), contents) || !FlushFileBuffers(file.get())) {
       std::string error = ErrorText("write", temporary);
       file.Close();
       DeleteFileW(wide_temporary.c_str());
-      return error;
+      return Status::Error(error);
     }
     if (!file.Close()) {
       std::string error = ErrorText("close", temporary);
       DeleteFileW(wide_temporary.c_str());
-      return error;
+      return Status::Error(error);
     }
   }
   if (!MoveFileExW(wide_temporary.c_str(), Widened(path).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     std::string error = ErrorText("rename", path);
     DeleteFileW(wide_temporary.c_str());
-    return error;
+    return Status::Error(error);
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 // Both separators name directories on Windows.

@@ -66,25 +66,25 @@ int WaitWritable(SOCKET fd, const RequestDeadline& deadline) {
   }
 }
 
-std::optional<std::string> Connect(SOCKET fd, const sockaddr_in& remote,
-                                   const RequestDeadline& deadline) {
+Status Connect(SOCKET fd, const sockaddr_in& remote, const RequestDeadline& deadline) {
   Endpoint target = FromSockaddr(remote);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
-    return std::nullopt;
+    return Status::Ok();
   int error = WSAGetLastError();
-  if (error != WSAEWOULDBLOCK) return SocketErrorText("connect", target, error);
-  if (int failure = WaitWritable(fd, deadline)) return SocketErrorText("connect", target, failure);
+  if (error != WSAEWOULDBLOCK) return Status::Error(SocketErrorText("connect", target, error));
+  if (int failure = WaitWritable(fd, deadline))
+    return Status::Error(SocketErrorText("connect", target, failure));
   error = 0;
   int length = sizeof error;
   if (getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
     error = WSAGetLastError();
   }
-  if (error != 0) return SocketErrorText("connect", target, error);
-  return std::nullopt;
+  if (error != 0) return Status::Error(SocketErrorText("connect", target, error));
+  return Status::Ok();
 }
 
-std::optional<std::string> SendAll(SOCKET fd, const std::string& bytes, Endpoint target,
-                                   const RequestDeadline& deadline) {
+Status SendAll(SOCKET fd, const std::string& bytes, Endpoint target,
+               const RequestDeadline& deadline) {
   size_t offset = 0;
   while (offset < bytes.size()) {
     int sent = send(fd, bytes.data() + offset,
@@ -94,39 +94,41 @@ std::optional<std::string> SendAll(SOCKET fd, const std::string& bytes, Endpoint
       continue;
     }
     int error = WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) return SocketErrorText("send", target, error);
-    if (int failure = WaitWritable(fd, deadline)) return SocketErrorText("send", target, failure);
+    if (error != WSAEWOULDBLOCK) return Status::Error(SocketErrorText("send", target, error));
+    if (int failure = WaitWritable(fd, deadline))
+      return Status::Error(SocketErrorText("send", target, failure));
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 }  // namespace
 
-std::optional<std::string> SendRequest(const OutgoingRequest& request) {
+Status SendRequest(const OutgoingRequest& request) {
   EnsureWinsock();
   RequestDeadline deadline(request.time_limit_ms, request.abandon);
   uint32_t ip = 0;
-  if (auto error = ResolveWithin(request.host, deadline, &ip)) return error;
+  if (Status error = ResolveWithin(request.host, deadline, &ip); !error.ok()) return error;
   const sockaddr_in remote = ToSockaddr(Endpoint{ip, request.port});
   Endpoint target = FromSockaddr(remote);
   SocketHandle socket_handle(
       WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
   const SOCKET fd = socket_handle.get();
-  if (fd == INVALID_SOCKET) return SocketErrorText("socket", target, WSAGetLastError());
+  if (fd == INVALID_SOCKET)
+    return Status::Error(SocketErrorText("socket", target, WSAGetLastError()));
   MakeNonBlocking(fd);
   if (!request.local_ip.empty()) {
     std::optional<uint32_t> address = ParseIpv4(request.local_ip);
-    if (!address) return "bind(" + request.local_ip + "): not an IPv4 address";
+    if (!address) return Status::Error("bind(" + request.local_ip + "): not an IPv4 address");
     sockaddr_in local = ToSockaddr(Endpoint{*address, 0});
     if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-      return SocketErrorText("bind", target, WSAGetLastError());
+      return Status::Error(SocketErrorText("bind", target, WSAGetLastError()));
     }
   }
-  if (auto error = Connect(fd, remote, deadline)) return error;
-  if (auto error = SendAll(fd, request.bytes, target, deadline)) return error;
+  if (Status error = Connect(fd, remote, deadline); !error.ok()) return error;
+  if (Status error = SendAll(fd, request.bytes, target, deadline); !error.ok()) return error;
   // Our side is done; the peer's answer is not wanted.
   shutdown(fd, SD_SEND);
-  return std::nullopt;
+  return Status::Ok();
 }
 
 }  // namespace plat

@@ -10,8 +10,8 @@ HttpServer::HttpServer() : impl_(std::make_unique<Impl>()) {}
 
 HttpServer::~HttpServer() = default;
 
-std::optional<std::string> HttpServer::Start(Endpoint, Handler) {
-  return "the Windows build has no metrics endpoint";
+Status HttpServer::Start(Endpoint, Handler) {
+  return Status::Error("the Windows build has no metrics endpoint");
 }
 
 void HttpServer::Stop() {}

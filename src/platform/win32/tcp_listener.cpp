@@ -15,14 +15,15 @@ HANDLE AsEvent(NativeHandle handle) {
 
 }  // namespace
 
-std::optional<std::string> TcpListener::Activate() {
+Status TcpListener::Activate() {
   EnsureWinsock();
   std::vector<Endpoint> targets = bindings_;
   if (targets.empty()) targets.push_back(Endpoint{INADDR_ANY, default_port_});
   for (const Endpoint& target : targets) {
     SOCKET fd =
         WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-    if (fd == INVALID_SOCKET) return SocketErrorText("socket", target, WSAGetLastError());
+    if (fd == INVALID_SOCKET)
+      return Status::Error(SocketErrorText("socket", target, WSAGetLastError()));
     // A port another program holds is an error here, as it is elsewhere: never share it.
     BOOL yes = TRUE;
     setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
@@ -34,7 +35,7 @@ std::optional<std::string> TcpListener::Activate() {
       closesocket(fd);
       for (NativeHandle open_fd : listen_fds_) closesocket(AsSocket(open_fd));
       listen_fds_.clear();
-      return error;
+      return Status::Error(error);
     }
     if (bound_port_ == 0) {
       int length = sizeof address;
@@ -44,11 +45,12 @@ std::optional<std::string> TcpListener::Activate() {
     listen_fds_.push_back(AsHandle(fd));
   }
   wake_fd_ = reinterpret_cast<NativeHandle>(WSACreateEvent());
-  if (auto error = StartThread(accept_thread_, "TCP accept", [this] { AcceptLoop(); })) {
+  if (Status error = StartThread(accept_thread_, "TCP accept", [this] { AcceptLoop(); });
+      !error.ok()) {
     Deactivate(0);  // the socket is not left bound without its thread
     return error;
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 void TcpListener::AcceptLoop() {

@@ -17,18 +17,19 @@ UdpListener::~UdpListener() {
   Deactivate();
 }
 
-std::optional<std::string> UdpListener::Activate() {
+Status UdpListener::Activate() {
   EnsureWinsock();
   Endpoint target = bindings_.empty() ? Endpoint{INADDR_ANY, default_port_} : bindings_.front();
   SOCKET fd = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-  if (fd == INVALID_SOCKET) return SocketErrorText("socket", target, WSAGetLastError());
+  if (fd == INVALID_SOCKET)
+    return Status::Error(SocketErrorText("socket", target, WSAGetLastError()));
   BOOL yes = TRUE;
   setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
   sockaddr_in address = ToSockaddr(target);
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     std::string error = SocketErrorText("bind", target, WSAGetLastError());
     closesocket(fd);
-    return error;
+    return Status::Error(error);
   }
   int length = sizeof address;
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
@@ -50,11 +51,11 @@ std::optional<std::string> UdpListener::Activate() {
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait_ms), sizeof wait_ms);
   stopping_ = false;
   fd_ = AsHandle(fd);
-  if (auto error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); })) {
+  if (Status error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); }); !error.ok()) {
     Deactivate();  // the socket is not left bound without its thread
     return error;
   }
-  return std::nullopt;
+  return Status::Ok();
 }
 
 void UdpListener::ListenLoop() {
