@@ -22,24 +22,16 @@ const char* LeaveReasonOf(const clients::TServerClient& client, plat::TcpConnect
 
 void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
   try {
-    bool disconnect = false;
     clients::ClientRef client = std::static_pointer_cast<clients::TServerClient>(connection.Slot());
-    if (client) {
-      if (client->Dropped) {
-        disconnect = true;
-      } else {
-        client->FlushQueue();
-      }
-    }
+    const bool dropped = client && client->Dropped;
+    if (client && !dropped) client->FlushQueue();
     std::array<uint8_t, wire::kMaxFrame> frame;
-    size_t frame_size = control::ReadFrame(connection, frame, disconnect);
-    const bool frame_read = !disconnect;
-    if (frame_read && FrameWithinLimit(client.get(), disconnect)) {
-      std::span<const uint8_t> bytes(frame.data(), frame_size);
-      DispatchFrame(connection, bytes, client, disconnect);
-    }
+    const control::FrameRead read = control::ReadFrame(connection, frame, dropped);
+    const bool frame_read = !read.connection_ended;
+    bool disconnect = !frame_read;
+    if (frame_read) disconnect = HandleFrame(connection, {frame.data(), read.size}, client);
     // A pass that read no frame is counted as two bytes, as the old read loop counted it.
-    uint32_t counted = static_cast<uint32_t>(frame_read ? frame_size : 2);
+    uint32_t counted = static_cast<uint32_t>(frame_read ? read.size : 2);
     Add(counters_.TcpPacketsReceived, 1);
     Add(counters_.TcpBytesReceived, counted);
     if (client && !client->Dropped) {
@@ -62,36 +54,45 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
   }
 }
 
-bool TParlowindServer::FrameWithinLimit(clients::TServerClient* client, bool& disconnect) {
-  // Before login a connection gets one frame only: its login, or it is closed.
-  if (!client) return true;
-  switch (client->FrameLimit.Admit(clock_.Now())) {
+bool TParlowindServer::HandleFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,
+                                   const clients::ClientRef& client) {
+  switch (AdmitFrame(client.get())) {
     case security::FrameVerdict::kHandle:
-      return true;
+      return DispatchFrame(connection, frame, client);
     case security::FrameVerdict::kDrop:
-      security::Count(guard_.counters().FramesDropped);
       return false;
     case security::FrameVerdict::kDisconnect:
-      security::Count(guard_.counters().FloodDisconnects);
-      events_.Report("ALERT", "Disconnected: too many frames", 0, client);
-      client->LeaveReason = "rate-limit";
-      disconnect = true;
-      return false;
+      return true;
   }
   return false;
 }
 
-void TParlowindServer::DispatchFrame(plat::TcpConnection& connection,
-                                     std::span<const uint8_t> frame,
-                                     const clients::ClientRef& client, bool& disconnect) {
-  disconnect = true;
-  const int16_t code = wire::ReadI16(frame, wire::kOffsetCode);
-  if (code == wire::kClientLogin) {
-    disconnect = ClientLogin(connection, frame);
-    return;
+security::FrameVerdict TParlowindServer::AdmitFrame(clients::TServerClient* client) {
+  // Before login a connection gets one frame only: its login, or it is closed.
+  if (!client) return security::FrameVerdict::kHandle;
+  const security::FrameVerdict verdict = client->FrameLimit.Admit(clock_.Now());
+  switch (verdict) {
+    case security::FrameVerdict::kHandle:
+      break;
+    case security::FrameVerdict::kDrop:
+      security::Count(guard_.counters().FramesDropped);
+      break;
+    case security::FrameVerdict::kDisconnect:
+      security::Count(guard_.counters().FloodDisconnects);
+      events_.Report("ALERT", "Disconnected: too many frames", 0, client);
+      client->LeaveReason = "rate-limit";
+      break;
   }
-  if (!client) return;  // only a login is accepted before login: the connection closes
-  disconnect = false;
+  return verdict;
+}
+
+bool TParlowindServer::DispatchFrame(plat::TcpConnection& connection,
+                                     std::span<const uint8_t> frame,
+                                     const clients::ClientRef& client) {
+  const int16_t code = wire::ReadI16(frame, wire::kOffsetCode);
+  if (code == wire::kClientLogin) return ClientLogin(connection, frame);
+  if (!client) return true;  // only a login is accepted before login: the connection closes
+  bool disconnect = false;
   clients::TServerClient& sender = *client;
   switch (code) {
     case wire::kClientListsReq:
@@ -133,6 +134,7 @@ void TParlowindServer::DispatchFrame(plat::TcpConnection& connection,
     default:
       break;  // counted and otherwise ignored
   }
+  return disconnect;
 }
 
 }  // namespace core

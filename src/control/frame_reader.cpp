@@ -28,16 +28,12 @@ void AwaitBytes(plat::TcpConnection& connection, size_t wanted) {
 
 }  // namespace
 
-size_t ReadFrame(plat::TcpConnection& connection, std::array<uint8_t, wire::kMaxFrame>& frame,
-                 bool& disconnect) {
-  if (!connection.WaitForData()) {
-    disconnect = true;
-    return 0;
-  }
+FrameRead ReadFrame(plat::TcpConnection& connection, std::array<uint8_t, wire::kMaxFrame>& frame,
+                    bool leaving) {
+  if (!connection.WaitForData()) return {0, true};
   connection.Take(frame.data(), 1);
-  if (!connection.ReadAvailable(kFirstWindowMs)) disconnect = true;
-  if (!connection.IsOpen()) disconnect = true;
-  if (disconnect) return 1;
+  const bool readable = connection.ReadAvailable(kFirstWindowMs);
+  if (!readable || !connection.IsOpen() || leaving) return {1, true};
 
   size_t length = DeclaredLength(connection);
   size_t rest;
@@ -47,7 +43,7 @@ size_t ReadFrame(plat::TcpConnection& connection, std::array<uint8_t, wire::kMax
   } else {
     rest = std::min(wire::kMaxFrame - 1, connection.Buffered());
   }
-  return 1 + connection.Take(frame.data() + 1, rest);
+  return {1 + connection.Take(frame.data() + 1, rest), false};
 }
 
 }  // namespace control

@@ -18,9 +18,16 @@ constexpr size_t kMinFramedLength = 8;
 constexpr int kFirstWindowMs = 1;
 constexpr uint32_t kMissingBytesWaitMs = 1000;
 
-// Reads one frame into `frame` and returns its size. Sets `disconnect` when the connection
-// failed or closed; the size is then 0 when not even the first byte came.
-size_t ReadFrame(plat::TcpConnection& connection, std::array<uint8_t, wire::kMaxFrame>& frame,
-                 bool& disconnect);
+// What one read of the control stream found.
+struct FrameRead {
+  size_t size = 0;                // the frame's bytes at the start of the buffer
+  bool connection_ended = false;  // the connection failed or closed: no frame to handle
+};
+
+// Reads one frame into `frame`. When the connection failed or closed, the size is 0 if not
+// even the first byte came, else 1. For a client that is `leaving` the read stops after the
+// first byte (or the close) and the result says the connection ended.
+FrameRead ReadFrame(plat::TcpConnection& connection, std::array<uint8_t, wire::kMaxFrame>& frame,
+                    bool leaving);
 
 }  // namespace control

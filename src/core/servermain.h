@@ -164,11 +164,14 @@ class TParlowindServer {
   void TerminateWorkers(const std::function<void(const char*)>& line);
   void StopListeners(const std::function<void(const char*)>& line);
   void JoinWorkersAndDropClients();
-  // Whether the frame may be handled under the client's frame limit; sets `disconnect` when the
-  // client keeps exceeding it.
-  bool FrameWithinLimit(clients::TServerClient* client, bool& disconnect);
-  void DispatchFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,
-                     const clients::ClientRef& client, bool& disconnect);
+  // The frame under the client's frame limit, then to its command handler. Each returns true
+  // when the connection is to close after the frame.
+  bool HandleFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,
+                   const clients::ClientRef& client);
+  bool DispatchFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,
+                     const clients::ClientRef& client);
+  // Counts and reports a frame over the limit; a client that keeps exceeding it is to go.
+  security::FrameVerdict AdmitFrame(clients::TServerClient* client);
 
   StartupEnvironment environment_;
   const plat::Clock& clock_;
