@@ -23,7 +23,8 @@ TServerClient::~TServerClient() {
 void TServerClient::Destroy() {
   if (Closing.exchange(true)) return;
   // Only clear the slot if it still points at us: the connection may already serve nothing.
-  std::shared_ptr<void> slot = connection_->Slot();
+  // The slot's reference is held until the end, so clearing it cannot end the client here.
+  std::shared_ptr<plat::ConnectionSlot> slot = connection_->Slot();
   if (slot.get() == this) connection_->ClearSlot();
   std::lock_guard<std::mutex> lock(out_queue_mutex_);
   out_queue_.clear();
@@ -165,6 +166,12 @@ void TServerClient::SendServerLists(ClientList& clients, RoomList& rooms) {
                  .Append(room_records.bytes())
                  .Append(players.bytes())
                  .Finish());
+}
+
+ClientRef ClientOf(const plat::TcpConnection& connection) {
+  // The slot holds nothing but clients; the checked cast keeps a mistake from becoming a wild
+  // pointer.
+  return std::dynamic_pointer_cast<TServerClient>(connection.Slot());
 }
 
 }  // namespace clients

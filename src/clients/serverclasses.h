@@ -36,7 +36,8 @@ class ClientList;
 class RoomList;
 
 class TServerClient final : public std::enable_shared_from_this<TServerClient>,
-                            public EventSubject {
+                            public EventSubject,
+                            public plat::ConnectionSlot {
  public:
   // Throws std::invalid_argument for a null connection.
   TServerClient(std::shared_ptr<plat::TcpConnection> connection, TrafficCounters* server_counters);
@@ -138,5 +139,8 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
 };
 
 using ClientRef = std::shared_ptr<TServerClient>;
+
+// The logged-in client `connection` serves, or null before login and after the leave.
+ClientRef ClientOf(const plat::TcpConnection& connection);
 
 }  // namespace clients

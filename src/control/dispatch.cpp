@@ -22,7 +22,7 @@ const char* LeaveReasonOf(const clients::TServerClient& client, plat::TcpConnect
 
 void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
   try {
-    clients::ClientRef client = std::static_pointer_cast<clients::TServerClient>(connection.Slot());
+    clients::ClientRef client = clients::ClientOf(connection);
     const bool dropped = client && client->Dropped;
     if (client && !dropped) client->FlushQueue();
     std::array<uint8_t, wire::kMaxFrame> frame;

@@ -157,8 +157,8 @@ bool TcpConnection::IsClosed() const {
   return socket_closed_;
 }
 
-void TcpConnection::SetSlot(std::shared_ptr<void> value) {
-  std::shared_ptr<void> old;
+void TcpConnection::SetSlot(std::shared_ptr<ConnectionSlot> value) {
+  std::shared_ptr<ConnectionSlot> old;
   {
     std::lock_guard<std::mutex> lock(slot_mutex_);
     old = std::move(slot_);
@@ -167,7 +167,7 @@ void TcpConnection::SetSlot(std::shared_ptr<void> value) {
   // `old` is released here, outside the slot lock.
 }
 
-std::shared_ptr<void> TcpConnection::Slot() const {
+std::shared_ptr<ConnectionSlot> TcpConnection::Slot() const {
   std::lock_guard<std::mutex> lock(slot_mutex_);
   return slot_;
 }

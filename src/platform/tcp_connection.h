@@ -25,6 +25,13 @@
 
 namespace plat {
 
+// What a connection's user keeps with it (the control channel: its logged-in client). The
+// connection only holds it; the user's type derives from this and casts back.
+class ConnectionSlot {
+ public:
+  virtual ~ConnectionSlot() = default;
+};
+
 class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
  public:
   static constexpr size_t kReadChunk = 32768;
@@ -83,9 +90,10 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   Endpoint Peer() const { return peer_; }
   Endpoint Local() const { return local_; }
 
-  // An opaque slot for the control channel's per-connection state (its logged-in client).
-  void SetSlot(std::shared_ptr<void> value);
-  std::shared_ptr<void> Slot() const;
+  // The control channel's per-connection state (its logged-in client), held for it. Any thread;
+  // the old state is released outside the slot's lock.
+  void SetSlot(std::shared_ptr<ConnectionSlot> value);
+  std::shared_ptr<ConnectionSlot> Slot() const;
   void ClearSlot() { SetSlot(nullptr); }
 
  private:
@@ -130,7 +138,7 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   std::atomic<const Clock*> deadline_clock_{&SystemClock()};
 
   mutable std::mutex slot_mutex_;
-  std::shared_ptr<void> slot_;
+  std::shared_ptr<ConnectionSlot> slot_;
 };
 
 }  // namespace plat
