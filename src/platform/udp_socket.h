@@ -49,8 +49,9 @@ class UdpListener {
   // Sends one datagram from the server's socket; false when it could not be sent.
   bool SendTo(const uint8_t* data, size_t size, Endpoint to) const;
   // Sends a batch with as few system calls as the platform allows; sent[i] tells whether
-  // datagram i went out. Returns how many went out.
-  size_t SendBatch(std::span<const OutgoingDatagram> batch, bool* sent) const;
+  // datagram i went out. Returns how many went out. `sent` is the caller's, so a pass of the
+  // relay allocates nothing; datagrams beyond its size are not sent.
+  size_t SendBatch(std::span<const OutgoingDatagram> batch, std::span<bool> sent) const;
   uint16_t BoundPort() const { return bound_port_; }
 
  private:

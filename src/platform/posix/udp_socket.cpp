@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 
@@ -116,9 +117,10 @@ bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to) const {
   return sent == static_cast<ssize_t>(size);
 }
 
-size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, bool* sent) const {
+size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, std::span<bool> sent) const {
   int fd = fd_.load(std::memory_order_relaxed);
   size_t delivered = 0;
+  batch = batch.first(std::min(batch.size(), sent.size()));
   for (size_t i = 0; i < batch.size(); ++i) sent[i] = false;
   if (fd < 0) return 0;
   sockaddr_in addresses[kSendBatch];

@@ -1,5 +1,6 @@
 #include "platform/udp_socket.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "platform/thread_start.h"
@@ -103,8 +104,9 @@ bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to) const {
 }
 
 // Windows has no call that sends several datagrams at once: one sendto each.
-size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, bool* sent) const {
+size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, std::span<bool> sent) const {
   size_t delivered = 0;
+  batch = batch.first(std::min(batch.size(), sent.size()));
   for (size_t i = 0; i < batch.size(); ++i) {
     sent[i] = SendTo(batch[i].data, batch[i].size, batch[i].to);
     if (sent[i]) ++delivered;
