@@ -5,7 +5,7 @@
 
 #include "blackbox/server_fixture.h"
 
-namespace blackbox {
+namespace pltest {
 namespace {
 
 class CheckConfigTest : public ServerFixture {
@@ -29,9 +29,9 @@ class CheckConfigTest : public ServerFixture {
 
 TEST_F(CheckConfigTest, ACleanFilePassesAndShowsPasswordsOnlyAsSetOrEmpty) {
   const std::string ini = Clean(18765, "[Logging]\r\nFormat=json\r\n[Channels]\r\n0=Lobby\r\n");
-  testsupport::WriteFile(IniPath(), ini);
+  pltest::WriteFile(IniPath(), ini);
   // A server elsewhere holding the port does not matter: the check binds nothing.
-  testsupport::PortHolder holder(true, 18765);
+  pltest::PortHolder holder(true, 18765);
   std::string output;
   EXPECT_EQ(Check(&output), 0) << output;
   EXPECT_NE(output.find("no warnings"), std::string::npos) << output;
@@ -43,8 +43,8 @@ TEST_F(CheckConfigTest, ACleanFilePassesAndShowsPasswordsOnlyAsSetOrEmpty) {
   EXPECT_EQ(output.find("Xq7-long-secret"), std::string::npos) << output;
   EXPECT_EQ(output.find("pw-9"), std::string::npos) << output;
   // Nothing written: the file as it was, no log.
-  EXPECT_EQ(testsupport::ReadFile(IniPath()), ini);
-  EXPECT_FALSE(testsupport::FileExists(LogPath()));
+  EXPECT_EQ(pltest::ReadFile(IniPath()), ini);
+  EXPECT_FALSE(pltest::FileExists(LogPath()));
 }
 
 TEST_F(CheckConfigTest, EachKindOfBadValueIsNamedWithWhatIsUsedInstead) {
@@ -75,7 +75,7 @@ TEST_F(CheckConfigTest, EachKindOfBadValueIsNamedWithWhatIsUsedInstead) {
     SCOPED_TRACE(c.lines);
     // The bad line comes after the clean ones, so it is the one read.
     std::string ini = "[Version]\r\nServerVersion=v1.2.0\r\n[Passwords]\r\nAdminPassword=Xq7\r\n";
-    testsupport::WriteFile(IniPath(), ini + c.lines);
+    pltest::WriteFile(IniPath(), ini + c.lines);
     std::string output;
     EXPECT_EQ(Check(&output), 1) << output;
     EXPECT_NE(output.find(std::string("warning setting ") + ""), std::string::npos) << output;
@@ -85,7 +85,7 @@ TEST_F(CheckConfigTest, EachKindOfBadValueIsNamedWithWhatIsUsedInstead) {
 }
 
 TEST_F(CheckConfigTest, TheDefaultAdministratorPasswordIsAWarning) {
-  testsupport::WriteFile(IniPath(), CurrentIni(18765));
+  pltest::WriteFile(IniPath(), CurrentIni(18765));
   std::string output;
   EXPECT_EQ(Check(&output), 1) << output;
   EXPECT_NE(output.find("warning default-admin-password"), std::string::npos) << output;
@@ -96,13 +96,13 @@ TEST_F(CheckConfigTest, AMissingFileIsReportedAndNotCreated) {
   std::string output;
   EXPECT_EQ(Check(&output, {"-INI=other.ini"}), 1) << output;
   EXPECT_NE(output.find("other.ini\" does not exist"), std::string::npos) << output;
-  EXPECT_FALSE(testsupport::FileExists(IniPath("other.ini")));
-  EXPECT_FALSE(testsupport::FileExists(LogPath()));
+  EXPECT_FALSE(pltest::FileExists(IniPath("other.ini")));
+  EXPECT_FALSE(pltest::FileExists(LogPath()));
 }
 
 TEST_F(CheckConfigTest, StartUpGivesTheSameWarningsAsEventLines) {
   auto server = StartOnFreePorts([&](int port) {
-    testsupport::WriteFile(IniPath(), Clean(port, "[Ping]\r\nMaxPingTries=zz\r\n"));
+    pltest::WriteFile(IniPath(), Clean(port, "[Ping]\r\nMaxPingTries=zz\r\n"));
   });
   ASSERT_TRUE(server);
   server->Signal(SIGTERM);
@@ -114,4 +114,4 @@ TEST_F(CheckConfigTest, StartUpGivesTheSameWarningsAsEventLines) {
 }
 
 }  // namespace
-}  // namespace blackbox
+}  // namespace pltest

@@ -5,7 +5,7 @@
 #include "blackbox/server_fixture.h"
 #include "core/vars.h"
 
-namespace blackbox {
+namespace pltest {
 namespace {
 
 using DefaultPasswordTest = ServerFixture;
@@ -23,7 +23,7 @@ TEST_F(DefaultPasswordTest, TheDefaultIsNamedOnceOnStandardErrorAndAnOwnPassword
   for (const bool own_password : {false, true}) {
     SCOPED_TRACE(own_password ? "own password" : "default password");
     auto server = StartOnFreePorts([&](int port) {
-      testsupport::WriteFile(
+      pltest::WriteFile(
           IniPath(),
           CurrentIni(port, own_password ? "[Passwords]\r\nAdminPassword=Xq7-long\r\n" : ""));
     });
@@ -39,4 +39,4 @@ TEST_F(DefaultPasswordTest, TheDefaultIsNamedOnceOnStandardErrorAndAnOwnPassword
 }
 
 }  // namespace
-}  // namespace blackbox
+}  // namespace pltest

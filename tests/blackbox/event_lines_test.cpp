@@ -9,7 +9,7 @@
 #include "protoclient/protocol_client.h"
 #include "support/tool_runner.h"
 
-namespace blackbox {
+namespace pltest {
 namespace {
 
 constexpr char kAdminPassword[] = "Adm1n-Secret";
@@ -23,7 +23,7 @@ class EventLinesTest : public ServerFixture {
  protected:
   std::unique_ptr<ServerProcess> Start(const std::string& logging) {
     return StartOnFreePorts([&](int port) {
-      testsupport::WriteFile(
+      pltest::WriteFile(
           IniPath(), CurrentIni(port, std::string("[Passwords]\r\nAdminPassword=") +
                                           kAdminPassword + "\r\nServerPassword=" + kServerPassword +
                                           "\r\n[Channels]\r\n0=Lobby\r\n1=Music\r\n" + logging));
@@ -102,7 +102,7 @@ TEST_F(EventLinesTest, AScriptedSessionAppearsInOrderWithoutPasswordsOrRawContro
               (output[19] == '+' || output[19] == '-') && output[22] == ':')
       << output;
   EXPECT_EQ(output.find('\x1b'), std::string::npos) << "a raw escape byte reached the output";
-  const std::string log = testsupport::ReadFile(LogPath());
+  const std::string log = pltest::ReadFile(LogPath());
   for (const char* secret : {kAdminPassword, kServerPassword, kWrongAdmin, kWrongServer}) {
     EXPECT_EQ(output.find(secret), std::string::npos) << secret;
     EXPECT_EQ(log.find(secret), std::string::npos) << secret;
@@ -145,7 +145,7 @@ TEST_F(EventLinesTest, JsonGivesOneObjectPerLineAndEventsZeroGivesNone) {
 // as written (time stamp first) and as the journal gives them ("host plserver[pid]: " first):
 // it finds exactly the failed logins, and no text inside a player's name makes a line match.
 TEST_F(EventLinesTest, TheFail2banFilterMatchesFailedLoginsAndNothingInsideNames) {
-  if (!testsupport::FileExists("/usr/bin/fail2ban-regex"))
+  if (!pltest::FileExists("/usr/bin/fail2ban-regex"))
     GTEST_SKIP() << "fail2ban is not installed (scripts/test.sh installs it)";
   auto server = Start("");
   ASSERT_TRUE(server);
@@ -158,12 +158,12 @@ TEST_F(EventLinesTest, TheFail2banFilterMatchesFailedLoginsAndNothingInsideNames
   ASSERT_TRUE(forger->SendAdminLogin(kWrongAdmin));
   ASSERT_TRUE(forger->Await(&plclient::ParseResult, 3000));
   const std::string output = Stop(*server);
-  testsupport::WriteFile(work_dir_.File("lines.txt"), output);
+  pltest::WriteFile(work_dir_.File("lines.txt"), output);
   std::string journal;
   for (size_t start = 0, end; (end = output.find('\n', start)) != std::string::npos;
        start = end + 1)
     journal += "host plserver[4242]: " + output.substr(start, end + 1 - start);
-  testsupport::WriteFile(work_dir_.File("journal.txt"), journal);
+  pltest::WriteFile(work_dir_.File("journal.txt"), journal);
   const std::string filter = std::string(PL_SOURCE_DIR) + "/packaging/fail2ban/plserver.conf";
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"-v", "--print-no-missed", work_dir_.File("lines.txt"), filter},
@@ -180,4 +180,4 @@ TEST_F(EventLinesTest, TheFail2banFilterMatchesFailedLoginsAndNothingInsideNames
 #endif
 
 }  // namespace
-}  // namespace blackbox
+}  // namespace pltest

@@ -12,7 +12,7 @@
 #include "support/http_exchange.h"
 #include "support/test_server.h"
 
-namespace blackbox {
+namespace pltest {
 namespace {
 
 constexpr char kAdminPassword[] = "Adm1n-Metrics";
@@ -24,7 +24,7 @@ class MetricsTest : public ServerFixture {
  protected:
   std::unique_ptr<ServerProcess> Start(const std::string& listen, const std::string& extra = "") {
     return StartOnFreePorts([&](int port) {
-      testsupport::WriteFile(
+      pltest::WriteFile(
           IniPath(),
           CurrentIni(port, std::string("[Passwords]\r\nAdminPassword=") + kAdminPassword +
                                "\r\nServerPassword=" + kServerPassword +
@@ -138,7 +138,7 @@ TEST_F(MetricsTest, AScrapeParsesAndItsCountersAreThoseOfServerStatsWithoutAnyPa
   // No password in any of what the server wrote or served.
   server->Signal(SIGTERM);
   ASSERT_TRUE(server->WaitForExit(15s).has_value());
-  const std::string everything = scrape->body + server->Output() + testsupport::ReadFile(LogPath());
+  const std::string everything = scrape->body + server->Output() + pltest::ReadFile(LogPath());
   for (const char* password : {kAdminPassword, kServerPassword, kWrongAdmin, kWrongServer})
     EXPECT_EQ(everything.find(password), std::string::npos) << password;
 }
@@ -157,10 +157,10 @@ TEST_F(MetricsTest, AListenTheServerCannotUseIsAWarningAndTheServerRunsWithoutMe
   std::remove(LogPath().c_str());
   // A port another program holds.
   int held_port = 0;
-  std::unique_ptr<testsupport::PortHolder> holder;
+  std::unique_ptr<pltest::PortHolder> holder;
   for (int attempt = 0; attempt < 10 && !holder; ++attempt) {
-    held_port = testsupport::PickFreePortPair();
-    holder = std::make_unique<testsupport::PortHolder>(true, held_port);
+    held_port = pltest::PickFreePortPair();
+    holder = std::make_unique<pltest::PortHolder>(true, held_port);
     if (!holder->holding()) holder.reset();
   }
   ASSERT_TRUE(holder);
@@ -179,4 +179,4 @@ TEST_F(MetricsTest, AListenTheServerCannotUseIsAWarningAndTheServerRunsWithoutMe
 }
 
 }  // namespace
-}  // namespace blackbox
+}  // namespace pltest

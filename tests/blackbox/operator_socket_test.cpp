@@ -17,11 +17,8 @@
 #include "protoclient/voice_datagrams.h"
 #include "support/operator_client.h"
 
-namespace blackbox {
+namespace pltest {
 namespace {
-
-using pltest::OperatorClient;
-using pltest::OpJson;
 
 constexpr uint32_t kLoopback = 0x7F000001;
 
@@ -31,9 +28,9 @@ class OperatorSocketTest : public ServerFixture {
 
   std::unique_ptr<ServerProcess> Start(const std::string& extra = "", bool with_socket = true) {
     auto server = StartOnFreePorts([&](int port) {
-      testsupport::WriteFile(IniPath(), CurrentIni(port, extra) +
-                                            "[Channels]\r\n0=Lobby\r\n1=Music\r\n"
-                                            "[Passwords]\r\nAdminPassword=secret\r\n");
+      pltest::WriteFile(IniPath(), CurrentIni(port, extra) +
+                                       "[Channels]\r\n0=Lobby\r\n1=Music\r\n"
+                                       "[Passwords]\r\nAdminPassword=secret\r\n");
     });
     if (server && with_socket) {
       EXPECT_TRUE(OperatorClient::WaitUntilServed(SocketPath()));
@@ -134,7 +131,7 @@ TEST_F(OperatorSocketTest, EveryCommandAnswersThroughTheSocket) {
   EXPECT_EQ(ErrorCode(op->Call({{"command", "password"}, {"which", "admin"}, {"password", ""}})),
             "bad-argument");
   Ok(op->Call({{"command", "save-rooms"}}));
-  const std::string ini = testsupport::ReadFile(IniPath());
+  const std::string ini = pltest::ReadFile(IniPath());
   EXPECT_NE(ini.find("ServerPassword=door"), std::string::npos) << ini;
   EXPECT_NE(ini.find("AdminPassword=n3w"), std::string::npos) << ini;
   EXPECT_NE(ini.find("1=Music"), std::string::npos) << ini;
@@ -295,7 +292,7 @@ TEST_F(OperatorSocketTest, BanSurvivesARestartAndRefusesTheAddressBeforeAnyFrame
   }
   server->Signal(SIGTERM);
   ASSERT_EQ(server->WaitForExit(15s), 0);
-  EXPECT_NE(testsupport::ReadFile(IniPath()).find("[Bans]"), std::string::npos);
+  EXPECT_NE(pltest::ReadFile(IniPath()).find("[Bans]"), std::string::npos);
 
   server = Spawn();
   ASSERT_TRUE(server->WaitForLogText(LogPath(), kStarted, 10s));
@@ -392,4 +389,4 @@ TEST_F(OperatorSocketTest, AStalledWatcherDelaysNeitherVoiceNorOtherOperators) {
 }
 
 }  // namespace
-}  // namespace blackbox
+}  // namespace pltest

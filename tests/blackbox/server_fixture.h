@@ -14,10 +14,9 @@
 
 #include "support/blackbox.h"
 
-namespace blackbox {
+namespace pltest {
 
 using namespace std::chrono_literals;
-using testsupport::ServerProcess;
 
 inline constexpr char kStarted[] = "Parlowind server started";
 inline constexpr char kFatalConfig[] = "FATAL ERROR: Unable to create config file";
@@ -32,7 +31,7 @@ inline std::string CurrentIni(int port, const std::string& extra = "") {
 
 class ServerFixture : public ::testing::Test {
  protected:
-  ServerFixture() : binary_(testsupport::CopyServerBinary(program_dir_.path())) {
+  ServerFixture() : binary_(pltest::CopyServerBinary(program_dir_.path())) {
     // An unprivileged server must be able to write its log here.
     chmod(work_dir_.path().c_str(), 0777);
   }
@@ -45,15 +44,15 @@ class ServerFixture : public ::testing::Test {
   }
   std::vector<std::string> LogTexts(const std::string& name = "plserver.log") const {
     std::vector<std::string> texts;
-    for (const std::string& line : testsupport::ReadLogLines(LogPath(name))) {
-      texts.push_back(testsupport::LogText(line));
+    for (const std::string& line : pltest::ReadLogLines(LogPath(name))) {
+      texts.push_back(pltest::LogText(line));
     }
     return texts;
   }
 
   std::unique_ptr<ServerProcess> Spawn(std::vector<std::string> arguments = {},
                                        bool unprivileged = false) {
-    testsupport::SpawnOptions options;
+    pltest::SpawnOptions options;
     options.arguments = std::move(arguments);
     options.working_directory = work_dir_.path();
     options.unprivileged = unprivileged;
@@ -79,7 +78,7 @@ class ServerFixture : public ::testing::Test {
                                                   const std::string& log_name = "plserver.log",
                                                   bool unprivileged = false) {
     for (int attempt = 0; attempt < 5; ++attempt) {
-      port_ = testsupport::PickFreePortPair();
+      port_ = pltest::PickFreePortPair();
       write_ini(port_);
       auto server = Spawn(arguments, unprivileged);
       if (server->WaitForLogText(LogPath(log_name), kStarted, 10s)) return server;
@@ -95,10 +94,10 @@ class ServerFixture : public ::testing::Test {
     return nullptr;
   }
 
-  testsupport::TempDir program_dir_;
-  testsupport::TempDir work_dir_;
+  pltest::TempDir program_dir_;
+  pltest::TempDir work_dir_;
   std::string binary_;
   int port_ = 0;
 };
 
-}  // namespace blackbox
+}  // namespace pltest

@@ -7,11 +7,8 @@
 
 #include "blackbox/server_fixture.h"
 
-namespace blackbox {
+namespace pltest {
 namespace {
-
-using testsupport::ReadFile;
-using testsupport::WriteFile;
 
 const std::vector<std::string> kShutdownLines = {
     "Server_DeInit -- enter",
@@ -31,7 +28,7 @@ size_t IndexOf(const std::vector<std::string>& texts, const std::string& text) {
 // each worker's end line after its stop request and within the pause.
 void ExpectWholeRun(const std::vector<std::string>& lines) {
   std::vector<std::string> texts;
-  for (const std::string& line : lines) texts.push_back(testsupport::LogText(line));
+  for (const std::string& line : lines) texts.push_back(pltest::LogText(line));
   const std::string all = ::testing::PrintToString(texts);
 
   const size_t enter = IndexOf(texts, "Server_DeInit -- enter");
@@ -62,7 +59,7 @@ void ExpectWholeRun(const std::vector<std::string>& lines) {
   ASSERT_GT(slept, 0u);
   ASSERT_LT(slept, lines.size());
   const long long pause =
-      testsupport::LogLineSeconds(lines[slept]) - testsupport::LogLineSeconds(lines[slept - 1]);
+      pltest::LogLineSeconds(lines[slept]) - pltest::LogLineSeconds(lines[slept - 1]);
   EXPECT_GE(pause, 1) << all;
   EXPECT_LE(pause, 2) << all;
 }
@@ -76,14 +73,14 @@ TEST_F(ShutdownTest, SigtermAfterAStartWithChosenFilesLeavesTheWholeRunInTheLog)
   auto write_ini = [&](int port) {
     ini_contents = "; hand-made\n" + CurrentIni(port, "[Channels]\n0=Lobby\n");
     WriteFile(IniPath("Custom.ini"), ini_contents);
-    ini_mtime = testsupport::ModificationTimeNs(IniPath("Custom.ini"));
+    ini_mtime = pltest::ModificationTimeNs(IniPath("Custom.ini"));
   };
   // The prefixes in any letter case: the INI under the program directory, the log under the
   // current directory.
   auto server =
       StartOnFreePorts(write_ini, {"-ini=Custom.ini", "-Log=run.log", "-PID=1234"}, "run.log");
   ASSERT_NE(server, nullptr);
-  EXPECT_TRUE(testsupport::TcpConnects(port_));
+  EXPECT_TRUE(pltest::TcpConnects(port_));
   // The workers write their start lines on their own threads, possibly after the start line of
   // the main thread; on a busy machine a signal sent at once could overtake them.
   EXPECT_TRUE(server->WaitForLogText(LogPath("run.log"), "UDPSender.Execute", 5s));
@@ -94,13 +91,13 @@ TEST_F(ShutdownTest, SigtermAfterAStartWithChosenFilesLeavesTheWholeRunInTheLog)
   ASSERT_TRUE(code.has_value()) << "no exit after SIGTERM";
   EXPECT_EQ(*code, 0) << server->Output();
 
-  ExpectWholeRun(testsupport::ReadLogLines(LogPath("run.log")));
-  EXPECT_TRUE(testsupport::LogWellFormed(ReadFile(LogPath("run.log"))));
+  ExpectWholeRun(pltest::ReadLogLines(LogPath("run.log")));
+  EXPECT_TRUE(pltest::LogWellFormed(ReadFile(LogPath("run.log"))));
   EXPECT_EQ(ReadFile(IniPath("Custom.ini")), ini_contents);
-  EXPECT_EQ(testsupport::ModificationTimeNs(IniPath("Custom.ini")), ini_mtime);
-  EXPECT_EQ(testsupport::DirectoryEntries(program_dir_.path()),
+  EXPECT_EQ(pltest::ModificationTimeNs(IniPath("Custom.ini")), ini_mtime);
+  EXPECT_EQ(pltest::DirectoryEntries(program_dir_.path()),
             (std::vector<std::string>{"Custom.ini", "plserver"}));
-  EXPECT_EQ(testsupport::DirectoryEntries(work_dir_.path()), std::vector<std::string>{"run.log"});
+  EXPECT_EQ(pltest::DirectoryEntries(work_dir_.path()), std::vector<std::string>{"run.log"});
 }
 
 struct SignalCase {
@@ -147,4 +144,4 @@ INSTANTIATE_TEST_SUITE_P(Signals, SignalTest,
                          });
 
 }  // namespace
-}  // namespace blackbox
+}  // namespace pltest

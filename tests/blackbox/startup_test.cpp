@@ -6,11 +6,8 @@
 #include "blackbox/server_fixture.h"
 #include "protoclient/protocol_client.h"
 
-namespace blackbox {
+namespace pltest {
 namespace {
-
-using testsupport::ReadFile;
-using testsupport::WriteFile;
 
 constexpr char kCreatedIni[] =
     "[Version]\r\nServerVersion=v1.2.0\r\n"
@@ -26,20 +23,20 @@ using StartupTest = ServerFixture;
 // The last log line is `message` with a proper time stamp, and the server never said it started.
 void ExpectFatalLog(const std::string& log_path, const std::string& message) {
   const std::string contents = ReadFile(log_path);
-  EXPECT_TRUE(testsupport::LogWellFormed(contents)) << contents;
-  std::vector<std::string> lines = testsupport::ReadLogLines(log_path);
+  EXPECT_TRUE(pltest::LogWellFormed(contents)) << contents;
+  std::vector<std::string> lines = pltest::ReadLogLines(log_path);
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(testsupport::LogText(lines.back()), message) << contents;
+  EXPECT_EQ(pltest::LogText(lines.back()), message) << contents;
   EXPECT_EQ(contents.find(kStarted), std::string::npos) << contents;
 }
 
 TEST_F(StartupTest, WithoutIniFileCreatesItAndServesOnTheDefaultPorts) {
-  const bool defaults_free = testsupport::TcpPortFree(8765) && testsupport::UdpPortFree(8766);
+  const bool defaults_free = pltest::TcpPortFree(8765) && pltest::UdpPortFree(8766);
   auto server = Spawn();
   const bool started = server->WaitForLogText(LogPath(), kStarted, 10s);
   // The file is written before the listeners start, so it exists whether or not they could bind.
   EXPECT_EQ(ReadFile(IniPath()), kCreatedIni);
-  EXPECT_FALSE(testsupport::FileExists(program_dir_.File("plserver.log")));
+  EXPECT_FALSE(pltest::FileExists(program_dir_.File("plserver.log")));
   // The file holds the passwords: its owner alone may read it. The log is for the group too.
   struct stat info;
   ASSERT_EQ(stat(IniPath().c_str(), &info), 0);
@@ -52,8 +49,8 @@ TEST_F(StartupTest, WithoutIniFileCreatesItAndServesOnTheDefaultPorts) {
     GTEST_SKIP() << "port 8765 or 8766 is in use on this machine";
   }
   ASSERT_TRUE(started) << server->Output();
-  EXPECT_TRUE(testsupport::TcpConnects(8765));
-  EXPECT_FALSE(testsupport::UdpPortFree(8766)) << "the voice port is not bound";
+  EXPECT_TRUE(pltest::TcpConnects(8765));
+  EXPECT_FALSE(pltest::UdpPortFree(8766)) << "the voice port is not bound";
   // Nothing here is about the shutdown, which has tests of its own.
   server->Signal(SIGKILL);
 }
@@ -62,8 +59,8 @@ class PortInUseTest : public ServerFixture, public ::testing::WithParamInterface
 
 TEST_P(PortInUseTest, EndsStartUpWithCommunicationFailure) {
   const bool tcp = GetParam();
-  const int port = testsupport::PickFreePortPair();
-  testsupport::PortHolder holder(tcp, tcp ? port : port + 1);
+  const int port = pltest::PickFreePortPair();
+  pltest::PortHolder holder(tcp, tcp ? port : port + 1);
   ASSERT_TRUE(holder.holding());
   WriteFile(IniPath(), CurrentIni(port));
   std::string output;
@@ -81,13 +78,13 @@ INSTANTIATE_TEST_SUITE_P(TcpOrUdp, PortInUseTest, ::testing::Values(true, false)
 
 TEST_F(StartupTest, AddressThisMachineDoesNotHaveFailsAtActivation) {
   // Only a bind is attempted: nothing is sent to the address.
-  WriteFile(IniPath(), CurrentIni(testsupport::PickFreePortPair(), "IP=10.255.255.1\r\n"));
+  WriteFile(IniPath(), CurrentIni(pltest::PickFreePortPair(), "IP=10.255.255.1\r\n"));
   EXPECT_EQ(RunToFailure(), 1);
   ExpectFatalLog(LogPath(), kFatalCommunication);
 }
 
 TEST_F(StartupTest, AddressThatIsNoAddressFailsAtTheBindings) {
-  WriteFile(IniPath(), CurrentIni(testsupport::PickFreePortPair(), "IP=not-an-ip\r\n"));
+  WriteFile(IniPath(), CurrentIni(pltest::PickFreePortPair(), "IP=not-an-ip\r\n"));
   std::string output;
   EXPECT_EQ(RunToFailure({}, false, &output), 1);
   ExpectFatalLog(LogPath(), kFatalBind);
@@ -109,7 +106,7 @@ TEST_F(StartupTest, UnwritableLogAndUnreadableConfigurationNameTheirPathOnStanda
 }
 
 TEST_F(StartupTest, ReadOnlyConfigurationFileIsNotRewrittenEvenInAWritableDirectory) {
-  const int port = testsupport::PickFreePortPair();
+  const int port = pltest::PickFreePortPair();
   const std::string outdated =
       "[Version]\r\nServerVersion=v1.1.0\r\n[Networking]\r\nTCPPort=" + std::to_string(port) +
       "\r\n";
@@ -120,7 +117,7 @@ TEST_F(StartupTest, ReadOnlyConfigurationFileIsNotRewrittenEvenInAWritableDirect
   EXPECT_EQ(RunToFailure({}, /*unprivileged=*/true, &output), 1);
   ExpectFatalLog(LogPath(), kFatalConfig);
   EXPECT_EQ(ReadFile(IniPath()), outdated);
-  EXPECT_EQ(testsupport::DirectoryEntries(program_dir_.path()),
+  EXPECT_EQ(pltest::DirectoryEntries(program_dir_.path()),
             (std::vector<std::string>{"plserver", "plserver.ini"}));
   EXPECT_NE(output.find(IniPath() + "): Permission denied"), std::string::npos) << output;
   chmod(program_dir_.path().c_str(), 0755);
@@ -164,7 +161,7 @@ TEST_F(StartupTest, ReadOnlyConfigurationFileRefusesTheAdministrationCommandsAtR
 }
 
 TEST_F(StartupTest, TooManyChannelsFail) {
-  std::string ini = CurrentIni(testsupport::PickFreePortPair(), "[Channels]\r\n");
+  std::string ini = CurrentIni(pltest::PickFreePortPair(), "[Channels]\r\n");
   for (int i = 0; i < 256; ++i) ini += std::to_string(i) + "=Room " + std::to_string(i) + "\r\n";
   WriteFile(IniPath(), ini);
   EXPECT_EQ(RunToFailure(), 1);
@@ -175,7 +172,7 @@ TEST_F(StartupTest, RewriteIntoMissingDirectoryFails) {
   // sub/ does not exist: the file reads as missing, and the rewrite has nowhere to go.
   EXPECT_EQ(RunToFailure({"-INI=sub/plserver.ini"}), 1);
   ExpectFatalLog(LogPath(), kFatalConfig);
-  EXPECT_FALSE(testsupport::FileExists(program_dir_.File("sub")));
+  EXPECT_FALSE(pltest::FileExists(program_dir_.File("sub")));
 }
 
 TEST_F(StartupTest, ReadOnlyLocationFailsOnlyWhenARewriteIsNeeded) {
@@ -183,7 +180,7 @@ TEST_F(StartupTest, ReadOnlyLocationFailsOnlyWhenARewriteIsNeeded) {
   // tests run as root the server runs as the unprivileged user "nobody" (dropped after fork,
   // before exec); that is the situation of a real operator, and unlike chattr +i or a read-only
   // mount it needs no file system support and leaves nothing behind when a test dies.
-  const int port = testsupport::PickFreePortPair();
+  const int port = pltest::PickFreePortPair();
   const std::string outdated =
       "[Version]\r\nServerVersion=v1.1.0\r\n[Networking]\r\nTCPPort=" + std::to_string(port) +
       "\r\n[Channels]\r\n0=Lobby\r\n";
@@ -193,7 +190,7 @@ TEST_F(StartupTest, ReadOnlyLocationFailsOnlyWhenARewriteIsNeeded) {
   EXPECT_EQ(RunToFailure({}, /*unprivileged=*/true), 1);
   ExpectFatalLog(LogPath(), kFatalConfig);
   EXPECT_EQ(ReadFile(IniPath()), outdated);
-  EXPECT_EQ(testsupport::DirectoryEntries(program_dir_.path()),
+  EXPECT_EQ(pltest::DirectoryEntries(program_dir_.path()),
             (std::vector<std::string>{"plserver", "plserver.ini"}))
       << "a temporary was left behind";
 
@@ -211,4 +208,4 @@ TEST_F(StartupTest, ReadOnlyLocationFailsOnlyWhenARewriteIsNeeded) {
 }
 
 }  // namespace
-}  // namespace blackbox
+}  // namespace pltest

@@ -11,9 +11,9 @@
 
 namespace {
 
-using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
+using pltest::ReadFile;
+using pltest::TempDir;
+using pltest::WriteFile;
 
 constexpr char kCurrentFileForDefaults[] =
     "[Version]\r\nServerVersion=v1.2.0\r\n"
@@ -60,14 +60,14 @@ TEST_F(ReadConfigurationTest, CurrentFileIsOnlyRead) {
       "[Version]\nServerVersion=v1.2.0\n[General]\nMaxClients=0x20\nServername=Den\n"
       "[Networking]\nTCPPort=9000\n[WebStatus]\nActive=2\nWebPostURL=lists.example/post.php\n";
   WriteFile(IniPath(), contents);
-  const long long mtime = testsupport::ModificationTimeNs(IniPath());
+  const long long mtime = pltest::ModificationTimeNs(IniPath());
   // A write within the file system's time resolution would not show in the mtime otherwise.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
   Read();
   EXPECT_EQ(ReadFile(IniPath()), contents);
-  EXPECT_EQ(testsupport::ModificationTimeNs(IniPath()), mtime);
-  EXPECT_EQ(testsupport::DirectoryEntries(dir_.path()), std::vector<std::string>{"plserver.ini"});
+  EXPECT_EQ(pltest::ModificationTimeNs(IniPath()), mtime);
+  EXPECT_EQ(pltest::DirectoryEntries(dir_.path()), std::vector<std::string>{"plserver.ini"});
 
   EXPECT_EQ(settings_.MaxClients, 32);
   EXPECT_EQ(settings_.Servername, "Den");
@@ -155,7 +155,7 @@ TEST_P(OutdatedVersionTest, IsRewrittenWithValuesInForceAndForeignContentIntact)
                 "ParlowindSite_DisplayInWebList=0\r\nWebPostURL=HTTP://lists.example\r\n");
   EXPECT_EQ(RoomNames(), (std::vector<std::string>{"Lobby", "Music"}));
   EXPECT_EQ(passwords_.ServerPassword(), "secret");
-  EXPECT_EQ(testsupport::DirectoryEntries(dir_.path()), std::vector<std::string>{"plserver.ini"});
+  EXPECT_EQ(pltest::DirectoryEntries(dir_.path()), std::vector<std::string>{"plserver.ini"});
 }
 
 std::string VersionCaseName(const ::testing::TestParamInfo<const char*>& info) {

@@ -13,9 +13,9 @@
 
 namespace {
 
-using testsupport::ReadFile;
-using testsupport::ReadLogLines;
-using testsupport::TempDir;
+using pltest::ReadFile;
+using pltest::ReadLogLines;
+using pltest::TempDir;
 
 TEST(LogLine, IsLocalTimeStampSeparatorTextAndCrLf) {
   const long long before = static_cast<long long>(std::time(nullptr));
@@ -25,11 +25,11 @@ TEST(LogLine, IsLocalTimeStampSeparatorTextAndCrLf) {
   EXPECT_TRUE(std::regex_match(
       line, std::regex(R"(\d{2}/\d{2}/\d{4} \d{2}:\d{2}:\d{2} \| Parlowind server started\r\n)")))
       << line;
-  const long long stamp = testsupport::LogLineSeconds(line);
+  const long long stamp = pltest::LogLineSeconds(line);
   EXPECT_GE(stamp, before);
   EXPECT_LE(stamp, after);
   // The text goes in unchanged, whatever it holds.
-  EXPECT_EQ(testsupport::LogText(core::FormatLogLine(" | odd | text ")), " | odd | text \r\n");
+  EXPECT_EQ(pltest::LogText(core::FormatLogLine(" | odd | text ")), " | odd | text \r\n");
 }
 
 TEST(LogLine, TakesTheLocaleSeparatorsAndPadsEveryField) {
@@ -58,21 +58,21 @@ TEST(LogFile, FirstLineCreatesTheFileAndLaterRunsAppend) {
 
   const auto lines = ReadLogLines(path);
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(testsupport::LogText(lines[0]), "one");
-  EXPECT_EQ(testsupport::LogText(lines[1]), "two");
-  EXPECT_TRUE(testsupport::LogWellFormed(ReadFile(path)));
+  EXPECT_EQ(pltest::LogText(lines[0]), "one");
+  EXPECT_EQ(pltest::LogText(lines[1]), "two");
+  EXPECT_TRUE(pltest::LogWellFormed(ReadFile(path)));
 }
 
 TEST(LogFile, ExistingContentIsKept) {
   TempDir dir;
   const std::string path = dir.File("plserver.log");
-  testsupport::WriteFile(path, "not ours\n");
+  pltest::WriteFile(path, "not ours\n");
   core::EventLog log;
   log.SetFileName(path);
   ASSERT_TRUE(pltest::Succeeded(log.WriteLogLine("ours")));
   const std::string contents = ReadFile(path);
   EXPECT_EQ(contents.substr(0, 9), "not ours\n");
-  EXPECT_EQ(testsupport::LogText(contents.substr(9)), "ours\r\n");
+  EXPECT_EQ(pltest::LogText(contents.substr(9)), "ours\r\n");
 }
 
 TEST(LogFile, WritesBeforeTheLockExistsAndAfterItIsDestroyed) {
@@ -91,7 +91,7 @@ TEST(LogFile, WritesBeforeTheLockExistsAndAfterItIsDestroyed) {
 
 TEST(LogFile, FailureIsReportedAndReleasesTheLock) {
   TempDir dir;
-  testsupport::WriteFile(dir.File("file"), "");
+  pltest::WriteFile(dir.File("file"), "");
   core::EventLog log;
   log.CreateLock();
   // A path through a regular file cannot be opened, whatever the privileges.
@@ -126,7 +126,7 @@ TEST(LogFile, ConcurrentWritersLeaveWholeLines) {
   }
   for (auto& writer : writers) writer.join();
   EXPECT_EQ(ReadLogLines(path).size(), static_cast<size_t>(kThreads * kLines));
-  EXPECT_TRUE(testsupport::LogWellFormed(ReadFile(path)));
+  EXPECT_TRUE(pltest::LogWellFormed(ReadFile(path)));
 }
 
 TEST(EventHook, HasNoOutputByDefaultAndNeverFailsItsCaller) {

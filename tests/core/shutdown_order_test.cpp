@@ -43,9 +43,8 @@ TEST(ShutdownOrder, EveryStopRequestIsLoggedBeforeTheEndLineOfItsThread) {
     // The run that started (a start tried on a port pair that was taken ended its threads in the
     // same log before it).
     std::vector<std::string> texts;
-    for (const std::string& line :
-         testsupport::ReadLogLines(server->directory() + "/plserver.log")) {
-      texts.push_back(testsupport::LogText(line));
+    for (const std::string& line : pltest::ReadLogLines(server->directory() + "/plserver.log")) {
+      texts.push_back(pltest::LogText(line));
       if (texts.back() == "Parlowind server started") texts.clear();
     }
     const size_t slept = IndexOf(texts, "Server_DeInit -- Slept 2 secs");

@@ -14,15 +14,15 @@ class ThreadStartFailure : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ThreadStartFailure, IsTheCommunicationFailureAndNamesTheThread) {
   const std::string role = GetParam();
-  testsupport::TempDir directory;
+  pltest::TempDir directory;
   std::string reason;
   // Another program may take the picked ports first; that failure names a bind, and then the
   // start is tried again on other ports.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    const int port = testsupport::PickFreePortPair();
-    testsupport::WriteFile(directory.File("plserver.ini"),
-                           "[Version]\r\nServerVersion=v1.2.0\r\n[Networking]\r\nTCPPort=" +
-                               std::to_string(port) + "\r\n[WebStatus]\r\nActive=1\r\n");
+    const int port = pltest::PickFreePortPair();
+    pltest::WriteFile(directory.File("plserver.ini"),
+                      "[Version]\r\nServerVersion=v1.2.0\r\n[Networking]\r\nTCPPort=" +
+                          std::to_string(port) + "\r\n[WebStatus]\r\nActive=1\r\n");
     core::StartupEnvironment environment;
     environment.program_file = directory.File("plserver");
     environment.arguments = {"-LOG=" + directory.File("plserver.log")};

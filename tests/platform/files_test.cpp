@@ -15,10 +15,10 @@
 
 namespace {
 
-using testsupport::DirectoryEntries;
-using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
+using pltest::DirectoryEntries;
+using pltest::ReadFile;
+using pltest::TempDir;
+using pltest::WriteFile;
 
 mode_t ModeOf(const std::string& path) {
   struct stat info;
@@ -92,7 +92,7 @@ TEST(AtomicReplace, DoesNotFollowLinksPlantedAtTheTemporaryName) {
   ASSERT_TRUE(
       pltest::Succeeded(plat::ReplaceFileAtomically(path, "[Passwords]\nAdminPassword=third\n")));
   EXPECT_EQ(ReadFile(path), "[Passwords]\nAdminPassword=third\n");
-  EXPECT_FALSE(testsupport::FileExists(elsewhere.File("planted")));
+  EXPECT_FALSE(pltest::FileExists(elsewhere.File("planted")));
   // Nothing of the write is left behind: only the file and the planted link.
   EXPECT_EQ(DirectoryEntries(dir.path()).size(), 2u);
 }

@@ -19,10 +19,10 @@ namespace {
 
 using plat::IniFile;
 using plat::ParseIniInteger;
-using testsupport::DirectoryEntries;
-using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
+using pltest::DirectoryEntries;
+using pltest::ReadFile;
+using pltest::TempDir;
+using pltest::WriteFile;
 
 IniFile Doc(const std::string& text) {
   return IniFile::Parse("unused.ini", text);
@@ -261,7 +261,7 @@ TEST(IniFileDisk, MissingFileReadsEmptyAndWriteCreatesIt) {
   EXPECT_EQ(ini.ReadString("Version", "ServerVersion", "none"), "none");
   // Reading alone leaves no file behind.
   EXPECT_TRUE(pltest::Succeeded(ini.Commit()));
-  EXPECT_FALSE(testsupport::FileExists(path));
+  EXPECT_FALSE(pltest::FileExists(path));
 
   ini.WriteString("Version", "ServerVersion", "v1.2.0");
   EXPECT_TRUE(pltest::Succeeded(ini.Commit()));

@@ -13,8 +13,8 @@
 
 namespace {
 
-using shelltest::ChildProcess;
-using shelltest::ProgramDirectory;
+using pltest::ChildProcess;
+using pltest::ProgramDirectory;
 
 constexpr int kWaitMs = 5000;
 constexpr char kKeysHint[] = "Keys: a = about, e = exit";
@@ -23,7 +23,7 @@ constexpr char kQuestion[] = "You really want to quit Corvane Server";
 struct RunningServer {
   std::unique_ptr<ProgramDirectory> directory;
   std::unique_ptr<ChildProcess> process;
-  std::string Log() const { return shelltest::ReadFile(directory->log); }
+  std::string Log() const { return pltest::ReadFile(directory->log); }
 };
 
 // Starts the server as `program_name` and waits for its start line; a port taken meanwhile by
@@ -31,8 +31,7 @@ struct RunningServer {
 RunningServer StartServer(const std::string& program_name, ChildProcess::Input input) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     RunningServer server;
-    server.directory =
-        std::make_unique<ProgramDirectory>(program_name, shelltest::PickFreePortPair());
+    server.directory = std::make_unique<ProgramDirectory>(program_name, pltest::PickFreePortPair());
     server.process =
         std::make_unique<ChildProcess>(server.directory->program, server.directory->Arguments(),
                                        server.directory->directory.path(), input);
@@ -84,7 +83,7 @@ TEST(ConsoleShell, AboutBoxAndQuitPromptOnATerminal) {
   std::optional<size_t> declined = shell.WaitForOutput("No\r\n", kWaitMs, *box);
   ASSERT_TRUE(declined);
   // A terminal under a name other than the desktop program's still counts as a service.
-  EXPECT_EQ(shelltest::ServerVersionOverTheWire(server.directory->port), "v1.2.0 Win32 Service");
+  EXPECT_EQ(pltest::ServerVersionOverTheWire(server.directory->port), "v1.2.0 Win32 Service");
 
   ASSERT_TRUE(shell.Send("e"));
   ASSERT_TRUE(shell.WaitForOutput(kQuestion, kWaitMs, *declined));
@@ -101,7 +100,7 @@ TEST(ConsoleShell, DesktopNameOnATerminalAndASignalWhileTheAboutBoxIsOpen) {
   ASSERT_TRUE(server.process);
   ChildProcess& shell = *server.process;
   ASSERT_TRUE(shell.WaitForOutput(kKeysHint, kWaitMs));
-  EXPECT_EQ(shelltest::ServerVersionOverTheWire(server.directory->port), "v1.2.0 Win32");
+  EXPECT_EQ(pltest::ServerVersionOverTheWire(server.directory->port), "v1.2.0 Win32");
 
   ASSERT_TRUE(shell.Send("a"));
   ASSERT_TRUE(shell.WaitForOutput("press any key to close", kWaitMs));
@@ -117,7 +116,7 @@ TEST(ConsoleShell, WithoutATerminalNothingIsReadAndASignalStopsTheServer) {
   ChildProcess& shell = *server.process;
   ASSERT_TRUE(shell.Send("ey\n"));
   // The desktop name without a terminal is a service, and the keys in the pipe change nothing.
-  EXPECT_EQ(shelltest::ServerVersionOverTheWire(server.directory->port), "v1.2.0 Win32 Service");
+  EXPECT_EQ(pltest::ServerVersionOverTheWire(server.directory->port), "v1.2.0 Win32 Service");
   shell.Signal(SIGHUP);
   EXPECT_EQ(shell.WaitForExit(10000), 0);
   EXPECT_EQ(shell.UnreadInput(), "ey\n");
@@ -129,7 +128,7 @@ TEST(ConsoleShell, WithoutATerminalNothingIsReadAndASignalStopsTheServer) {
 // terminal: it must neither read keys nor change the terminal's modes, either of which would
 // have the terminal stop it.
 TEST(ConsoleShell, InTheBackgroundOfATerminalTheServerKeepsRunning) {
-  ProgramDirectory directory("plserver", shelltest::PickFreePortPair());
+  ProgramDirectory directory("plserver", pltest::PickFreePortPair());
   const std::string script =
       "set -m; ./plserver -LOG=" + directory.log + " & echo \"pid=$!.\"; wait $!; echo \"rc=$?.\"";
   ChildProcess shell("/bin/sh", {"-c", script}, directory.directory.path(),
@@ -139,7 +138,7 @@ TEST(ConsoleShell, InTheBackgroundOfATerminalTheServerKeepsRunning) {
   ASSERT_TRUE(shell.WaitForOutput(".", kWaitMs, *pid_start));
   const pid_t server_pid = std::stoi(shell.output().substr(*pid_start));
   for (int waited = 0; waited < kWaitMs; waited += 20) {
-    if (shelltest::ReadFile(directory.log).find("server started") != std::string::npos) break;
+    if (pltest::ReadFile(directory.log).find("server started") != std::string::npos) break;
     shell.WaitForOutput("rc=", 20);
   }
   const std::optional<unsigned> modes_before = shell.TerminalLocalModes();
@@ -147,7 +146,7 @@ TEST(ConsoleShell, InTheBackgroundOfATerminalTheServerKeepsRunning) {
   // A key typed now stays for whoever holds the terminal's foreground.
   ASSERT_TRUE(shell.Send("e"));
   EXPECT_FALSE(shell.WaitForOutput(kQuestion, 300));
-  EXPECT_EQ(shelltest::ServerVersionOverTheWire(directory.port), "v1.2.0 Win32 Service");
+  EXPECT_EQ(pltest::ServerVersionOverTheWire(directory.port), "v1.2.0 Win32 Service");
   EXPECT_EQ(shell.output().find(kKeysHint), std::string::npos);
   EXPECT_EQ(shell.TerminalLocalModes(), modes_before);
   kill(server_pid, SIGTERM);

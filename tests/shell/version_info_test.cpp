@@ -73,8 +73,8 @@ TEST(ProgramFile, TheServerCarriesItsVersionResource) {
 }
 
 TEST(ProgramFile, DamagedOrForeignFilesHaveNoSections) {
-  shelltest::TempDirectory directory;
-  const std::string binary = shelltest::ReadFile(PLSERVER_BINARY);
+  pltest::TempDirectory directory;
+  const std::string binary = pltest::ReadFile(PLSERVER_BINARY);
   auto write = [&](const std::string& name, const std::string& bytes) {
     std::ofstream(directory.File(name), std::ios::binary) << bytes;
     return directory.File(name);
@@ -125,17 +125,16 @@ void PatchFlags(const std::string& program, uint32_t mask, uint32_t flags) {
 }
 
 std::string VersionOutput(const std::string& program, const std::string& directory) {
-  shelltest::ChildProcess run(program, {"--version"}, directory,
-                              shelltest::ChildProcess::Input::kPipe);
+  pltest::ChildProcess run(program, {"--version"}, directory, pltest::ChildProcess::Input::kPipe);
   EXPECT_EQ(run.WaitForExit(5000), 0);
   run.WaitForOutput("\n", 1000);
   return run.output();
 }
 
 TEST(ProgramFile, VersionOfProgramFilesWithRewrittenFlags) {
-  shelltest::TempDirectory directory;
+  pltest::TempDirectory directory;
   const std::string program = directory.File("plserver");
-  ASSERT_TRUE(shelltest::CopyExecutable(PLSERVER_BINARY, program));
+  ASSERT_TRUE(pltest::CopyExecutable(PLSERVER_BINARY, program));
   EXPECT_EQ(VersionOutput(program, directory.path()), "Parlowind server 1.2.0.19\n");
   PatchFlags(program, 0x3F, 0x03);
   EXPECT_EQ(VersionOutput(program, directory.path()),

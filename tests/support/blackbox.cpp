@@ -21,7 +21,7 @@
 #include <stdexcept>
 #include <thread>
 
-namespace testsupport {
+namespace pltest {
 namespace fs = std::filesystem;
 
 namespace {
@@ -274,4 +274,4 @@ std::string ServerProcess::Output() const {
   return ReadFile(output_path_);
 }
 
-}  // namespace testsupport
+}  // namespace pltest

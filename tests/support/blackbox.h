@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace testsupport {
+namespace pltest {
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 // Traversable by every user, so a server dropped to an unprivileged user can reach it.
@@ -103,4 +103,4 @@ class ServerProcess {
   std::string output_path_;
 };
 
-}  // namespace testsupport
+}  // namespace pltest

@@ -53,9 +53,9 @@ std::string ParsedExposition::TypeOf(const std::string& name) const {
 }
 
 std::optional<ParsedExposition> ParseExposition(const std::string& text, std::string* error) {
-  testsupport::TempDir directory;
+  pltest::TempDir directory;
   const std::string path = directory.File("metrics.txt");
-  testsupport::WriteFile(path, text);
+  pltest::WriteFile(path, text);
   ToolOptions options;
   options.timeout_ms = 60000;
   ToolResult result = ToolProcess("/usr/bin/python3", {"-c", kScript, path}, options).Finish();

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <stdexcept>
 
-namespace testsupport {
+namespace pltest {
 namespace {
 
 constexpr int kPollMs = 20;
@@ -170,4 +170,4 @@ uint16_t ClosedPort() {
   return port;
 }
 
-}  // namespace testsupport
+}  // namespace pltest

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace testsupport {
+namespace pltest {
 
 struct RecordedRequest {
   std::string bytes;    // everything the peer sent before closing its side
@@ -87,4 +87,4 @@ class StalledListener {
 // A port on 127.0.0.1 on which nothing listens (was free a moment ago).
 uint16_t ClosedPort();
 
-}  // namespace testsupport
+}  // namespace pltest

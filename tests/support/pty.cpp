@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-namespace shelltest {
+namespace pltest {
 namespace {
 
 long long NowMs() {
@@ -164,4 +164,4 @@ std::string ChildProcess::UnreadInput() const {
   return unread;
 }
 
-}  // namespace shelltest
+}  // namespace pltest

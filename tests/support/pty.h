@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace shelltest {
+namespace pltest {
 
 class ChildProcess {
  public:
@@ -53,4 +53,4 @@ class ChildProcess {
   std::optional<int> exit_code_;
 };
 
-}  // namespace shelltest
+}  // namespace pltest

@@ -8,10 +8,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
 
-namespace shelltest {
+namespace pltest {
 namespace {
 
 constexpr uint16_t kMagic = 0xB0BA;
@@ -51,15 +49,6 @@ sockaddr_in Loopback(uint16_t port) {
   return address;
 }
 
-bool CanBind(int type, uint16_t port) {
-  int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in address = Loopback(port);
-  bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return free;
-}
-
 }  // namespace
 
 TempDirectory::TempDirectory() {
@@ -78,25 +67,6 @@ bool CopyExecutable(const std::string& from, const std::string& to) {
   if (error) return false;
   std::filesystem::permissions(to, std::filesystem::perms::owner_all, error);
   return !error;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
-}
-
-uint16_t PickFreePortPair() {
-  static std::mt19937 generator{std::random_device{}()};
-  std::uniform_int_distribution<int> ports(20000, 59998);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    uint16_t port = static_cast<uint16_t>(ports(generator));
-    if (CanBind(SOCK_STREAM, port) && CanBind(SOCK_DGRAM, static_cast<uint16_t>(port + 1))) {
-      return port;
-    }
-  }
-  return 0;
 }
 
 ProgramDirectory::ProgramDirectory(const std::string& program_name, uint16_t port)
@@ -174,4 +144,4 @@ std::optional<std::string> ServerVersionOverTheWire(uint16_t port) {
   return CountedTextAt(*stats, kServerStatsVersionOffset);
 }
 
-}  // namespace shelltest
+}  // namespace pltest

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace shelltest {
+#include "support/blackbox.h"
+
+namespace pltest {
 
 // A fresh directory under the system's temporary directory, removed with its contents.
 class TempDirectory {
@@ -26,10 +28,6 @@ class TempDirectory {
 
 // Copies `from` to `to`, keeping it executable.
 bool CopyExecutable(const std::string& from, const std::string& to);
-std::string ReadFile(const std::string& path);
-
-// A TCP port whose UDP neighbour (port + 1) is free as well on 127.0.0.1, at random.
-uint16_t PickFreePortPair();
 
 // A program directory with the server binary under `program_name` and a configuration file
 // that keeps it on 127.0.0.1:`port`.
@@ -69,4 +67,4 @@ std::string CountedTextAt(const std::vector<uint8_t>& frame, size_t offset);
 // when any step fails.
 std::optional<std::string> ServerVersionOverTheWire(uint16_t port);
 
-}  // namespace shelltest
+}  // namespace pltest

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-namespace testsupport {
+namespace pltest {
 namespace {
 
 int BoundSocket(int type, uint16_t port) {
@@ -165,4 +165,4 @@ bool WebPostFixture::LoginClient(const std::string& name) {
   return false;
 }
 
-}  // namespace testsupport
+}  // namespace pltest

@@ -11,7 +11,7 @@
 
 #include "core/servermain.h"
 
-namespace testsupport {
+namespace pltest {
 
 struct WebPostConfig {
   bool active = true;                // [WebStatus] Active
@@ -66,4 +66,4 @@ class WebPostFixture {
   std::vector<int> client_fds_;
 };
 
-}  // namespace testsupport
+}  // namespace pltest

@@ -283,7 +283,7 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   ASSERT_EQ(prepared.exit_code, 0) << prepared.out << prepared.err;
   EXPECT_EQ(ModeOf(state / "plserver.ini"), 0600u);
   // The operator's edit: a test port replaces the default one.
-  const std::string port = std::to_string(testsupport::PickFreePortPair());
+  const std::string port = std::to_string(pltest::PickFreePortPair());
   std::string ini = ReadFile(state / "plserver.ini");
   ini = std::regex_replace(ini, std::regex("TCPPort=8765"), "TCPPort=" + port);
   std::ofstream(state / "plserver.ini", std::ios::binary | std::ios::trunc) << ini;
@@ -333,7 +333,7 @@ TEST(PackagingTest, InstanceNamedByAPortRunsInItsOwnDirectory) {
   TemporaryDirectory root;
   ASSERT_NO_FATAL_FAILURE(InstallInto(root.path()));
   const std::string unit = ReadFile(root.path() / "usr/lib/systemd/system/plserver@.service");
-  const std::string instance = std::to_string(testsupport::PickFreePortPair());
+  const std::string instance = std::to_string(pltest::PickFreePortPair());
   const fs::path state = root.path() / "var/lib/plserver" / instance;
   ASSERT_EQ(UnitValue(unit, "WorkingDirectory"), "/var/lib/plserver/%i");
   fs::create_directories(state);
@@ -366,7 +366,7 @@ TEST(PackagingTest, InstanceNamedByAPortRunsInItsOwnDirectory) {
   pltest::ToolResult finished = server.Finish();
   EXPECT_EQ(finished.exit_code, 0) << finished.out << finished.err;
   EXPECT_NE(ReadFile(state / "plserver.log").find("Parlowind server started"), std::string::npos);
-  EXPECT_EQ(testsupport::DirectoryEntries((root.path() / "var/lib/plserver").string()),
+  EXPECT_EQ(pltest::DirectoryEntries((root.path() / "var/lib/plserver").string()),
             std::vector<std::string>{instance});
 }
 

@@ -11,18 +11,16 @@
 #include "support/operator_client.h"
 #include "support/tool_runner.h"
 
-namespace blackbox {
+namespace pltest {
 namespace {
 
-using pltest::ToolResult;
 using Json = nlohmann::json;
 
 class PlctlSocketTest : public ServerFixture {
  protected:
   std::unique_ptr<ServerProcess> Start() {
     auto server = StartOnFreePorts([&](int port) {
-      testsupport::WriteFile(IniPath(),
-                             CurrentIni(port) + "[Passwords]\r\nAdminPassword=secret\r\n");
+      pltest::WriteFile(IniPath(), CurrentIni(port) + "[Passwords]\r\nAdminPassword=secret\r\n");
     });
     if (server) {
       EXPECT_TRUE(pltest::OperatorClient::WaitUntilServed(work_dir_.File("plserver.sock")));
@@ -159,17 +157,17 @@ TEST_F(PlctlSocketTest, NamesWithEscapeSequencesPrintHarmlessAndEveryJsonOutputP
 TEST_F(PlctlSocketTest, PasswordsComeFromAFileOrTheEnvironmentNeverTheCommandLine) {
   auto server = Start();
   ASSERT_TRUE(server);
-  testsupport::WriteFile(work_dir_.File("new-password"), "from-a-file\n");
+  pltest::WriteFile(work_dir_.File("new-password"), "from-a-file\n");
   ToolResult by_file =
       Plctl({"password", "server", "--password-file", work_dir_.File("new-password")});
   ASSERT_EQ(by_file.exit_code, 0) << by_file.err;
-  EXPECT_NE(testsupport::ReadFile(IniPath()).find("ServerPassword=from-a-file"), std::string::npos);
+  EXPECT_NE(pltest::ReadFile(IniPath()).find("ServerPassword=from-a-file"), std::string::npos);
 
   pltest::ToolOptions environment;
   environment.environment["PLCTL_NEW_PASSWORD"] = "from-the-environment";
   ToolResult by_environment = Plctl({"password", "admin"}, environment);
   ASSERT_EQ(by_environment.exit_code, 0) << by_environment.err;
-  EXPECT_NE(testsupport::ReadFile(IniPath()).find("AdminPassword=from-the-environment"),
+  EXPECT_NE(pltest::ReadFile(IniPath()).find("AdminPassword=from-the-environment"),
             std::string::npos);
   // Without a terminal, a file or the variable there is nothing to ask: a usage failure.
   ToolResult none = Plctl({"password", "admin"});
@@ -187,4 +185,4 @@ TEST_F(PlctlSocketTest, PasswordsComeFromAFileOrTheEnvironmentNeverTheCommandLin
 }
 
 }  // namespace
-}  // namespace blackbox
+}  // namespace pltest

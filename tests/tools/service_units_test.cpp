@@ -57,9 +57,9 @@ TEST(ServiceUnits, ConfinementExposureIsTwoOrLess) {
 // The template repeats the single unit's confinement word for word, so neither drifts.
 TEST(ServiceUnits, TemplateHasTheSingleUnitsConfinement) {
   const std::string single =
-      ConfinementOf(testsupport::ReadFile(std::string(kUnitSourceDir) + "/plserver.service"));
+      ConfinementOf(pltest::ReadFile(std::string(kUnitSourceDir) + "/plserver.service"));
   const std::string templated =
-      ConfinementOf(testsupport::ReadFile(std::string(kUnitSourceDir) + "/plserver@.service"));
+      ConfinementOf(pltest::ReadFile(std::string(kUnitSourceDir) + "/plserver@.service"));
   ASSERT_NE(single.find("CapabilityBoundingSet="), std::string::npos) << single;
   EXPECT_EQ(single, templated);
 }
@@ -70,7 +70,7 @@ TEST(ServiceUnits, TemplateHasTheSingleUnitsConfinement) {
 TEST(ServiceUnits, VerifyLoadsInstancesFromTheInstalledTree) {
   const std::string analyze = SystemdAnalyze();
   if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed";
-  testsupport::TempDir root;
+  pltest::TempDir root;
   pltest::ToolOptions install_options;
   install_options.environment["DESTDIR"] = root.path();
   install_options.timeout_ms = 30000;

@@ -12,7 +12,7 @@
 
 namespace {
 
-using testsupport::HttpRecorder;
+using pltest::HttpRecorder;
 
 plat::OutgoingRequest RequestTo(uint16_t port, std::string bytes) {
   plat::OutgoingRequest request;
@@ -57,12 +57,12 @@ TEST(SendRequest, BindsTheLocalEndWhenAsked) {
 }
 
 TEST(SendRequest, ReportsARefusedConnectionEvenWithNothingToSend) {
-  EXPECT_FALSE(plat::SendRequest(RequestTo(testsupport::ClosedPort(), "")).ok());
-  EXPECT_FALSE(plat::SendRequest(RequestTo(testsupport::ClosedPort(), "x")).ok());
+  EXPECT_FALSE(plat::SendRequest(RequestTo(pltest::ClosedPort(), "")).ok());
+  EXPECT_FALSE(plat::SendRequest(RequestTo(pltest::ClosedPort(), "x")).ok());
 }
 
 TEST(SendRequest, GivesUpOnAListenerThatNeverAnswersAtItsTimeLimit) {
-  testsupport::StalledListener stalled;
+  pltest::StalledListener stalled;
   ASSERT_TRUE(stalled.stalled());
   plat::OutgoingRequest request = RequestTo(stalled.port(), "lost");
   request.time_limit_ms = 200;
@@ -72,7 +72,7 @@ TEST(SendRequest, GivesUpOnAListenerThatNeverAnswersAtItsTimeLimit) {
 }
 
 TEST(SendRequest, StopsWaitingWhenAbandoned) {
-  testsupport::StalledListener stalled;
+  pltest::StalledListener stalled;
   ASSERT_TRUE(stalled.stalled());
   std::atomic<bool> give_up{false};
   plat::OutgoingRequest request = RequestTo(stalled.port(), "lost");

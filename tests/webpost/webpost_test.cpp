@@ -15,10 +15,10 @@
 
 namespace {
 
-using testsupport::HttpRecorder;
-using testsupport::ScopedEnvironmentVariable;
-using testsupport::WebPostConfig;
-using testsupport::WebPostFixture;
+using pltest::HttpRecorder;
+using pltest::ScopedEnvironmentVariable;
+using pltest::WebPostConfig;
+using pltest::WebPostFixture;
 
 constexpr int kWaitMs = 3000;
 
@@ -111,7 +111,7 @@ TEST(WebPoster, AnUnreachableListServerDoesNotKeepTheOtherFromItsPost) {
   HttpRecorder recorder;
   const std::string url = "http://" + LoopbackAddress(recorder.port()) + "/other";
   for (const std::string& built_in :
-       {LoopbackAddress(testsupport::ClosedPort()), std::string("no host:x")}) {
+       {LoopbackAddress(pltest::ClosedPort()), std::string("no host:x")}) {
     SCOPED_TRACE(built_in);
     ScopedEnvironmentVariable list_server(webpost::kListServerVariable, built_in);
     WebPostFixture fixture;
@@ -130,7 +130,7 @@ TEST(WebPoster, AnUnreachableListServerDoesNotKeepTheOtherFromItsPost) {
 }
 
 TEST(WebPoster, AListServerThatNeverAnswersHoldsACycleOnlyForTheTimeLimit) {
-  testsupport::StalledListener stalled;
+  pltest::StalledListener stalled;
   ASSERT_TRUE(stalled.stalled());
   HttpRecorder recorder;
   ScopedEnvironmentVariable list_server(webpost::kListServerVariable,
@@ -255,7 +255,7 @@ TEST(WebPoster, ShutdownWhileWaitingEndsThePosterBeforeTheListenersStop) {
 }
 
 TEST(WebPoster, AListServerThatNeverAcceptsDoesNotHoldShutdown) {
-  testsupport::StalledListener stalled;
+  pltest::StalledListener stalled;
   ASSERT_TRUE(stalled.stalled());
   ScopedEnvironmentVariable list_server(webpost::kListServerVariable,
                                         LoopbackAddress(stalled.port()));
@@ -269,7 +269,7 @@ TEST(WebPoster, AListServerThatNeverAcceptsDoesNotHoldShutdown) {
 }
 
 TEST(WebPoster, AListServerThatAcceptsAndNeverReadsDoesNotHoldShutdown) {
-  testsupport::SilentListener silent;
+  pltest::SilentListener silent;
   ScopedEnvironmentVariable list_server(webpost::kListServerVariable,
                                         LoopbackAddress(silent.port()));
   WebPostFixture fixture;
