@@ -74,7 +74,8 @@ static void RefuseNotAdmin(TParlowindServer& server, clients::TServerClient& cli
 
 bool TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServerClient& client) {
   std::string password = TextField(frame);
-  if (events_.Enabled()) events_.Report("CMD <-", "AdminLogin PW: " + password, 100, &client);
+  if (events_.Enabled())
+    events_.Report("CMD <-", "AdminLogin PW: " + password, wire::kAdminLogin, &client);
   const uint32_t ip = client.Connection() ? client.Connection()->Peer().ip : 0;
   // A banned address gets no password check at all: its guesses learn nothing.
   if (guard_.bans().IsBanned(ip, clock_.Now())) {
@@ -102,7 +103,7 @@ void TParlowindServer::AdminCreateRoom(std::span<const uint8_t> frame,
                                        clients::TServerClient& client) {
   std::string name = TextField(frame);
   if (events_.Enabled())
-    events_.Report("CMD <-", "AdminCreateRoom RoomName: " + name, 110, &client);
+    events_.Report("CMD <-", "AdminCreateRoom RoomName: " + name, wire::kAdminCreateRoom, &client);
   if (!client.IsAdmin) {
     event_output_.Emit(
         AdminActionLine(ActorOf(client), "room-create", "not-admin").Text("room", name));
@@ -125,7 +126,7 @@ void TParlowindServer::AdminDeleteRoom(std::span<const uint8_t> frame,
   if (events_.Enabled()) {
     events_.Report("CMD <-",
                    "AdminDeleteRoom RoomId: " + std::to_string(wire::ReadU8(frame, kNumberByte)),
-                   120, &client);
+                   wire::kAdminDeleteRoom, &client);
   }
   const int room_byte = wire::ReadU8(frame, kNumberByte);
   if (!client.IsAdmin) {
@@ -144,7 +145,7 @@ void TParlowindServer::AdminDeleteRoom(std::span<const uint8_t> frame,
 
 void TParlowindServer::AdminKickPlayer(std::span<const uint8_t> frame,
                                        clients::TServerClient& client) {
-  events_.Report("CMD <-", "AdminKickPlayer", 130, &client);
+  events_.Report("CMD <-", "AdminKickPlayer", wire::kAdminKickPlayer, &client);
   const int player_byte = wire::ReadU8(frame, kNumberByte);
   if (!client.IsAdmin) {
     event_output_.Emit(
@@ -169,7 +170,8 @@ void TParlowindServer::AdminChangeServerPassword(std::span<const uint8_t> frame,
                                                  clients::TServerClient& client) {
   std::string password = TextField(frame);
   if (events_.Enabled()) {
-    events_.Report("CMD <-", "AdminChangeServerPassword NewPW: " + password, 140, &client);
+    events_.Report("CMD <-", "AdminChangeServerPassword NewPW: " + password,
+                   wire::kAdminChangeServerPassword, &client);
   }
   if (!client.IsAdmin) return RefuseNotAdmin(*this, client, "server-password");
   ChangePassword(*this, client, password, "ServerPassword", wire::kResultServerPasswordChanged,
@@ -180,7 +182,8 @@ void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame,
                                                 clients::TServerClient& client) {
   std::string password = TextField(frame);
   if (events_.Enabled()) {
-    events_.Report("CMD <-", "AdminChangeAdminPassword NewPW: " + password, 160, &client);
+    events_.Report("CMD <-", "AdminChangeAdminPassword NewPW: " + password,
+                   wire::kAdminChangeAdminPassword, &client);
   }
   if (!client.IsAdmin) return RefuseNotAdmin(*this, client, "admin-password");
   // An empty administrator password would let anyone who can connect administer the server.
@@ -193,7 +196,8 @@ void TParlowindServer::AdminChangeAdminPassword(std::span<const uint8_t> frame,
 }
 
 void TParlowindServer::AdminSaveAsDefaultChannels(clients::TServerClient& client) {
-  events_.Report("CMD <-", "AdminSaveAsDefaultChannels", 150, &client);
+  events_.Report("CMD <-", "AdminSaveAsDefaultChannels", wire::kAdminSaveAsDefaultChannels,
+                 &client);
   if (!client.IsAdmin) return RefuseNotAdmin(*this, client, "rooms-save");
   const bool saved = SaveRooms();
   event_output_.Emit(AdminActionLine(ActorOf(client), "rooms-save", saved ? "ok" : "refused"));

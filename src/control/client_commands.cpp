@@ -62,7 +62,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
         wire::kClientLogin);
   }
   if (clients_.HasClientForConnection(&connection)) {
-    events_.Report("ALERT", "Client already exists", 0);
+    events_.Report("ALERT", "Client already exists", EventHook::kNoCode);
     return false;
   }
   const size_t capacity = std::min<size_t>(kMaxRegisteredClients,
@@ -136,7 +136,8 @@ void TParlowindServer::ClientChangeRoom(std::span<const uint8_t> frame,
                                         clients::TServerClient& client) {
   const uint8_t room_byte = wire::ReadU8(frame, kRoomByte);
   if (events_.Enabled()) {
-    events_.Report("CMD <->", "ClientChangeRoom RoomId: " + std::to_string(room_byte), 10, &client);
+    events_.Report("CMD <->", "ClientChangeRoom RoomId: " + std::to_string(room_byte),
+                   wire::kPlayerMoved, &client);
   }
   const int32_t from_room = client.RoomId + 1;
   client.SetRoomId(static_cast<int32_t>(room_byte) - 1);
@@ -147,7 +148,7 @@ void TParlowindServer::ClientChangeRoom(std::span<const uint8_t> frame,
 bool TParlowindServer::ClientLeave(clients::TServerClient& client) {
   client.LeaveReason = "left";
   client.Dropped = true;
-  if (events_.Enabled()) events_.Report("CMD <->", "ClientLeave", 12, &client);
+  if (events_.Enabled()) events_.Report("CMD <->", "ClientLeave", wire::kPlayerLeft, &client);
   clients_.BroadcastPlayerLeft(client, wire::kReasonLeft);
   return true;
 }

@@ -41,7 +41,7 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
       client->FlushQueue();
     }
     if (disconnect) {
-      events_.Report("TCP/IP", "Disconnected", 0, client.get());
+      events_.Report("TCP/IP", "Disconnected", EventHook::kNoCode, client.get());
       if (client) {
         event_output_.Emit(LeaveLine(ActorOf(*client), LeaveReasonOf(*client, connection)));
         clients::RemoveClient(clients_, *client, wire::kReasonLeft);
@@ -79,7 +79,7 @@ security::FrameVerdict TParlowindServer::AdmitFrame(clients::TServerClient* clie
       break;
     case security::FrameVerdict::kDisconnect:
       security::Count(guard_.counters().FloodDisconnects);
-      events_.Report("ALERT", "Disconnected: too many frames", 0, client);
+      events_.Report("ALERT", "Disconnected: too many frames", EventHook::kNoCode, client);
       client->LeaveReason = "rate-limit";
       break;
   }

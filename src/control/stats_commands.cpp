@@ -31,7 +31,7 @@ float LossPercentage(const clients::TServerClient& player) {
 
 void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame,
                                       clients::TServerClient& client) {
-  events_.Report("CMD <-", "PlayerStatsReq", 60, &client);
+  events_.Report("CMD <-", "PlayerStatsReq", wire::kPlayerStatsReq, &client);
   const uint8_t player_byte = wire::ReadU8(frame, kPlayerByte);
   if (player_byte == 0) throw control::CommandAbandoned();
   clients::ClientRef player = clients_.FindClientByPlayerNo(static_cast<uint8_t>(player_byte - 1));
@@ -57,7 +57,7 @@ void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame,
 }
 
 void TParlowindServer::ServerStatsReq(clients::TServerClient& client) {
-  events_.Report("CMD <-", "ServerStatsReq", 70, &client);
+  events_.Report("CMD <-", "ServerStatsReq", wire::kServerStatsReq, &client);
   wire::FrameWriter reply(75);
   reply.Header(client.Id, wire::kServerStats).U32(clock_.Now() - start_tick_);
   PutCounters(reply, counters_);

@@ -57,6 +57,9 @@ struct EventReport {
 class EventHook {
  public:
   using Sink = std::function<void(const EventReport&)>;
+  // A report's code is the command code of a request received, the code of a notification sent
+  // to the other clients, or this when it concerns no frame.
+  static constexpr int32_t kNoCode = 0;
   // Attach before the server starts; nothing reads the sink concurrently with its change.
   void SetSink(Sink sink) { sink_ = std::move(sink); }
   // Whether reports go anywhere: callers skip building texts when they do not.

@@ -247,7 +247,8 @@ voice::PingerParts TParlowindServer::PingerParts() {
                             clock_,
                             [this](const char* text) { WriteWorkerLine(text); },
                             [this](const clients::TServerClient& client) {
-                              events_.Report("TCP/IP", "Initiated Ping Disconnect", 0, &client);
+                              events_.Report("TCP/IP", "Initiated Ping Disconnect",
+                                             EventHook::kNoCode, &client);
                             }};
 }
 
@@ -295,7 +296,8 @@ bool TParlowindServer::RecordAuthFailure(uint32_t ip) {
           BanLine(plat::Endpoint{ip, 0}.IpText(), static_cast<uint32_t>(settings_.AuthBanSeconds),
                   plat::LocalAfter(static_cast<uint32_t>(settings_.AuthBanSeconds))));
       events_.Report("ALERT",
-                     "Address banned after failed passwords: " + plat::Endpoint{ip, 0}.IpText(), 0);
+                     "Address banned after failed passwords: " + plat::Endpoint{ip, 0}.IpText(),
+                     EventHook::kNoCode);
       // Its connections without a client go now; its new ones are closed at accept.
       for (const auto& pending : guard_.pending().TakeAddress(ip))
         std::static_pointer_cast<plat::TcpConnection>(pending)->RequestClose();

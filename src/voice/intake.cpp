@@ -11,7 +11,8 @@ namespace {
 
 void ReportUnknown(const EventHook& events, plat::Endpoint from) {
   if (events.Enabled())
-    events.Report("ALERT UDP", "Incoming traffic from unknown client ip: " + from.IpText(), 0);
+    events.Report("ALERT UDP", "Incoming traffic from unknown client ip: " + from.IpText(),
+                  EventHook::kNoCode);
 }
 
 // Whether the voice datagram passes its checks; the CRC field is left 0 when it was examined.
@@ -23,10 +24,10 @@ bool VerifyVoice(const EventHook& events, clients::TServerClient& client, uint8_
   bool faulty = false;
   if (last != 0 && packet_id != last + 1) {
     faulty = true;
-    events.Report("UDP Error", "lost packet <false packetid>", 0, &client);
+    events.Report("UDP Error", "lost packet <false packetid>", EventHook::kNoCode, &client);
   } else if (!wire::CheckAndClearCrc(data, size)) {
     faulty = true;
-    events.Report("UDP Error", "false CRC32", 0, &client);
+    events.Report("UDP Error", "false CRC32", EventHook::kNoCode, &client);
   }
   client.LastPacketId.store(packet_id, std::memory_order_relaxed);
   return !faulty;
