@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/endpoint.h"
+#include "platform/host_lookup.h"
 
 namespace plat {
 
@@ -65,7 +66,7 @@ std::optional<std::string> ResolveWithin(const std::string& host, const RequestD
     if (auto reason = deadline.Stop())
       return "resolve(" + host + "): " + ErrorNumberText(StopErrorNumber(*reason));
   }
-  if (!resolution->found.ip) return resolution->found.error;
+  if (!resolution->found.ip) return "resolve(" + host + "): " + resolution->found.reason;
   *ip = *resolution->found.ip;
   return std::nullopt;
 }
