@@ -24,8 +24,6 @@ namespace {
 using pltest::OperatorClient;
 using pltest::OpJson;
 
-constexpr uint32_t kLoopback = 0x7F000001;
-
 class OperatorSocketTest : public ServerFixture {
  protected:
   std::string SocketPath() const { return work_dir_.File("plserver.sock"); }
@@ -49,16 +47,6 @@ class OperatorSocketTest : public ServerFixture {
       return client;
     ADD_FAILURE() << "no operator socket at " << SocketPath();
     return nullptr;
-  }
-  // A player logged in from `ip` (a 127.0.0.x address), or null.
-  std::unique_ptr<plclient::ProtocolClient> Player(const std::string& name,
-                                                   uint32_t ip = kLoopback) {
-    plclient::ClientOptions options;
-    options.local_ip = ip;
-    auto client =
-        plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), options);
-    if (!client || !client->Login(name).accepted) return nullptr;
-    return client;
   }
   // Whether the server's output shows `text` within 10 s (the operator's line comes just
   // after the start line).
