@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/endpoint.h"
+#include "platform/host_lookup.h"
 
 namespace plat {
 
@@ -64,7 +65,8 @@ Status ResolveWithin(const std::string& host, const RequestDeadline& deadline, u
     if (auto reason = deadline.Stop())
       return Status::Error("resolve(" + host + "): " + ErrorNumberText(StopErrorNumber(*reason)));
   }
-  if (!resolution->found.ip) return Status::Error(resolution->found.error);
+  if (!resolution->found.ip)
+    return Status::Error("resolve(" + host + "): " + resolution->found.reason);
   *ip = *resolution->found.ip;
   return Status::Ok();
 }

@@ -37,14 +37,6 @@ class RequestDeadline {
 int StopErrorNumber(StopReason reason);
 std::string ErrorNumberText(int error);
 
-// What a blocking lookup finds: an IPv4 address, or the error text.
-struct HostLookup {
-  std::optional<uint32_t> ip;
-  std::string error;
-};
-// The backend's blocking lookup of a host name (no time limit of its own).
-HostLookup LookUpHost(const std::string& host);
-
 // The IPv4 address of `host` (dotted or a name), looked up no longer than the deadline allows.
 // An error text on failure.
 Status ResolveWithin(const std::string& host, const RequestDeadline& deadline, uint32_t* ip);

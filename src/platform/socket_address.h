@@ -8,6 +8,7 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #endif
 
 #include <cstring>
@@ -27,6 +28,20 @@ inline sockaddr_in ToSockaddr(Endpoint endpoint) {
 
 inline Endpoint FromSockaddr(const sockaddr_in& address) {
   return Endpoint{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+}
+
+// The address a socket is bound to (all zero when the system cannot say).
+template <typename Socket>
+Endpoint LocalEndpointOf(Socket socket) {
+  sockaddr_in address;
+  std::memset(&address, 0, sizeof address);
+#ifdef _WIN32
+  int length = sizeof address;
+#else
+  socklen_t length = sizeof address;
+#endif
+  getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+  return FromSockaddr(address);
 }
 
 }  // namespace plat

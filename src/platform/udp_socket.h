@@ -56,6 +56,7 @@ class UdpListener {
 
  private:
   void ListenLoop();
+  static void CloseSocket(NativeHandle fd);
 
   uint16_t default_port_ = 0;
   std::vector<Endpoint> bindings_;

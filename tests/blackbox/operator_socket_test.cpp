@@ -16,11 +16,10 @@
 #include "protoclient/protocol_client.h"
 #include "protoclient/voice_datagrams.h"
 #include "support/operator_client.h"
+#include "support/test_server.h"
 
 namespace pltest {
 namespace {
-
-constexpr uint32_t kLoopback = 0x7F000001;
 
 class OperatorSocketTest : public ServerFixture {
  protected:
@@ -39,34 +38,18 @@ class OperatorSocketTest : public ServerFixture {
   }
   // The socket comes up just after the start line: it is waited for, within a time limit.
   std::unique_ptr<OperatorClient> Operator() {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    for (;;) {
-      if (auto client = OperatorClient::Connect(SocketPath())) return client;
-      if (std::chrono::steady_clock::now() > deadline) break;
-      std::this_thread::sleep_for(20ms);
-    }
+    std::unique_ptr<OperatorClient> client;
+    if (pltest::WaitUntil(
+            [&] { return (client = OperatorClient::Connect(SocketPath())) != nullptr; }, 10000))
+      return client;
     ADD_FAILURE() << "no operator socket at " << SocketPath();
     return nullptr;
-  }
-  // A player logged in from `ip` (a 127.0.0.x address), or null.
-  std::unique_ptr<plclient::ProtocolClient> Player(const std::string& name,
-                                                   uint32_t ip = kLoopback) {
-    plclient::ClientOptions options;
-    options.local_ip = ip;
-    auto client =
-        plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), options);
-    if (!client || !client->Login(name).accepted) return nullptr;
-    return client;
   }
   // Whether the server's output shows `text` within 10 s (the operator's line comes just
   // after the start line).
   static bool OutputShows(ServerProcess& server, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (server.Output().find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return pltest::WaitUntil([&] { return server.Output().find(text) != std::string::npos; },
+                             10000);
   }
   static OpJson Ok(const OpJson& answer) {
     EXPECT_TRUE(answer.is_object() && answer.value("ok", false)) << answer.dump();
@@ -337,13 +320,13 @@ TEST_F(OperatorSocketTest, TwoOperatorsAtOnceAndABusyThird) {
   EXPECT_TRUE(third->Closed());
   // Once one goes, another may come.
   first.reset();
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    auto again = Operator();
-    OpJson answer = again->Call({{"command", "status"}});
-    if (answer.value("ok", false)) return;
-    std::this_thread::sleep_for(100ms);
-  }
-  ADD_FAILURE() << "no room for a new operator after one left";
+  const bool served = pltest::WaitUntil(
+      [&] {
+        auto again = Operator();
+        return again && again->Call({{"command", "status"}}).value("ok", false);
+      },
+      5000);
+  EXPECT_TRUE(served) << "no room for a new operator after one left";
 }
 
 TEST_F(OperatorSocketTest, AStalledWatcherDelaysNeitherVoiceNorOtherOperators) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "protoclient/protocol_client.h"
 #include "support/blackbox.h"
 
 namespace pltest {
@@ -92,6 +93,17 @@ class ServerFixture : public ::testing::Test {
     }
     ADD_FAILURE() << "no port pair could be bound";
     return nullptr;
+  }
+
+  // A player logged in to the started server from `ip` (a 127.0.0.x address), or null.
+  std::unique_ptr<plclient::ProtocolClient> Player(const std::string& name,
+                                                   uint32_t ip = 0x7F000001) {
+    plclient::ClientOptions options;
+    options.local_ip = ip;
+    auto client =
+        plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), options);
+    if (!client || !client->Login(name).accepted) return nullptr;
+    return client;
   }
 
   pltest::TempDir program_dir_;

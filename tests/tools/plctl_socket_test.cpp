@@ -31,14 +31,6 @@ class PlctlSocketTest : public ServerFixture {
     options.environment["PLCTL_SOCKET"] = work_dir_.File("plserver.sock");
     return pltest::RunTool(PLCTL_BINARY, arguments, options);
   }
-  std::unique_ptr<plclient::ProtocolClient> Player(const std::string& name, uint32_t ip) {
-    plclient::ClientOptions options;
-    options.local_ip = ip;
-    auto client =
-        plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), options);
-    if (!client || !client->Login(name).accepted) return nullptr;
-    return client;
-  }
   // Parses plctl's JSON output: valid JSON (and so valid UTF-8) with "ok".
   static Json Parsed(const ToolResult& result) {
     Json document = Json::parse(result.out, nullptr, false);

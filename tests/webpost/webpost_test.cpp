@@ -276,9 +276,7 @@ TEST(WebPoster, AListServerThatAcceptsAndNeverReadsDoesNotHoldShutdown) {
   WebPostConfig config;
   config.site_active = true;
   ASSERT_TRUE(fixture.Start(config));
-  for (int i = 0; i < 300 && silent.Accepted() == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(pltest::WaitUntil([&] { return silent.Accepted() > 0; }, 3000));
   ASSERT_EQ(silent.Accepted(), 1u);
   ExpectPosterEndsDuringShutdownPause(fixture);
 }

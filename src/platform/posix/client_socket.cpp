@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string.h>
@@ -26,30 +25,7 @@ bool WaitFor(int fd, short events, int timeout_ms, short* revents) {
   }
 }
 
-Endpoint LocalOf(int fd) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return FromSockaddr(address);
-}
-
 }  // namespace
-
-std::optional<uint32_t> ResolveHost(const std::string& host, std::string* error) {
-  if (std::optional<uint32_t> ip = ParseClientHost(host)) return ip;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (status != 0 || !found) {
-    if (error) *error = host + ": " + gai_strerror(status);
-    return std::nullopt;
-  }
-  const uint32_t ip = FromSockaddr(*reinterpret_cast<const sockaddr_in*>(found->ai_addr)).ip;
-  freeaddrinfo(found);
-  return ip;
-}
 
 std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
                                                           const TcpClientOptions& options,
@@ -104,7 +80,7 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
       return nullptr;
     }
   }
-  return std::unique_ptr<TcpClientSocket>(new TcpClientSocket(fd, LocalOf(fd)));
+  return std::unique_ptr<TcpClientSocket>(new TcpClientSocket(fd, LocalEndpointOf(fd)));
 }
 
 TcpClientSocket::~TcpClientSocket() {
@@ -166,7 +142,7 @@ std::unique_ptr<UdpClientSocket> UdpClientSocket::Bind(Endpoint local, std::stri
     close(fd);
     return nullptr;
   }
-  return std::unique_ptr<UdpClientSocket>(new UdpClientSocket(fd, LocalOf(fd)));
+  return std::unique_ptr<UdpClientSocket>(new UdpClientSocket(fd, LocalEndpointOf(fd)));
 }
 
 UdpClientSocket::~UdpClientSocket() {

@@ -129,14 +129,4 @@ Status ReplaceFileAtomically(const std::string& given_path, std::string_view con
   return Status::Ok();
 }
 
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string BaseNameOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace plat

@@ -1,7 +1,6 @@
 #include "platform/http_post.h"
 
 #include <errno.h>
-#include <netdb.h>
 #include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -20,22 +19,6 @@ int StopErrorNumber(StopReason reason) {
 
 std::string ErrorNumberText(int error) {
   return strerror(error);
-}
-
-HostLookup LookUpHost(const std::string& host) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  HostLookup lookup;
-  if (status == 0 && found != nullptr) {
-    lookup.ip = FromSockaddr(*reinterpret_cast<sockaddr_in*>(found->ai_addr)).ip;
-  } else {
-    lookup.error = "resolve(" + host + "): " + gai_strerror(status);
-  }
-  if (found != nullptr) freeaddrinfo(found);
-  return lookup;
 }
 
 namespace {

@@ -38,11 +38,7 @@ Status TcpListener::Activate() {
       listen_fds_.clear();
       return Status::Error(error);
     }
-    if (bound_port_ == 0) {
-      socklen_t length = sizeof address;
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-      bound_port_ = ntohs(address.sin_port);
-    }
+    if (bound_port_ == 0) bound_port_ = LocalEndpointOf(fd).port;
     listen_fds_.push_back(fd);
   }
   wake_fd_ = eventfd(0, EFD_CLOEXEC);
@@ -76,10 +72,7 @@ void TcpListener::AcceptLoop() {
       }
       int yes = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-      sockaddr_in local{};
-      length = sizeof local;
-      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-      StartConnection(fd, FromSockaddr(peer), FromSockaddr(local));
+      StartConnection(fd, FromSockaddr(peer), LocalEndpointOf(fd));
     }
   }
 }

@@ -37,9 +37,7 @@ Status UdpListener::Activate() {
     close(fd);
     return Status::Error(error);
   }
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  bound_ = FromSockaddr(address);
+  bound_ = LocalEndpointOf(fd);
   bound_port_ = bound_.port;
   // Voice arrives in bursts from many speakers; a larger kernel buffer rides them out.
   int buffer_bytes = 1 << 20;
@@ -91,18 +89,8 @@ void UdpListener::ListenLoop() {
   }
 }
 
-void UdpListener::Deactivate() {
-  int fd = fd_.load();
-  if (fd < 0) return;
-  stopping_ = true;
-  // Wake the receive at once with a datagram to ourselves; the receive time-out is the fallback.
-  Endpoint self = bound_;
-  if (self.ip == INADDR_ANY) self.ip = INADDR_LOOPBACK;
-  uint8_t nudge = 0;
-  SendTo(&nudge, 1, self);
-  if (thread_.joinable()) thread_.join();
-  fd_ = -1;
-  close(fd);
+void UdpListener::CloseSocket(NativeHandle fd) {
+  close(static_cast<int>(fd));
 }
 
 bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to) const {

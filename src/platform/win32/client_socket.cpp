@@ -18,29 +18,7 @@ bool WaitFor(SOCKET fd, bool write, int timeout_ms) {
   return select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &wait) > 0;
 }
 
-Endpoint LocalOf(SOCKET fd) {
-  sockaddr_in address{};
-  int length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return FromSockaddr(address);
-}
-
 }  // namespace
-
-std::optional<uint32_t> ResolveHost(const std::string& host, std::string* error) {
-  if (std::optional<uint32_t> ip = ParseClientHost(host)) return ip;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-    if (error) *error = host + ": no IPv4 address found";
-    return std::nullopt;
-  }
-  const uint32_t ip = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-  freeaddrinfo(found);
-  return ip;
-}
 
 std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
                                                           const TcpClientOptions& options,
@@ -91,7 +69,7 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
       return nullptr;
     }
   }
-  return std::unique_ptr<TcpClientSocket>(new TcpClientSocket(AsHandle(fd), LocalOf(fd)));
+  return std::unique_ptr<TcpClientSocket>(new TcpClientSocket(AsHandle(fd), LocalEndpointOf(fd)));
 }
 
 TcpClientSocket::~TcpClientSocket() {
@@ -155,7 +133,7 @@ std::unique_ptr<UdpClientSocket> UdpClientSocket::Bind(Endpoint local, std::stri
     closesocket(fd);
     return nullptr;
   }
-  return std::unique_ptr<UdpClientSocket>(new UdpClientSocket(AsHandle(fd), LocalOf(fd)));
+  return std::unique_ptr<UdpClientSocket>(new UdpClientSocket(AsHandle(fd), LocalEndpointOf(fd)));
 }
 
 UdpClientSocket::~UdpClientSocket() {

@@ -115,15 +115,4 @@ Status ReplaceFileAtomically(const std::string& path, std::string_view contents)
   return Status::Ok();
 }
 
-// Both separators name directories on Windows.
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string BaseNameOf(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace plat

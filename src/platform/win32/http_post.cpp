@@ -15,22 +15,6 @@ std::string ErrorNumberText(int error) {
   return SystemErrorText(static_cast<DWORD>(error));
 }
 
-HostLookup LookUpHost(const std::string& host) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  HostLookup lookup;
-  if (status == 0 && found != nullptr) {
-    lookup.ip = FromSockaddr(*reinterpret_cast<sockaddr_in*>(found->ai_addr)).ip;
-  } else {
-    lookup.error = "resolve(" + host + "): " + SystemErrorText(static_cast<DWORD>(status));
-  }
-  if (found != nullptr) freeaddrinfo(found);
-  return lookup;
-}
-
 namespace {
 
 // Closes the socket on every way out.

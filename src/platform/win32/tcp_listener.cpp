@@ -37,11 +37,7 @@ Status TcpListener::Activate() {
       listen_fds_.clear();
       return Status::Error(error);
     }
-    if (bound_port_ == 0) {
-      int length = sizeof address;
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-      bound_port_ = ntohs(address.sin_port);
-    }
+    if (bound_port_ == 0) bound_port_ = LocalEndpointOf(fd).port;
     listen_fds_.push_back(AsHandle(fd));
   }
   wake_fd_ = reinterpret_cast<NativeHandle>(WSACreateEvent());
@@ -84,10 +80,7 @@ void TcpListener::AcceptLoop() {
         SetHandleInformation(reinterpret_cast<HANDLE>(fd), HANDLE_FLAG_INHERIT, 0);
         BOOL yes = TRUE;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
-        sockaddr_in local{};
-        length = sizeof local;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-        StartConnection(AsHandle(fd), FromSockaddr(peer), FromSockaddr(local));
+        StartConnection(AsHandle(fd), FromSockaddr(peer), LocalEndpointOf(fd));
       }
     }
   }

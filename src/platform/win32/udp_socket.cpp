@@ -32,9 +32,7 @@ Status UdpListener::Activate() {
     closesocket(fd);
     return Status::Error(error);
   }
-  int length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  bound_ = FromSockaddr(address);
+  bound_ = LocalEndpointOf(fd);
   bound_port_ = bound_.port;
   // A datagram to a client that has gone would otherwise make the next receive fail with a
   // connection reset (the port-unreachable answer of the peer's host).
@@ -80,17 +78,7 @@ void UdpListener::ListenLoop() {
   }
 }
 
-void UdpListener::Deactivate() {
-  NativeHandle fd = fd_.load();
-  if (fd == kNoHandle) return;
-  stopping_ = true;
-  // Wake the receive at once with a datagram to ourselves; the receive time-out is the fallback.
-  Endpoint self = bound_;
-  if (self.ip == INADDR_ANY) self.ip = INADDR_LOOPBACK;
-  uint8_t nudge = 0;
-  SendTo(&nudge, 1, self);
-  if (thread_.joinable()) thread_.join();
-  fd_ = kNoHandle;
+void UdpListener::CloseSocket(NativeHandle fd) {
   closesocket(AsSocket(fd));
 }
 
