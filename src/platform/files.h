@@ -9,9 +9,9 @@
 
 namespace plat {
 
-// Opens (creating when missing) `path` for appending, writes `text`, closes. Returns an error
-// text on failure, nothing on success. Where the platform has file modes, a file it creates gets
-// 0640 (owner writes, group reads); an existing file keeps its mode.
+// Opens (creating when missing) `path` for appending, writes `text`, closes. Fails with an error
+// text. Where the platform has file modes, a file it creates gets 0640 (owner writes, group
+// reads); an existing file keeps its mode.
 Status AppendToFile(const std::string& path, std::string_view text);
 
 enum class ReadStatus { kOk, kMissing, kError };

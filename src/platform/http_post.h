@@ -23,8 +23,8 @@ struct OutgoingRequest {
   std::function<bool()> abandon;
 };
 
-// Resolves, connects, sends every byte, then closes. Returns an error text on failure (also when
-// the time limit passed or the request was abandoned), nothing once every byte was handed to the
+// Resolves, connects, sends every byte, then closes. Fails with an error text (also when the time
+// limit passed or the request was abandoned); succeeds once every byte was handed to the
 // operating system.
 Status SendRequest(const OutgoingRequest& request);
 
