@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/tcp_listener.h"
+#include "platform/thread_start.h"
 
 namespace plat {
 
@@ -88,6 +89,12 @@ void TcpListener::CloseConnectionsAndWait(uint32_t wait_ms) {
 size_t TcpListener::ConnectionCount() const {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   return shared_->connections.size();
+}
+
+Status TcpListener::StartAccepting() {
+  Status started = StartThread(accept_thread_, "TCP accept", [this] { AcceptLoop(); });
+  if (!started.ok()) Deactivate(0);  // the socket is not left bound without its thread
+  return started;
 }
 
 }  // namespace plat

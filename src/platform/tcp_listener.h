@@ -57,6 +57,8 @@ class TcpListener {
  private:
   struct Shared;
   void AcceptLoop();
+  // Starts the accept thread once the sockets listen; without it they are closed again.
+  Status StartAccepting();
   // Asks every open connection to close and waits up to wait_ms for their threads.
   void CloseConnectionsAndWait(uint32_t wait_ms);
   void StartConnection(NativeHandle fd, Endpoint peer, Endpoint local);

@@ -13,7 +13,6 @@
 #include <set>
 
 #include "platform/posix/socket_util.h"
-#include "platform/thread_start.h"
 
 namespace plat {
 
@@ -42,12 +41,7 @@ Status TcpListener::Activate() {
     listen_fds_.push_back(fd);
   }
   wake_fd_ = eventfd(0, EFD_CLOEXEC);
-  if (Status error = StartThread(accept_thread_, "TCP accept", [this] { AcceptLoop(); });
-      !error.ok()) {
-    Deactivate(0);  // the socket is not left bound without its thread
-    return error;
-  }
-  return Status::Ok();
+  return StartAccepting();
 }
 
 void TcpListener::AcceptLoop() {

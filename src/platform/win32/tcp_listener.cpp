@@ -3,7 +3,6 @@
 #include <chrono>
 #include <set>
 
-#include "platform/thread_start.h"
 #include "platform/win32/winsock_util.h"
 
 namespace plat {
@@ -41,12 +40,7 @@ Status TcpListener::Activate() {
     listen_fds_.push_back(AsHandle(fd));
   }
   wake_fd_ = reinterpret_cast<NativeHandle>(WSACreateEvent());
-  if (Status error = StartThread(accept_thread_, "TCP accept", [this] { AcceptLoop(); });
-      !error.ok()) {
-    Deactivate(0);  // the socket is not left bound without its thread
-    return error;
-  }
-  return Status::Ok();
+  return StartAccepting();
 }
 
 void TcpListener::AcceptLoop() {
