@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -12,6 +13,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -144,6 +147,78 @@ size_t ReadySet::Wait(uint32_t* indices, size_t capacity, int timeout_ms) {
   if (ready <= 0) return 0;
   for (int i = 0; i < ready; ++i) indices[i] = events[i].data.u32;
   return static_cast<size_t>(ready);
+}
+
+struct WebStreams::Reader {
+  std::vector<int> fds;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+
+  void Run() {
+    std::vector<pollfd> polled;
+    for (int fd : fds) polled.push_back({fd, POLLIN, 0});
+    char buffer[16384];
+    while (!stop.load()) {
+      if (poll(polled.data(), polled.size(), 100) <= 0) continue;
+      for (pollfd& entry : polled) {
+        if (!(entry.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        // A stream the server closed is no longer watched.
+        if (recv(entry.fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) entry.fd = -1;
+      }
+    }
+  }
+};
+
+namespace {
+
+// One stream: connected, asked for, and its answer's head read; the descriptor, or -1 when the
+// answer is not 200 within two seconds.
+int OpenWebStream(uint16_t port, std::string* error) {
+  static const std::string kRequest = "GET /events HTTP/1.1\r\nHost: bench\r\n\r\n";
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = ToAddress({0x7F000001, port});
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      send(fd, kRequest.data(), kRequest.size(), MSG_NOSIGNAL) !=
+          static_cast<ssize_t>(kRequest.size())) {
+    *error = std::string("web stream: ") + std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  pollfd readable{fd, POLLIN, 0};
+  char head[12] = {};
+  if (poll(&readable, 1, 2000) != 1 || recv(fd, head, sizeof head, MSG_WAITALL) != sizeof head ||
+      std::string(head, sizeof head) != "HTTP/1.1 200") {
+    *error = "web stream: no 200 answer";
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+WebStreams::WebStreams(std::unique_ptr<Reader> reader) : reader_(std::move(reader)) {}
+
+std::unique_ptr<WebStreams> WebStreams::Open(uint16_t port, int count, std::string* error) {
+  auto reader = std::make_unique<Reader>();
+  // One after the other, as readers arrive: the view answers a few requests per address at once.
+  for (int i = 0; i < count; ++i) {
+    const int fd = OpenWebStream(port, error);
+    if (fd < 0) {
+      for (int open_fd : reader->fds) close(open_fd);
+      return nullptr;
+    }
+    reader->fds.push_back(fd);
+  }
+  Reader* running = reader.get();
+  reader->thread = std::thread([running] { running->Run(); });
+  return std::unique_ptr<WebStreams>(new WebStreams(std::move(reader)));
+}
+
+WebStreams::~WebStreams() {
+  reader_->stop = true;
+  reader_->thread.join();
+  for (int fd : reader_->fds) close(fd);
 }
 
 bool PortPairFree(uint16_t port) {

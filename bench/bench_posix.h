@@ -61,6 +61,23 @@ class ReadySet {
   int fd_;
 };
 
+// Event streams of the server's web view held open, as browsers showing the page would hold
+// them: each sends its request, and one thread reads and drops what comes.
+class WebStreams {
+ public:
+  // `count` streams to 127.0.0.1:`port`, each answered 200; nothing and an error text when one
+  // is not.
+  static std::unique_ptr<WebStreams> Open(uint16_t port, int count, std::string* error);
+  ~WebStreams();
+  WebStreams(const WebStreams&) = delete;
+  WebStreams& operator=(const WebStreams&) = delete;
+
+ private:
+  struct Reader;
+  explicit WebStreams(std::unique_ptr<Reader> reader);
+  std::unique_ptr<Reader> reader_;
+};
+
 // Whether TCP `port` and UDP `port` + 1 can both be bound on every address just now.
 bool PortPairFree(uint16_t port);
 

@@ -45,7 +45,8 @@ struct InProcessServer {
           << "[Version]\nServerVersion=v1.2.0\n[Networking]\nTCPPort=" << port
           << "\n[General]\nMaxClients=255\n"
           // It measures the control channel at full speed, not the abuse limits.
-          << "[Security]\nMaxFramesPerSecond=0\nMaxPendingPerAddress=0\n";
+          << "[Security]\nMaxFramesPerSecond=0\nMaxPendingPerAddress=0\nMaxLoginsPerAddress=0\n"
+          << "MaxBroadcastFramesPerAddress=0\n";
       core::StartupEnvironment environment;
       environment.program_file = directory + "/plserver";
       environment.arguments = {"-LOG=" + directory + "/plserver.log"};

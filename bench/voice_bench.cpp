@@ -7,6 +7,10 @@
 //               [--clients N] [--rooms R] [--speakers K] [--rate HZ] [--payload BYTES]
 //               [--seconds S] [--rounds N] [--step-seconds S] [--ramp-factor F] [--out DIR]
 //               [--server PATH] [--reflector PATH] [--target HOST:PORT [--pid PID]] [--no-baseline]
+//               [--web-streams N]
+//
+// --web-streams N turns the server's web view on and holds N of its event streams open for the
+// whole run (a started server only), so the voice path is measured with them beside it.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +41,7 @@ struct Options {
   uint16_t target_port = 0;
   int target_pid = -1;
   bool baseline = true;
+  int web_streams = 0;
 };
 
 [[noreturn]] void Usage(const char* problem) {
@@ -94,6 +99,8 @@ Options ParseOptions(int argc, char** argv) {
       options.target_pid = std::stoi(value());
     else if (word == "--no-baseline")
       options.baseline = false;
+    else if (word == "--web-streams")
+      options.web_streams = std::stoi(value());
     else if (word == "--target") {
       std::string target = value();
       size_t colon = target.rfind(':');
@@ -110,6 +117,9 @@ Options ParseOptions(int argc, char** argv) {
       l.speakers > l.clients || l.rate <= 0 || l.seconds <= 0 || l.payload > 4000) {
     Usage("load out of range");
   }
+  if (options.web_streams < 0 || options.web_streams > 1024) Usage("--web-streams is 0..1024");
+  if (options.web_streams > 0 && !options.target_host.empty())
+    Usage("--web-streams needs a server the benchmark starts");
   return options;
 }
 
@@ -120,16 +130,18 @@ uint16_t RandomPort() {
 
 // A started server or reflector process with its temporary directory.
 struct Process {
+  std::unique_ptr<WebStreams> web_streams;  // closed before the process stops
   std::unique_ptr<ChildProcess> child;
   std::string directory;
   uint16_t port = 0;  // TCP port of the server; UDP port of the reflector
   ~Process() {
+    web_streams.reset();
     if (child) child->Stop();
     if (!directory.empty()) RemoveDirectory(directory);
   }
 };
 
-std::string ServerIni(uint16_t port, int rooms) {
+std::string ServerIni(uint16_t port, int rooms, int web_streams) {
   std::string ini =
       "[Version]\nServerVersion=v1.2.0\n[General]\nMaxClients=255\n[Networking]\nTCPPort=" +
       std::to_string(port) +
@@ -137,8 +149,14 @@ std::string ServerIni(uint16_t port, int rooms) {
       // The benchmark measures the relay, not the abuse limits: its ramp sends far past the
       // voice limits, and all its clients come from one address.
       "[Security]\nMaxVoicePacketsPerSecond=0\nMaxVoiceBytesPerSecond=0\nMaxPendingPerAddress=0\n"
+      "MaxLoginsPerAddress=0\nMaxBroadcastFramesPerAddress=0\n"
       "[Channels]\n";
   for (int r = 0; r < rooms; ++r) ini += std::to_string(r) + "=Room" + std::to_string(r + 1) + "\n";
+  if (web_streams > 0) {
+    const std::string streams = std::to_string(web_streams);
+    ini += "[Web]\nListen=127.0.0.1:0\nMaxStreams=" + streams +
+           "\nMaxStreamsPerAddress=" + streams + "\n";
+  }
   return ini;
 }
 
@@ -153,7 +171,7 @@ std::unique_ptr<Process> StartServer(const Options& options, int rooms) {
     uint16_t port = RandomPort();
     if (!PortPairFree(port)) continue;
     const std::string ini = process->directory + "/plserver.ini";
-    std::ofstream(ini, std::ios::trunc) << ServerIni(port, rooms);
+    std::ofstream(ini, std::ios::trunc) << ServerIni(port, rooms, options.web_streams);
     // The server takes its INI path relative to its own directory.
     const std::string relative_ini =
         std::filesystem::relative(ini, std::filesystem::path(options.server_path).parent_path())
@@ -174,6 +192,35 @@ std::unique_ptr<Process> StartServer(const Options& options, int rooms) {
   }
   std::fprintf(stderr, "voice_bench: could not start %s\n", options.server_path.c_str());
   return nullptr;
+}
+
+// The web view's port, from the server's "web listen=" event line; 0 when it does not come.
+uint16_t WebViewPort(const Process& process) {
+  static const std::string kLine = " info web listen=127.0.0.1:";
+  for (int waited = 0; waited < 3000; waited += 20) {
+    std::ifstream output(process.directory + "/output.txt");
+    for (std::string line; std::getline(output, line);) {
+      const size_t at = line.find(kLine);
+      if (at != std::string::npos)
+        return static_cast<uint16_t>(std::stoi(line.substr(at + kLine.size())));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return 0;
+}
+
+// Opens the web view's event streams beside the started server; false when they are not all
+// served.
+bool OpenWebStreams(Process& process, int count) {
+  const uint16_t port = WebViewPort(process);
+  std::string error = "no web view";
+  if (port != 0) process.web_streams = WebStreams::Open(port, count, &error);
+  if (!process.web_streams) {
+    std::fprintf(stderr, "voice_bench: %s\n", error.c_str());
+    return false;
+  }
+  std::printf("%d web view event streams open on port %u\n", count, port);
+  return true;
 }
 
 std::unique_ptr<Process> StartReflector(const Options& options) {
@@ -215,6 +262,8 @@ std::unique_ptr<Setup> Prepare(const Options& options, const LoadSpec& load) {
     port = setup->server_process->port;
     setup->server.pid = setup->server_process->child->pid();
     std::fprintf(stderr, "server pid %d, TCP port %u\n", setup->server.pid, port);
+    if (options.web_streams > 0 && !OpenWebStreams(*setup->server_process, options.web_streams))
+      return nullptr;
   } else {
     setup->server.pid = options.target_pid;
   }

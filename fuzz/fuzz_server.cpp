@@ -60,7 +60,8 @@ void RegisterClients(core::TParlowindServer& server) {
   for (const FuzzClient& client_spec : kClients) {
     std::optional<plat::ConnectionPair> pair = plat::MakeConnectionPair();
     if (!pair) std::abort();
-    auto client = std::make_shared<clients::TServerClient>(pair->server_side, &server.counters());
+    auto client = std::make_shared<clients::TServerClient>(pair->server_side, &server.counters(),
+                                                           server.clock().Now());
     pair->server_side->SetSlot(client);
     client->Id = client_spec.id;
     client->SetPlayerNo(client_spec.player_no);

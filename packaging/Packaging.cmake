@@ -10,6 +10,9 @@ if(TARGET plctl)
 endif()
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/plserver-prepare DESTINATION lib/plserver)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/plserver.ini DESTINATION share/plserver)
+# Log rotation: an absolute destination, since logrotate reads /etc/logrotate.d whatever the
+# prefix; the package marks it as a configuration file the operator may edit.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/logrotate/plserver DESTINATION /etc/logrotate.d)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/fail2ban/plserver.conf
               ${CMAKE_CURRENT_LIST_DIR}/fail2ban/plserver.jail.local
         DESTINATION share/plserver/fail2ban)
@@ -75,6 +78,6 @@ else()
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
-    ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postrm ${CMAKE_CURRENT_LIST_DIR}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

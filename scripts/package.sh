@@ -12,6 +12,8 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 command -v dpkg-buildflags >/dev/null || need+=(dpkg-dev)
 command -v fakeroot >/dev/null || need+=(fakeroot)
+# The JSON of the event lines and the operator socket.
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 # The metrics endpoint's HTTP library, found through pkg-config.
 [ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
 command -v pkg-config >/dev/null || need+=(pkg-config)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the server and starts it with its defaults, after installing from Debian's packages what
-# the build needs (cmake, g++, nlohmann-json3-dev, libcpp-httplib-dev with pkg-config) when it is
-# missing.
+# Builds the server and the operator tool (build/plserver, build/plctl) and starts the server
+# with its defaults, after installing from Debian's packages what the build needs (cmake, g++,
+# nlohmann-json3-dev, libcpp-httplib-dev with pkg-config) when it is missing.
 #   scripts/run.sh [server arguments...]      (for example -INI=other.ini -LOG=other.log)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,5 +17,6 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B build >/dev/null
-cmake --build build -j"$(nproc)" --target plserver
+cmake --build build -j"$(nproc)" --target plserver plctl
+echo "run.sh: starting build/plserver; from $(pwd), build/plctl administers it" >&2
 exec ./build/plserver "$@"

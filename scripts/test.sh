@@ -18,6 +18,11 @@ command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
 command -v pkg-config >/dev/null || need+=(pkg-config)
 /usr/bin/python3 -c 'import prometheus_client' 2>/dev/null || need+=(python3-prometheus-client)
+# The web view: its status document against the schema, its pages in a real browser.
+/usr/bin/python3 -c 'import jsonschema' 2>/dev/null || need+=(python3-jsonschema)
+/usr/bin/python3 -c 'import selenium' 2>/dev/null || need+=(python3-selenium)
+command -v chromium >/dev/null || need+=(chromium)
+command -v chromedriver >/dev/null || need+=(chromium-driver)
 # The packaging tests: building and checking the Debian package, judging the systemd units.
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v fakeroot >/dev/null || need+=(fakeroot)
@@ -27,8 +32,17 @@ command -v readelf >/dev/null || need+=(binutils)
 command -v setpriv >/dev/null || need+=(util-linux)
 # The shipped fail2ban filter is tested with fail2ban's own fail2ban-regex.
 command -v fail2ban-regex >/dev/null || need+=(fail2ban)
-if [ ${#need[@]} -gt 0 ]; then
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+# The shipped log rotation is run with Debian's logrotate against a running server.
+[ -x /usr/sbin/logrotate ] || need+=(logrotate)
+# Prometheus's linter, promtool, judges a real scrape; the package's recommended exporter is
+# not wanted.
+lean=()
+command -v promtool >/dev/null || lean+=(prometheus)
+if [ ${#need[@]} -gt 0 ] || [ ${#lean[@]} -gt 0 ]; then
+  apt-get update -qq
+  [ ${#need[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+  [ ${#lean[@]} -eq 0 ] ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${lean[@]}"
 fi
 
 cmake -S . -B "$build_dir" -DPL_WERROR=ON -DPL_BUILD_TESTS=ON "$@" >/dev/null

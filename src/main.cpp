@@ -3,6 +3,7 @@
 #include "operator/server_wiring.h"
 #include "platform/process.h"
 #include "shell/frmMain_u.h"
+#include "web/server_wiring.h"
 
 int main(int argc, char** argv) {
   if (shell::HandleInformationArguments(argc, argv)) return 0;
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     plat::ExitProcessNow(1);
   }
   auto operator_interface = oper::StartOperatorInterface(server);
+  auto web_view = web::StartWebView(server);
   application.SetTitle(shell::kApplicationTitle);
   shell::TfrmMain(server).Run();
   return 0;

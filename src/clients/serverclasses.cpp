@@ -4,13 +4,12 @@
 #include <stdexcept>
 
 #include "clients/serverfunctions.h"
-#include "platform/clock.h"
 
 namespace clients {
 
 TServerClient::TServerClient(std::shared_ptr<plat::TcpConnection> connection,
-                             TrafficCounters* server_counters)
-    : ConnectTime(plat::TickCount()),
+                             TrafficCounters* server_counters, uint32_t connect_time)
+    : ConnectTime(connect_time),
       connection_(std::move(connection)),
       server_counters_(server_counters) {
   if (!connection_) throw std::invalid_argument("a client needs its control connection");
@@ -47,7 +46,9 @@ std::string TServerClient::PeerIP() const {
   return peer.IpText();
 }
 
-void TServerClient::SetPeer(plat::Endpoint peer) {
+void TServerClient::SetPeer(plat::Endpoint peer, uint32_t reply_from) {
+  if (reply_from_.load(std::memory_order_relaxed) != reply_from)
+    reply_from_.store(reply_from, std::memory_order_relaxed);
   uint64_t packed = (static_cast<uint64_t>(peer.ip) << 16) | peer.port;
   if (peer_.load(std::memory_order_relaxed) != packed)
     peer_.store(packed, std::memory_order_relaxed);
@@ -133,8 +134,6 @@ void TServerClient::SendRoomDeleted(int room_byte) {
 void TServerClient::SendPlayerIsAdmin(int player_byte) {
   QueueAndFlush(wire::FrameWriter(9).Header(Id, wire::kPlayerIsAdmin).U8(player_byte).Finish());
 }
-
-namespace {}  // namespace
 
 void TServerClient::SendServerLists(ClientList& clients, RoomList& rooms) {
   const bool older = IsOlderDialect();

@@ -39,8 +39,10 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
                             public EventSubject,
                             public plat::ConnectionSlot {
  public:
-  // Throws std::invalid_argument for a null connection.
-  TServerClient(std::shared_ptr<plat::TcpConnection> connection, TrafficCounters* server_counters);
+  // `connect_time`: the server clock's tick at the login. Throws std::invalid_argument for a null
+  // connection.
+  TServerClient(std::shared_ptr<plat::TcpConnection> connection, TrafficCounters* server_counters,
+                uint32_t connect_time);
   ~TServerClient();
   TServerClient(const TServerClient&) = delete;
   TServerClient& operator=(const TServerClient&) = delete;
@@ -64,7 +66,15 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
   std::atomic<uint32_t> LastSeen{0};
   std::atomic<uint32_t> LastPacketId{0};
   std::atomic<uint32_t> UdpErrors{0};
-  uint32_t ConnectTime = 0;  // tick count at creation
+  // UdpErrors as a percentage of the datagrams received from it; 0 before the first.
+  double LossPercentage() const {
+    // The protocol's 32-bit count, as PlayerStats carries it.
+    const auto received =
+        static_cast<uint32_t>(Counters.UdpPacketsReceived.load(std::memory_order_relaxed));
+    if (received == 0) return 0.0;
+    return static_cast<double>(UdpErrors.load(std::memory_order_relaxed)) / received * 100.0;
+  }
+  const uint32_t ConnectTime;  // the server clock's tick at the login
   std::atomic<bool> PingTimedOut{false};
   // Why the server ends this client, for its leave event line (a constant text; null: the
   // connection ended by itself).
@@ -92,7 +102,10 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
   plat::Endpoint Peer() const;
   std::string PeerIP() const;  // dotted decimal, empty while none
   uint16_t PeerPort() const { return Peer().port; }
-  void SetPeer(plat::Endpoint peer);
+  // The server's address those datagrams were sent to, from which this client's datagrams
+  // leave (0: the system chooses).
+  uint32_t ReplyFrom() const { return reply_from_.load(std::memory_order_relaxed); }
+  void SetPeer(plat::Endpoint peer, uint32_t reply_from = 0);
 
   bool IsOlderDialect() const { return ClientVersion == wire::kOlderDialectVersion; }
   // Client part of event reports.
@@ -134,6 +147,9 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
   std::shared_ptr<plat::TcpConnection> connection_;
   TrafficCounters* server_counters_;
   std::atomic<uint64_t> peer_{0};  // ip << 16 | port
+  // Stored apart from peer_: a reader during a change may pair the new peer with the old
+  // address for one datagram, which a player moving between addresses tolerates anyway.
+  std::atomic<uint32_t> reply_from_{0};
   std::mutex out_queue_mutex_;
   std::deque<std::vector<uint8_t>> out_queue_;  // guarded by out_queue_mutex_
 };

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/ascii_case.h"
+#include "platform/random.h"
+
 namespace clients {
 namespace {
 
@@ -34,9 +37,13 @@ uint8_t ClientList::NextFreePlayerNo(const Lock&) const {
 
 uint16_t ClientList::NewClientId(const Lock&) {
   if (clients_.size() >= kMaxId) throw RegistryFull("all client Ids are in use");
-  std::uniform_int_distribution<uint32_t> draw(1, kMaxId);
+  // Uniform: 16-bit draws at or past the last whole multiple of 50000 are drawn again.
+  constexpr uint32_t kWhole = 65536 - 65536 % kMaxId;
   for (;;) {
-    auto id = static_cast<uint16_t>(draw(random_));
+    uint16_t draw = 0;
+    plat::FillRandom(&draw, sizeof draw);
+    if (draw >= kWhole) continue;
+    const auto id = static_cast<uint16_t>(1 + draw % kMaxId);
     if (std::find(ids_.begin(), ids_.end(), id) == ids_.end()) return id;
   }
 }
@@ -153,13 +160,41 @@ TRoom RoomList::CreateRoom(const std::string& name) {
   return created;
 }
 
-void RoomList::RemoveRoom(uint8_t room_id) {
+bool RoomList::HasRoomNamed(const std::string& name) {
+  Lock lock = Acquire();
+  return std::any_of(rooms_.begin(), rooms_.end(), [&name](const auto& room) {
+    return plat::EqualsIgnoringAsciiCase(room->Name, name);
+  });
+}
+
+RoomRemoval RoomList::RemoveRoomNamedIfEmpty(const std::string& name, TRoom* removed) {
+  Lock lock = Acquire();
+  auto at = std::find_if(rooms_.begin(), rooms_.end(), [&name](const auto& room) {
+    return plat::EqualsIgnoringAsciiCase(room->Name, name);
+  });
+  if (at == rooms_.end()) return RoomRemoval::kNoSuchRoom;
+  {
+    // The room registry's lock, then the client registry's: their order everywhere.
+    ClientList::Lock clients_lock = clients_.Acquire();
+    for (const ClientRef& client : clients_.Entries(clients_lock)) {
+      if (!client->Dropped && client->RoomId == (*at)->RoomId) return RoomRemoval::kOccupied;
+    }
+  }
+  *removed = **at;
+  clients_.BroadcastRoomDeleted(**at);
+  rooms_.erase(at);
+  return RoomRemoval::kRemoved;
+}
+
+std::optional<TRoom> RoomList::RemoveRoom(uint8_t room_id) {
   Lock lock = Acquire();
   auto at = std::find_if(rooms_.begin(), rooms_.end(),
                          [room_id](const auto& room) { return room->RoomId == room_id; });
-  if (at == rooms_.end()) return;
-  clients_.BroadcastRoomDeleted(**at);
+  if (at == rooms_.end()) return std::nullopt;
+  TRoom removed = **at;
+  clients_.BroadcastRoomDeleted(removed);
   rooms_.erase(at);
+  return removed;
 }
 
 size_t RoomList::Count() {
@@ -168,8 +203,19 @@ size_t RoomList::Count() {
 }
 
 void RemoveClient(ClientList& clients, TServerClient& client, int reason) {
-  if (!client.Dropped) clients.BroadcastPlayerLeft(client, reason);
+  ClientList::Lock lock = clients.Acquire();
+  AnnounceDeparture(clients, client, nullptr, reason);
   clients.Remove(&client);
+}
+
+bool AnnounceDeparture(ClientList& clients, TServerClient& client, const char* why, int reason) {
+  // The lock is re-entrant: the broadcast takes it again.
+  ClientList::Lock lock = clients.Acquire();
+  if (clients.FindByIdLocked(lock, client.Id) != &client) return false;
+  if (client.Dropped.exchange(true)) return false;
+  if (why) client.LeaveReason = why;
+  clients.BroadcastPlayerLeft(client, reason);
+  return true;
 }
 
 }  // namespace clients

@@ -1,6 +1,6 @@
 // The two registries: RoomList (the rooms) and ClientList (the logged-in clients), their
-// lookups, the lowest-free number allocation, random client Ids, and the broadcasts that tell
-// every registered client about a change.
+// lookups, the lowest-free number allocation, client Ids from the system's random source, and
+// the broadcasts that tell every registered client about a change.
 //
 // Lock order: RoomList before ClientList before a client's OutQueue lock. The ClientList lock is
 // re-entrant for its holder. Broadcasts hold the ClientList lock while they queue and flush each
@@ -11,16 +11,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "clients/serverclasses.h"
-#include "platform/clock.h"
 
 namespace clients {
-
-using plat::TickCount;
 
 struct TRoom {
   uint8_t RoomId = 0;
@@ -42,8 +38,6 @@ class ClientList {
   ClientList(const ClientList&) = delete;
   ClientList& operator=(const ClientList&) = delete;
 
-  void SeedIds(uint32_t seed) { random_.seed(seed); }
-
   Lock Acquire() { return Lock(mutex_); }
   // REQUIRES: the lock from Acquire held for as long as the result is used.
   const std::vector<ClientRef>& Entries(const Lock&) const { return clients_; }
@@ -51,7 +45,9 @@ class ClientList {
 
   // REQUIRES: lock held. Throws RegistryFull when 0..254 are all taken.
   uint8_t NextFreePlayerNo(const Lock&) const;
-  // REQUIRES: lock held. Uniform over 1..50000, never an Id in use.
+  // REQUIRES: lock held. Uniform over 1..50000, never an Id in use, drawn from the system's
+  // cryptographic random source: one login tells nothing of another's Id. Throws
+  // std::runtime_error when the source fails (no login then).
   uint16_t NewClientId(const Lock&);
   // REQUIRES: lock held.
   void Append(const Lock&, ClientRef client);
@@ -81,8 +77,9 @@ class ClientList {
   std::recursive_mutex mutex_;
   std::vector<ClientRef> clients_;  // guarded by mutex_, in login order
   std::vector<uint16_t> ids_;       // guarded by mutex_; ids_[i] is clients_[i]->Id
-  std::mt19937 random_{12345};      // guarded by mutex_
 };
+
+enum class RoomRemoval { kRemoved, kOccupied, kNoSuchRoom };
 
 class RoomList {
  public:
@@ -98,11 +95,17 @@ class RoomList {
   uint8_t NextFreeRoomId(const Lock&) const;
 
   std::optional<TRoom> FindRoom(uint8_t room_id);
+  // Whether a room of that name exists, letter case of ASCII letters aside.
+  bool HasRoomNamed(const std::string& name);
   // Appends a room with the lowest free RoomId and the name cut to 30 characters, then tells
   // every registered client. Throws RegistryFull, adding nothing, when the registry is full.
   TRoom CreateRoom(const std::string& name);
-  // Tells every client, then removes the room; nothing when there is no such room.
-  void RemoveRoom(uint8_t room_id);
+  // Tells every client, then removes the room and returns it; nothing when there is no such
+  // room.
+  std::optional<TRoom> RemoveRoom(uint8_t room_id);
+  // The room of that name (letter case of ASCII letters aside), removed as RemoveRoom does
+  // unless a registered client is in it; `removed` receives the room removed.
+  RoomRemoval RemoveRoomNamedIfEmpty(const std::string& name, TRoom* removed);
   size_t Count();
 
  private:
@@ -111,8 +114,16 @@ class RoomList {
   ClientList& clients_;
 };
 
-// Announces the departure (unless the client already did, Dropped) and takes the client out of
-// the list. The caller destroys it.
+// Announces the departure (unless it has been announced, Dropped) and takes the client out of
+// the list, as one step under the list's lock. The caller destroys it.
 void RemoveClient(ClientList& clients, TServerClient& client, int reason);
+
+// A departure is announced exactly once, and only while the client is registered: under the
+// list's lock, whoever comes first (the client's own leave, a kick, a ban, the end of its
+// connection) sets Dropped, records `why` for its leave event line (null: none) and tells every
+// client (it included) with PlayerLeft `reason`. False, changing nothing, when the client is
+// leaving already or gone, so a kick that races a leave never tells of a player twice, nor of the
+// next holder of its number.
+bool AnnounceDeparture(ClientList& clients, TServerClient& client, const char* why, int reason);
 
 }  // namespace clients

@@ -11,8 +11,6 @@ constexpr size_t kLoginVersion = 70;
 constexpr size_t kListsOption = 8;
 constexpr size_t kListsMode = 9;
 constexpr size_t kRoomByte = 8;
-// Player numbers travel as one byte holding the number + 1, so at most 255 clients fit.
-constexpr size_t kMaxRegisteredClients = 255;
 
 std::vector<uint8_t> LoginAccepted(const std::string& servername) {
   return wire::FrameWriter(43)
@@ -27,17 +25,25 @@ std::vector<uint8_t> LoginAccepted(const std::string& servername) {
 
 }  // namespace
 
-// Whether the clients logged in from `ip` already fill the places one address may take.
-bool TParlowindServer::AddressFull(const std::vector<clients::ClientRef>& registered, uint32_t ip) {
+// Whether `ip` may not log in one more player: the clients logged in from it fill the places
+// one address may take, or it has logged in and out too often of late. Counts the refusal.
+bool TParlowindServer::AddressRefused(const std::vector<clients::ClientRef>& registered,
+                                      uint32_t ip) {
+  const size_t from_address = static_cast<size_t>(
+      std::count_if(registered.begin(), registered.end(), [ip](const clients::ClientRef& other) {
+        return other->Connection()->Peer().ip == ip;
+      }));
   const uint32_t limit = guard_.limits().max_clients_per_address;
-  if (limit == 0) return false;
-  uint32_t from_address = 0;
-  for (const clients::ClientRef& other : registered) {
-    if (other->Connection() && other->Connection()->Peer().ip == ip) ++from_address;
+  if (limit != 0 && from_address >= limit) {
+    security::Count(guard_.counters().ClientsPerAddressRefused);
+    return true;
   }
-  if (from_address < limit) return false;
-  security::Count(guard_.counters().ClientsPerAddressRefused);
-  return true;
+  // Refused without an event line: the lines of the logins it had are what it is refused for.
+  if (!guard_.login_churn().Admit(ip, from_address, clock_.MonotonicMs())) {
+    security::Count(guard_.counters().LoginChurnRefused);
+    return true;
+  }
+  return false;
 }
 
 // Refusals go straight to the connection: there is no client to queue them on.
@@ -65,8 +71,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
     events_.Report("ALERT", "Client already exists", EventHook::kNoCode);
     return false;
   }
-  const size_t capacity = std::min<size_t>(kMaxRegisteredClients,
-                                           static_cast<size_t>(std::max(0, settings_.MaxClients)));
+  const size_t capacity = settings_.Get()->PlayerCapacity();
   if (clients_.Count() >= capacity) {
     security::Count(guard_.counters().ServerFullRefused);
     WriteRefusal(connection, counters_, wire::kResultServerFull);
@@ -77,7 +82,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   const uint32_t ip = connection.Peer().ip;
   // A banned address gets no password check at all (its connections are closed at accept; this
   // one came in just before the ban).
-  if (guard_.bans().IsBanned(ip, clock_.Now())) return true;
+  if (guard_.bans().IsBanned(ip, clock_.MonotonicMs())) return true;
   std::string server_password = passwords_.ServerPassword();
   if (!server_password.empty() && password != server_password) {
     // This connection closes after its answer; a ban must not close it before the answer.
@@ -88,18 +93,18 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
       WriteRefusal(connection, counters_, wire::kResultWrongServerPassword);
     return true;
   }
-  auto client = std::make_shared<clients::TServerClient>(connection.shared_from_this(), &counters_);
+  auto client = std::make_shared<clients::TServerClient>(connection.shared_from_this(), &counters_,
+                                                         clock_.Now());
   client->SetName(name.substr(0, wire::kNameLength));
   client->SetVersion(version);
-  client->ConnectTime = clock_.Now();
   client->FrameLimit = guard_.NewFrameLimiter();
   client->VoiceLimit = guard_.NewVoiceLimiter();
-  std::vector<uint8_t> accepted = LoginAccepted(settings_.Servername);
+  std::vector<uint8_t> accepted = LoginAccepted(settings_.Get()->Servername);
   {
     clients::ClientList::Lock lock = clients_.Acquire();
     // Checked again under the lock, so two logins at once cannot both take the last place.
     const bool full = clients_.Entries(lock).size() >= capacity;
-    if (full || AddressFull(clients_.Entries(lock), ip)) {
+    if (full || AddressRefused(clients_.Entries(lock), ip)) {
       lock.unlock();
       if (full) security::Count(guard_.counters().ServerFullRefused);
       WriteRefusal(connection, counters_, wire::kResultServerFull);
@@ -146,10 +151,9 @@ void TParlowindServer::ClientChangeRoom(std::span<const uint8_t> frame,
 }
 
 bool TParlowindServer::ClientLeave(clients::TServerClient& client) {
-  client.LeaveReason = "left";
-  client.Dropped = true;
   if (events_.Enabled()) events_.Report("CMD <->", "ClientLeave", wire::kPlayerLeft, &client);
-  clients_.BroadcastPlayerLeft(client, wire::kReasonLeft);
+  // A kick or a ban that came first has announced the departure already.
+  clients::AnnounceDeparture(clients_, client, "left", wire::kReasonLeft);
   return true;
 }
 

@@ -18,6 +18,12 @@ const char* LeaveReasonOf(const clients::TServerClient& client, plat::TcpConnect
   return "disconnected";
 }
 
+// Frames whose command tells every player something.
+bool CausesBroadcast(int16_t code) {
+  return code == wire::kClientChangeRoom || code == wire::kAdminCreateRoom ||
+         code == wire::kAdminDeleteRoom || code == wire::kAdminKickPlayer;
+}
+
 }  // namespace
 
 void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
@@ -56,7 +62,7 @@ void TParlowindServer::TcpExecute(plat::TcpConnection& connection) {
 
 bool TParlowindServer::HandleFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,
                                    const clients::ClientRef& client) {
-  switch (AdmitFrame(client.get())) {
+  switch (AdmitFrame(client.get(), wire::ReadI16(frame, wire::kOffsetCode))) {
     case security::FrameVerdict::kHandle:
       return DispatchFrame(connection, frame, client);
     case security::FrameVerdict::kDrop:
@@ -67,10 +73,19 @@ bool TParlowindServer::HandleFrame(plat::TcpConnection& connection, std::span<co
   return false;
 }
 
-security::FrameVerdict TParlowindServer::AdmitFrame(clients::TServerClient* client) {
+security::FrameVerdict TParlowindServer::AdmitFrame(clients::TServerClient* client,
+                                                    int16_t code) {
   // Before login a connection gets one frame only: its login, or it is closed.
   if (!client) return security::FrameVerdict::kHandle;
-  const security::FrameVerdict verdict = client->FrameLimit.Admit(clock_.Now());
+  guard_.Refresh(client->FrameLimit);
+  const uint64_t now_ms = clock_.MonotonicMs();
+  const security::FrameVerdict verdict = client->FrameLimit.Admit(now_ms);
+  // The connections of one address share a budget for what reaches every player.
+  if (verdict == security::FrameVerdict::kHandle && CausesBroadcast(code) &&
+      !guard_.broadcast_budget().Admit(client->Connection()->Peer().ip, now_ms)) {
+    security::Count(guard_.counters().BroadcastFramesDropped);
+    return security::FrameVerdict::kDrop;
+  }
   switch (verdict) {
     case security::FrameVerdict::kHandle:
       break;

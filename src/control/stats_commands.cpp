@@ -11,20 +11,7 @@ constexpr size_t kPlayerByte = 8;
 constexpr uint32_t kMaxReportedRtt = 0xFFFF;
 
 void PutCounters(wire::FrameWriter& frame, const TrafficCounters& counters) {
-  frame.U32(counters.UdpPacketsSent.load())
-      .U32(counters.UdpBytesSent.load())
-      .U32(counters.UdpPacketsReceived.load())
-      .U32(counters.UdpBytesReceived.load())
-      .U32(counters.TcpPacketsSent.load())
-      .U32(counters.TcpBytesSent.load())
-      .U32(counters.TcpPacketsReceived.load())
-      .U32(counters.TcpBytesReceived.load());
-}
-
-float LossPercentage(const clients::TServerClient& player) {
-  uint32_t received = player.Counters.UdpPacketsReceived.load();
-  if (received == 0) return 0.0f;
-  return static_cast<float>(static_cast<double>(player.UdpErrors.load()) / received * 100.0);
+  for (uint32_t value : counters.Values()) frame.U32(value);
 }
 
 }  // namespace
@@ -44,7 +31,7 @@ void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame,
   wire::FrameWriter reply(104);
   reply.Header(client.Id, older ? wire::kPlayerStatsOlder : wire::kPlayerStatsNewer)
       .U32(now - player->ConnectTime)
-      .F32(LossPercentage(*player))
+      .F32(static_cast<float>(player->LossPercentage()))
       .U32(now - player->LastSeen.load())
       .U16(std::min(ping.PingRtt, kMaxReportedRtt))
       .U16(admin ? player->PeerPort() : 0)
@@ -61,7 +48,7 @@ void TParlowindServer::ServerStatsReq(clients::TServerClient& client) {
   wire::FrameWriter reply(75);
   reply.Header(client.Id, wire::kServerStats).U32(clock_.Now() - start_tick_);
   PutCounters(reply, counters_);
-  reply.CountedText(settings_.ServerVersion, wire::kNameLength);
+  reply.CountedText(settings_.Get()->ServerVersion, wire::kNameLength);
   std::vector<uint8_t> bytes = reply.Finish();
   client.QueueBytes(bytes.data(), static_cast<int>(bytes.size()));
 }

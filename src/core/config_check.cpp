@@ -1,8 +1,12 @@
 #include "core/config_check.h"
 
+#include "core/ban_book.h"
 #include "core/configuration.h"
 #include "platform/clock.h"
+#include "platform/endpoint.h"
 #include "platform/files.h"
+#include "platform/interfaces.h"
+#include "wire/global_types.h"
 
 namespace core {
 namespace {
@@ -23,13 +27,13 @@ void Line(std::string& out, const char* key, const std::string& value) {
   out += '\n';
 }
 
-void ReportSettings(const Settings& s, const PasswordStore& passwords,
-                    const std::vector<std::string>& rooms, std::string& out) {
+void ReportSettings(const FileSettings& read, std::string& out) {
+  const Settings& s = read.settings;
   out += "[Passwords]\n";
-  Line(out, "ServerPassword", SetOrEmpty(passwords.ServerPassword()));
+  Line(out, "ServerPassword", SetOrEmpty(read.server_password));
   Line(out, "AdminPassword",
-       passwords.AdminPassword() == kDefaultAdminPassword ? "set (the well-known default)"
-                                                          : SetOrEmpty(passwords.AdminPassword()));
+       read.admin_password == kDefaultAdminPassword ? "set (the well-known default)"
+                                                    : SetOrEmpty(read.admin_password));
   out += "[General]\n";
   Line(out, "Servername", QuoteForLine(s.Servername));
   Line(out, "MaxClients", std::to_string(s.MaxClients));
@@ -47,8 +51,8 @@ void ReportSettings(const Settings& s, const PasswordStore& passwords,
   Line(out, "ParlowindSite_DisplayInWebList", Flag(s.ParlowindSite_DisplayInWebList));
   Line(out, "WebPostURL", QuoteForLine(s.WebPostURL));
   out += "[Channels]\n";
-  for (size_t i = 0; i < rooms.size(); ++i)
-    Line(out, std::to_string(i).c_str(), QuoteForLine(rooms[i]));
+  for (size_t i = 0; i < read.rooms.size(); ++i)
+    Line(out, std::to_string(i).c_str(), QuoteForLine(read.rooms[i]));
   out += "[Security]\n";
   Line(out, "UdpFromAnyAddress", Flag(s.UdpFromAnyAddress));
   Line(out, "LoginTimeout", std::to_string(s.LoginTimeoutMs / 1000));
@@ -60,6 +64,8 @@ void ReportSettings(const Settings& s, const PasswordStore& passwords,
   Line(out, "MaxFramesPerSecond", std::to_string(s.MaxFramesPerSecond));
   Line(out, "MaxVoicePacketsPerSecond", std::to_string(s.MaxVoicePacketsPerSecond));
   Line(out, "MaxVoiceBytesPerSecond", std::to_string(s.MaxVoiceBytesPerSecond));
+  Line(out, "MaxLoginsPerAddress", std::to_string(s.MaxLoginsPerAddress));
+  Line(out, "MaxBroadcastFramesPerAddress", std::to_string(s.MaxBroadcastFramesPerAddress));
   out += "[Operator]\n";
   Line(out, "Socket", QuoteForLine(s.OperatorSocket));
   Line(out, "SocketMode", s.OperatorSocketMode == 0660 ? "0660" : "0600");
@@ -67,16 +73,66 @@ void ReportSettings(const Settings& s, const PasswordStore& passwords,
   out += "[Logging]\n";
   Line(out, "Events", Flag(s.LogEvents));
   Line(out, "Format", s.LogFormatJson ? "json" : "text");
+  Line(out, "File", s.EventFile.empty() ? "(none)" : QuoteForLine(s.EventFile));
   out += "[Metrics]\n";
   Line(out, "Listen", s.MetricsListen.empty() ? "(off)" : s.MetricsListen);
+  out += "[Web]\n";
+  Line(out, "Listen", s.WebListen.empty() ? "(off)" : s.WebListen);
+  Line(out, "ShowPlayers", Flag(s.WebShowPlayers));
+  Line(out, "MaxStreams", std::to_string(s.WebMaxStreams));
+  Line(out, "MaxStreamsPerAddress", std::to_string(s.WebMaxStreamsPerAddress));
+  out += "[Voice]\n";
+  Line(out, "DSCP", s.VoiceDscp == 0 ? "0 (unmarked)" : std::to_string(s.VoiceDscp));
+}
+
+// What would end start-up although the reading rules take the file.
+void CheckStartUp(const plat::IniFile& ini, const FileSettings& read, SettingWarnings& problems) {
+  const Settings& s = read.settings;
+  if (!s.IP.empty()) {
+    const std::optional<uint32_t> address = plat::ParseIpv4(s.IP);
+    if (!address) {
+      problems.push_back({"Networking", "IP", s.IP, s.IP,
+                          "not an IPv4 address (a.b.c.d, no port): the server cannot start"});
+    } else if (plat::IsAddressOfThisMachine(*address) == false) {
+      problems.push_back(
+          {"Networking", "IP", s.IP, s.IP, "no address of this machine: the server cannot start"});
+    }
+  }
+  if (read.rooms.size() > static_cast<size_t>(wire::kMaxNumbers)) {
+    problems.push_back({"Channels", std::to_string(wire::kMaxNumbers),
+                        ini.ReadString("Channels", std::to_string(wire::kMaxNumbers), ""), "",
+                        "more rooms than the server holds (" + std::to_string(wire::kMaxNumbers) +
+                            "): the server cannot start"});
+  }
+  const std::string version = ini.ReadString("Version", "ServerVersion", "");
+  if (version != kServerVersion) {
+    if (plat::Status writable = plat::CheckReplaceable(s.ConfigurationPath()); !writable.ok())
+      problems.push_back({"Version", "ServerVersion", version, kServerVersion,
+                          "start-up must bring the file up to version " +
+                              std::string(kServerVersion) +
+                              " and cannot write it: " + writable.message()});
+  }
 }
 
 }  // namespace
+
+SettingWarnings ConfigurationProblems(const plat::IniFile& ini, const FileSettings& read) {
+  SettingWarnings problems = read.warnings;
+  CheckFileAsWritten(ini, read.rooms_in_file, problems);
+  for (const std::string& key : ini.KeysOf(kBansSection)) {
+    const std::string value = ini.ReadString(kBansSection, key, "");
+    if (!BanBook::ParseEntry(key, value))
+      problems.push_back({kBansSection, key, value, "", kNotABan});
+  }
+  CheckStartUp(ini, read, problems);
+  return problems;
+}
 
 EventLine SettingWarningLine(const SettingWarning& warning) {
   EventLine line(EventLevel::kWarning, "setting");
   line.Word("section", warning.section).Text("key", warning.key).Text("value", warning.read);
   line.Text("used", warning.used).Text("reason", warning.reason);
+  if (warning.line != 0) line.Number("line", static_cast<int64_t>(warning.line));
   return line;
 }
 
@@ -97,16 +153,16 @@ int CheckConfiguration(const StartupEnvironment& environment, std::string& out) 
     return 1;
   }
   plat::IniFile ini = plat::IniFile::Parse(path, contents.bytes);
-  PasswordStore passwords;
-  SettingWarnings warnings = ReadSettingsFrom(ini, settings, passwords);
+  const FileSettings read = ReadFileSettings(ini, settings);
+  const SettingWarnings warnings = ConfigurationProblems(ini, read);
   out += "configuration file " + QuoteForLine(path) + "\n";
   if (ini.ReadString("Version", "ServerVersion", "") != kServerVersion)
     out += "note: start-up will bring the file up to version " + std::string(kServerVersion) + "\n";
-  ReportSettings(settings, passwords, ConfiguredRoomNames(ini), out);
+  ReportSettings(read, out);
   const plat::LocalDateTime now = plat::NowLocal();
   for (const SettingWarning& warning : warnings) out += SettingWarningLine(warning).FormatText(now);
   size_t count = warnings.size();
-  if (passwords.AdminPassword() == kDefaultAdminPassword) {
+  if (read.admin_password == kDefaultAdminPassword) {
     out += DefaultAdminPasswordLine().FormatText(now);
     ++count;
   }

@@ -41,6 +41,10 @@ void ReadAbuseLimits(const CheckedReader& read, Settings& settings) {
       ReadLimit(read, "MaxVoicePacketsPerSecond", settings.MaxVoicePacketsPerSecond, 1000000);
   settings.MaxVoiceBytesPerSecond =
       ReadLimit(read, "MaxVoiceBytesPerSecond", settings.MaxVoiceBytesPerSecond);
+  settings.MaxLoginsPerAddress =
+      ReadLimit(read, "MaxLoginsPerAddress", settings.MaxLoginsPerAddress, 1000000);
+  settings.MaxBroadcastFramesPerAddress = ReadLimit(read, "MaxBroadcastFramesPerAddress",
+                                                    settings.MaxBroadcastFramesPerAddress, 1000000);
 }
 
 void ReadObservability(const CheckedReader& read, Settings& settings) {
@@ -52,12 +56,19 @@ void ReadObservability(const CheckedReader& read, Settings& settings) {
     lower = "text";
   }
   settings.LogFormatJson = lower == "json";
+  read.Record("Logging", "Format", lower);
+  settings.EventFile = read.Text("Logging", "File", "");
   std::string listen = read.Text("Metrics", "Listen", "");
   if (!listen.empty() && !plat::ParseEndpoint(listen)) {
     read.Warn({"Metrics", "Listen", listen, "", "not an IPv4 address and port; no metrics"});
     listen.clear();
   }
   settings.MetricsListen = listen;
+  read.Record("Metrics", "Listen", listen);
+}
+
+void ReadVoice(const CheckedReader& read, Settings& settings) {
+  settings.VoiceDscp = read.Ranged("Voice", "DSCP", settings.VoiceDscp, 0, 63);
 }
 
 void ReadOperator(const CheckedReader& read, Settings& settings) {
@@ -73,6 +84,22 @@ void ReadOperator(const CheckedReader& read, Settings& settings) {
     if (mode != "0600" && mode != "600")
       read.Warn({"Operator", "SocketMode", mode, "0600", "neither 0600 nor 0660"});
   }
+  read.Record("Operator", "SocketMode", settings.OperatorSocketMode == 0660 ? "0660" : "0600");
+}
+
+void ReadWeb(const CheckedReader& read, Settings& settings) {
+  std::string listen = read.Text("Web", "Listen", "");
+  if (!listen.empty() && !plat::ParseEndpoint(listen)) {
+    read.Warn({"Web", "Listen", listen, "", "not an IPv4 address and port; no web view"});
+    listen.clear();
+  }
+  settings.WebListen = listen;
+  read.Record("Web", "Listen", listen);
+  settings.WebShowPlayers = read.Bool("Web", "ShowPlayers", settings.WebShowPlayers);
+  // Each stream holds a thread and a descriptor while it is open.
+  settings.WebMaxStreams = read.Ranged("Web", "MaxStreams", settings.WebMaxStreams, 1, 1024);
+  settings.WebMaxStreamsPerAddress =
+      read.Ranged("Web", "MaxStreamsPerAddress", settings.WebMaxStreamsPerAddress, 1, 1024);
 }
 
 // Values the rules keep although they cannot work as meant.
@@ -89,55 +116,62 @@ void CheckKeptValues(const CheckedReader& read, const Settings& settings) {
   }
 }
 
-}  // namespace
-
-SettingWarnings ReadSettingsFrom(const plat::IniFile& ini, Settings& settings,
-                                 PasswordStore& passwords) {
-  SettingWarnings warnings;
-  CheckedReader read(ini, warnings);
-  passwords.SetServerPassword(ini.ReadString("Passwords", "ServerPassword", ""));
-  passwords.SetAdminPassword(
-      ini.ReadString("Passwords", "AdminPassword", passwords.AdminPassword()));
-  settings.Servername = read.Text("General", "Servername", settings.Servername);
-  settings.MaxClients = read.Integer("General", "MaxClients", settings.MaxClients);
-  settings.TCPPort = read.Integer("Networking", "TCPPort", settings.TCPPort);
-  settings.IP = read.Text("Networking", "IP", "");
-  settings.MaxPingTries = read.Integer("Ping", "MaxPingTries", settings.MaxPingTries);
-  settings.PingWaitTime = read.Integer("Ping", "PingWaitTime", settings.PingWaitTime);
-  settings.IdleTimeBeforePing =
-      read.Integer("Ping", "IdleTimeBeforePing", settings.IdleTimeBeforePing);
-  settings.WebStatusActive = read.Bool("WebStatus", "Active", settings.WebStatusActive);
-  settings.ParlowindSite_Active =
-      read.Bool("WebStatus", "ParlowindSite_Active", settings.ParlowindSite_Active);
-  settings.ParlowindSite_DisplayInWebList = read.Bool("WebStatus", "ParlowindSite_DisplayInWebList",
-                                                      settings.ParlowindSite_DisplayInWebList);
-  settings.WebPostURL = read.Text("WebStatus", "WebPostURL", settings.WebPostURL);
-  settings.WebPostURL = NormaliseWebPostUrl(settings.WebPostURL);
-  CheckKeptValues(read, settings);
-  // Our own settings; the version rewrite leaves these sections alone.
-  ReadAbuseLimits(read, settings);
-  ReadObservability(read, settings);
-  ReadOperator(read, settings);
-  CheckUnknownKeys(ini, warnings);
-  return warnings;
-}
-
-std::vector<std::string> ConfiguredRoomNames(const plat::IniFile& ini) {
+std::vector<std::string> RoomNamesIn(const plat::IniFile& ini) {
   std::vector<std::string> names;
   for (int i = 0;; ++i) {
     std::string name = ini.ReadString("Channels", std::to_string(i), "");
     if (name.empty()) break;
     names.push_back(name);
   }
-  if (names.empty()) names.push_back("Default");
   return names;
 }
 
-namespace {
+}  // namespace
 
-void CreateConfiguredRooms(const plat::IniFile& ini, clients::RoomList& rooms) {
-  for (const std::string& name : ConfiguredRoomNames(ini)) rooms.CreateRoom(name);
+FileSettings ReadFileSettings(const plat::IniFile& ini, const Settings& base) {
+  FileSettings read;
+  read.settings = base;
+  Settings& settings = read.settings;
+  CheckedReader reader(ini, read.warnings, read.values);
+  read.server_password = reader.Secret("Passwords", "ServerPassword", "");
+  read.admin_password = reader.Secret("Passwords", "AdminPassword", kDefaultAdminPassword);
+  settings.Servername = reader.Text("General", "Servername", settings.Servername);
+  settings.MaxClients = reader.Integer("General", "MaxClients", settings.MaxClients);
+  settings.TCPPort = reader.Integer("Networking", "TCPPort", settings.TCPPort);
+  settings.IP = reader.Text("Networking", "IP", "");
+  settings.MaxPingTries = reader.Integer("Ping", "MaxPingTries", settings.MaxPingTries);
+  settings.PingWaitTime = reader.Integer("Ping", "PingWaitTime", settings.PingWaitTime);
+  settings.IdleTimeBeforePing =
+      reader.Integer("Ping", "IdleTimeBeforePing", settings.IdleTimeBeforePing);
+  settings.WebStatusActive = reader.Bool("WebStatus", "Active", settings.WebStatusActive);
+  settings.ParlowindSite_Active =
+      reader.Bool("WebStatus", "ParlowindSite_Active", settings.ParlowindSite_Active);
+  settings.ParlowindSite_DisplayInWebList = reader.Bool(
+      "WebStatus", "ParlowindSite_DisplayInWebList", settings.ParlowindSite_DisplayInWebList);
+  settings.WebPostURL =
+      NormaliseWebPostUrl(reader.Text("WebStatus", "WebPostURL", settings.WebPostURL));
+  reader.Record("WebStatus", "WebPostURL", settings.WebPostURL);
+  CheckKeptValues(reader, settings);
+  // Our own settings; the version rewrite leaves these sections alone.
+  ReadAbuseLimits(reader, settings);
+  ReadObservability(reader, settings);
+  ReadOperator(reader, settings);
+  ReadWeb(reader, settings);
+  ReadVoice(reader, settings);
+  CheckUnknownKeys(ini, read.warnings);
+  read.rooms = RoomNamesIn(ini);
+  read.rooms_in_file = read.rooms.size();
+  // The room names get the same word as every text; the rooms' changes are told apart by the
+  // names themselves, not as keys.
+  SettingValues not_recorded;
+  CheckedReader room_reader(ini, read.warnings, not_recorded);
+  for (size_t i = 0; i < read.rooms_in_file; ++i)
+    room_reader.Text("Channels", std::to_string(i).c_str(), "");
+  if (read.rooms.empty()) read.rooms.push_back("Default");
+  return read;
 }
+
+namespace {
 
 void RewriteForCurrentVersion(plat::IniFile& ini, const Settings& settings,
                               const PasswordStore& passwords) {
@@ -171,14 +205,16 @@ std::string NormaliseWebPostUrl(const std::string& url) {
   return plat::AsciiUpper(url).find("HTTP://") == std::string::npos ? "http://" + url : url;
 }
 
-void ReadConfiguration(Settings& settings, PasswordStore& passwords, clients::RoomList& rooms,
-                       SettingWarnings* warnings) {
+FileSettings ReadConfiguration(Settings& settings, PasswordStore& passwords,
+                               clients::RoomList& rooms) {
   std::string error;
   std::optional<plat::IniFile> ini = plat::IniFile::Open(settings.ConfigurationPath(), &error);
   if (!ini) throw ConfigurationError(error);
-  SettingWarnings found = ReadSettingsFrom(*ini, settings, passwords);
-  if (warnings) *warnings = std::move(found);
-  CreateConfiguredRooms(*ini, rooms);
+  FileSettings read = ReadFileSettings(*ini, settings);
+  settings = read.settings;
+  passwords.SetServerPassword(read.server_password);
+  passwords.SetAdminPassword(read.admin_password);
+  for (const std::string& name : read.rooms) rooms.CreateRoom(name);
   if (ini->ReadString("Version", "ServerVersion", "") != settings.ServerVersion) {
     RewriteForCurrentVersion(*ini, settings, passwords);
   }
@@ -186,6 +222,8 @@ void ReadConfiguration(Settings& settings, PasswordStore& passwords, clients::Ro
   if (udp_port > std::numeric_limits<int32_t>::max())
     throw ConfigurationError("TCPPort + 1 overflows");
   settings.UdpPort = static_cast<int32_t>(udp_port);
+  read.settings = settings;
+  return read;
 }
 
 }  // namespace core

@@ -1,6 +1,7 @@
 // ReadConfiguration: the start-up block that reads every setting from the configuration file,
 // creates the configured rooms, brings a file of an older version up to the current one and
-// derives the UDP port.
+// derives the UDP port. ReadFileSettings is its reading alone, which start-up, the check and a
+// reload share: every setting the file holds is read there and nowhere else.
 #pragma once
 
 #include <stdexcept>
@@ -17,18 +18,27 @@ class ConfigurationError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Throws ConfigurationError (or RegistryFull from the rooms) on any failure. Warnings about
-// the values read are added to `warnings` when given.
-void ReadConfiguration(Settings& settings, PasswordStore& passwords, clients::RoomList& rooms,
-                       SettingWarnings* warnings = nullptr);
+// Everything the configuration file sets, as read.
+struct FileSettings {
+  Settings settings;
+  std::string server_password;
+  std::string admin_password = kDefaultAdminPassword;
+  // The [Channels] names the list reads, in order; "Default" alone when it reads none.
+  std::vector<std::string> rooms;
+  size_t rooms_in_file = 0;  // how many of `rooms` the file named
+  SettingValues values;      // each key read, with the value in force
+  SettingWarnings warnings;  // of the reading
+};
 
-// Every setting of `ini` into `settings` and `passwords`, as start-up reads them, with the
-// warnings about the values read. Writes nothing.
-SettingWarnings ReadSettingsFrom(const plat::IniFile& ini, Settings& settings,
-                                 PasswordStore& passwords);
+// Reads every setting of `ini` over `base` (the defaults, with what the command line and the
+// program directory set), as start-up does. Writes nothing.
+FileSettings ReadFileSettings(const plat::IniFile& ini, const Settings& base);
 
-// The names of the [Channels] rooms start-up creates, in order ("Default" when none).
-std::vector<std::string> ConfiguredRoomNames(const plat::IniFile& ini);
+// Reads the file into `settings` and `passwords`, creates the rooms and rewrites a file of an
+// older version; returns what was read (its warnings among it). Throws ConfigurationError (or
+// RegistryFull from the rooms) on any failure.
+FileSettings ReadConfiguration(Settings& settings, PasswordStore& passwords,
+                               clients::RoomList& rooms);
 
 // Puts "http://" in front of a non-empty URL that does not contain "HTTP://" in any letter case.
 std::string NormaliseWebPostUrl(const std::string& url);

@@ -33,12 +33,6 @@ bool SafeWord(std::string_view text) {
   return true;
 }
 
-void AppendHexEscape(std::string& out, unsigned char c) {
-  char buffer[5];
-  std::snprintf(buffer, sizeof buffer, "\\x%02x", c);
-  out += buffer;
-}
-
 // Valid UTF-8 with invalid bytes replaced by U+FFFD, for the JSON form.
 std::string ValidUtf8(std::string_view text) {
   std::string out;
@@ -74,6 +68,13 @@ EventLine& EventLine::Word(std::string key, std::string_view value) {
   return *this;
 }
 
+std::string_view EventLine::Value(std::string_view key) const {
+  for (const Field& field : fields_) {
+    if (field.key == key) return field.value;
+  }
+  return {};
+}
+
 std::string Iso8601(const plat::LocalDateTime& when) {
   int offset = when.utc_offset_minutes;
   char sign = offset < 0 ? '-' : '+';
@@ -86,39 +87,8 @@ std::string Iso8601(const plat::LocalDateTime& when) {
 }
 
 std::string QuoteForLine(std::string_view text) {
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size();) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-      ++i;
-    } else if (c == '\n' || c == '\r' || c == '\t') {
-      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
-      ++i;
-    } else if (c < 0x20 || c == 0x7F) {
-      AppendHexEscape(out, c);
-      ++i;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-    } else {
-      uint32_t code_point = 0;
-      size_t length = ::text::Utf8SequenceLength(text, i, &code_point);
-      // C1 controls (U+0080..U+009F) act on terminals like their 8-bit forms.
-      if (length == 0 || code_point <= 0x9F) {
-        size_t count = length == 0 ? 1 : length;
-        for (size_t k = 0; k < count; ++k)
-          AppendHexEscape(out, static_cast<unsigned char>(text[i + k]));
-        i += count;
-      } else {
-        out.append(text.substr(i, length));
-        i += length;
-      }
-    }
-  }
-  out += '"';
-  return out;
+  // The escaping plctl gives every name: whatever shows a name, it shows the same text.
+  return ::text::QuotedName(text);
 }
 
 std::string EventLine::FormatText(const plat::LocalDateTime& when) const {

@@ -32,6 +32,9 @@ class EventLine {
 
   EventLevel level() const { return level_; }
   const std::string& name() const { return name_; }
+  // The value of the field `key` as it was given (unquoted, unescaped); empty when there is
+  // none.
+  std::string_view Value(std::string_view key) const;
 
   std::string FormatText(const plat::LocalDateTime& when) const;
   std::string FormatJson(const plat::LocalDateTime& when) const;
@@ -50,8 +53,9 @@ class EventLine {
 
 // "2026-12-08T10:21:07+01:00"
 std::string Iso8601(const plat::LocalDateTime& when);
-// `text` in double quotes: backslash and quote escaped, control bytes (C0, DEL, C1) and bytes
-// that are not UTF-8 as \xNN (or \n, \r, \t), valid UTF-8 otherwise kept.
+// `text` in double quotes: backslash and quote escaped, control bytes (C0, DEL, C1), the
+// characters that reorder or break a line (U+202E, U+2028, ...) and bytes that are not UTF-8 as
+// \xNN (or \n, \r, \t), valid UTF-8 otherwise kept (text::QuotedName).
 std::string QuoteForLine(std::string_view text);
 
 }  // namespace core

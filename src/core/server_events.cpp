@@ -38,6 +38,12 @@ EventLine MetricsFailedLine(const std::string& listen, const std::string& error)
   return line;
 }
 
+EventLine EventFileFailedLine(const std::string& file, const std::string& error) {
+  EventLine line(EventLevel::kWarning, "event-file-failed");
+  line.Text("file", file).Text("error", error);
+  return line;
+}
+
 EventLine StopLine() {
   return EventLine(EventLevel::kInfo, "stop");
 }
@@ -82,7 +88,11 @@ EventLine AdminLoginFailedLine(const Actor& who, uint32_t failures_on_connection
 EventLine AdminActionLine(const Actor& who, const char* action, const char* result) {
   EventLine line(EventLevel::kInfo, "admin");
   line.Word("action", action).Word("result", result);
-  line.Number("by", who.player).Text("by_name", who.name).Word("addr", who.addr);
+  if (who.role) {
+    line.Word("by", who.role);
+  } else {
+    line.Number("by", who.player).Text("by_name", who.name).Word("addr", who.addr);
+  }
   return line;
 }
 

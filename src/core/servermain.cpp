@@ -44,7 +44,9 @@ StartupEnvironment CurrentProcessEnvironment(int argc, char** argv) {
 }
 
 TParlowindServer::TParlowindServer(StartupEnvironment environment, const plat::Clock& clock)
-    : environment_(std::move(environment)), clock_(clock), start_tick_(clock.Now()) {}
+    : environment_(std::move(environment)), clock_(clock), start_tick_(clock.Now()) {
+  event_output_.SetClock(clock_);
+}
 
 TParlowindServer::~TParlowindServer() {
   StopEverything();
@@ -65,10 +67,12 @@ void TParlowindServer::WriteWorkerLine(const char* text) noexcept {
 }
 
 bool TParlowindServer::Server_Init() {
-  // 1. The Id generator's seed, then the command line.
-  clients_.SeedIds(plat::MillisecondsSinceUtcMidnight());
-  ReadCommandLine(environment_.arguments, settings_);
-  log_.SetFileName(settings_.LogFileName);
+  // The settings as start-up reads them; published before any listener or worker runs.
+  Settings settings;
+  // 1. The command line. (Client Ids come from the system's random source, which needs no
+  // seed: a seed from the time of day would let one login foretell every other Id.)
+  ReadCommandLine(environment_.arguments, settings);
+  log_.SetFileName(settings.LogFileName);
   // 2. The process-wide locks.
   try {
     server_lock_ = std::make_unique<std::mutex>();
@@ -77,25 +81,32 @@ bool TParlowindServer::Server_Init() {
     return Fail(kFatalLocks, error.what());
   }
   // 3. The program directory.
-  settings_.ProgramDir = plat::DirectoryOf(environment_.program_file);
-  if (settings_.ProgramDir.empty()) settings_.ProgramDir = "./";
+  settings.ProgramDir = plat::DirectoryOf(environment_.program_file);
+  if (settings.ProgramDir.empty()) settings.ProgramDir = "./";
   // 4. Priority: best effort, only a genuine error of the call is fatal.
   if (plat::RaiseProcessPriority() == plat::PriorityResult::kFailed)
     return Fail(kFatalPriority, "the process priority could not be raised to the high class");
   // 5, 6. The lists and the defaults exist with the object. 7. The configuration file.
-  SettingWarnings warnings;
+  FileSettings read;
   try {
-    ReadConfiguration(settings_, passwords_, rooms_, &warnings);
+    read = ReadConfiguration(settings, passwords_, rooms_);
   } catch (const std::exception& error) {
-    return Fail(kFatalConfig, settings_.ConfigurationPath() + ": " + error.what());
+    return Fail(kFatalConfig, settings.ConfigurationPath() + ": " + error.what());
   }
-  ConfigureGuard();
-  event_output_.Configure(settings_.LogEvents, settings_.LogFormatJson);
-  for (const SettingWarning& warning : warnings) event_output_.Emit(SettingWarningLine(warning));
-  if (passwords_.AdminPassword() == kDefaultAdminPassword)
-    event_output_.Emit(DefaultAdminPasswordLine());
+  ApplyGuardLimits(settings);
+  guard_.pending().SetSpokeTest([](const security::PendingConnections::Connection& connection) {
+    return std::static_pointer_cast<plat::TcpConnection>(connection)->ReceivedAny();
+  });
+  if (plat::Status opened = ApplyEventOutput(settings); !opened.ok()) {
+    // The lines still reach standard output; the file is not worth a failed start.
+    event_output_.Emit(EventFileFailedLine(settings.EventFile, opened.message()));
+    std::fprintf(stderr, "plserver: warning: no event file: %s\n", opened.message().c_str());
+  }
+  for (const SettingWarning& warning : read.warnings)
+    event_output_.Emit(SettingWarningLine(warning));
   // Everybody knows the default: a server open to the world should not keep it.
   if (passwords_.AdminPassword() == kDefaultAdminPassword) {
+    event_output_.Emit(DefaultAdminPasswordLine());
     // The text names the setting, never the password itself.
     std::fputs(
         "plserver: warning: the administrator password is still the default; "
@@ -103,7 +114,9 @@ bool TParlowindServer::Server_Init() {
         stderr);
   }
   // 8. The platform, and whether this is the interactive desktop program under its own name.
-  settings_.ServerVersion += " Win32";
+  // " Win32" on every platform: clients, the web lists and the configuration file's version
+  // check know the server's version text only in this form.
+  settings.ServerVersion += " Win32";
   std::string base_name = plat::BaseNameOf(environment_.program_file);
   // With a window system the desktop program is recognised by its application window, whose
   // title is still the program file's base name at this point; without one, by its own name on
@@ -115,34 +128,38 @@ bool TParlowindServer::Server_Init() {
                            : environment_.stdin_is_terminal &&
                                  plat::EqualsIgnoringAsciiCase(base_name, kDesktopProgramName);
   if (!desktop) {
-    settings_.ServerVersion += " Service";
+    settings.ServerVersion += " Service";
   }
+  settings_.Publish(settings);
+  config_file_.MarkLoaded(config_file_.ReadBytes().bytes);
   // 9 to 11. The listeners and their handlers.
   udp_listener_ = std::make_unique<plat::UdpListener>();
   tcp_listener_ = std::make_unique<plat::TcpListener>();
-  const bool ports_valid = ValidPortPair(settings_.TCPPort);
-  tcp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings_.TCPPort : 0));
+  const bool ports_valid = ValidPortPair(settings.TCPPort);
+  tcp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings.TCPPort : 0));
   tcp_listener_->SetHandler([this](plat::TcpConnection& connection) { TcpExecute(connection); });
   tcp_listener_->SetAcceptFilter(
       [this](plat::TcpConnection& connection) { return AdmitConnection(connection); });
-  udp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings_.UdpPort : 0));
-  udp_listener_->SetHandler([this](uint8_t* data, size_t size, plat::Endpoint from) {
-    Server_UDPRead(data, size, from);
-  });
+  udp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings.UdpPort : 0));
+  udp_listener_->SetHandler(
+      [this](uint8_t* data, size_t size, plat::Endpoint from, uint32_t local_ip) {
+        Server_UDPRead(data, size, from, local_ip);
+      });
+  udp_listener_->SetDscp(settings.VoiceDscp);
   // 12. Bindings to one address.
-  if (!settings_.IP.empty()) {
-    std::optional<uint32_t> address = plat::ParseIpv4(settings_.IP);
+  if (!settings.IP.empty()) {
+    std::optional<uint32_t> address = plat::ParseIpv4(settings.IP);
     if (!address)
-      return Fail(kFatalBind, "[Networking] IP \"" + settings_.IP + "\" is no IPv4 address");
-    if (!ports_valid) return Fail(kFatalBind, PortPairError(settings_.TCPPort));
+      return Fail(kFatalBind, "[Networking] IP \"" + settings.IP + "\" is no IPv4 address");
+    if (!ports_valid) return Fail(kFatalBind, PortPairError(settings.TCPPort));
     tcp_listener_->ClearBindings();
-    tcp_listener_->AddBinding({*address, static_cast<uint16_t>(settings_.TCPPort)});
+    tcp_listener_->AddBinding({*address, static_cast<uint16_t>(settings.TCPPort)});
     udp_listener_->ClearBindings();
-    udp_listener_->AddBinding({*address, static_cast<uint16_t>(settings_.UdpPort)});
+    udp_listener_->AddBinding({*address, static_cast<uint16_t>(settings.UdpPort)});
   }
   // 13, 14. The ping thread and, when announcing, the web status poster.
   ping_thread_ = std::make_unique<voice::TPingThread>(PingerParts());
-  if (settings_.WebStatusActive) web_poster_ = std::make_unique<webpost::TWebPoster>(PosterParts());
+  if (settings.WebStatusActive) web_poster_ = std::make_unique<webpost::TWebPoster>(PosterParts());
   // 15. RelayEvent.
   try {
     relay_event_ = std::make_unique<plat::AutoResetEvent>();
@@ -162,67 +179,78 @@ bool TParlowindServer::Server_Init() {
     web_poster_->WaitStarted();
   }
   // 18. The listeners, then the ping thread.
-  if (!ports_valid) return Fail(kFatalCommunication, PortPairError(settings_.TCPPort));
+  if (!ports_valid) return Fail(kFatalCommunication, PortPairError(settings.TCPPort));
   if (plat::Status status = udp_listener_->Activate(); !status.ok())
     return Fail(kFatalCommunication, status.message());
   if (plat::Status status = tcp_listener_->Activate(); !status.ok())
     return Fail(kFatalCommunication, status.message());
   if (plat::Status status = ping_thread_->Start(); !status.ok())
     return Fail(kFatalCommunication, status.message());
-  const std::string metrics = StartMetrics();
+  const std::string metrics = StartMetrics(settings.MetricsListen);
+  if (metrics == "off" && !settings.MetricsListen.empty()) {
+    // Not in force: the next reload tries the address again.
+    settings.MetricsListen.clear();
+    settings_.Publish(settings);
+  }
   // 19. The start line; without it the start does not count as successful.
-  event_output_.Emit(StartLine(settings_, metrics));
+  event_output_.Emit(StartLine(settings, metrics));
   if (plat::Status status = log_.WriteLogLine("Parlowind server started"); !status.ok())
     return Fail("FATAL ERROR: Unable to write the log file", status.message());
   return true;
 }
 
-std::string TParlowindServer::StartMetrics() {
-  if (settings_.MetricsListen.empty()) return "off";
-  const std::optional<plat::Endpoint> address = plat::ParseEndpoint(settings_.MetricsListen);
+std::string TParlowindServer::StartMetrics(const std::string& listen) {
+  if (listen.empty()) return "off";
+  const std::optional<plat::Endpoint> address = plat::ParseEndpoint(listen);
   if (!address) return "off";  // refused with a warning when the file was read
-  metrics::Sources sources{clients_,
-                           rooms_,
-                           counters_,
-                           guard_,
-                           voice_queue_,
-                           relay_stats_,
-                           settings_.ServerVersion,
-                           PL_BUILD_VERSION,
-                           start_tick_};
-  metrics_ = std::make_unique<metrics::MetricsEndpoint>(std::move(sources));
-  if (plat::Status status = metrics_->Start(*address); !status.ok()) {
-    metrics_.reset();
-    event_output_.Emit(MetricsFailedLine(settings_.MetricsListen, status.message()));
+  auto endpoint = std::make_unique<metrics::MetricsEndpoint>(MetricsSources());
+  if (plat::Status status = endpoint->Start(*address); !status.ok()) {
+    event_output_.Emit(MetricsFailedLine(listen, status.message()));
     std::fprintf(stderr, "plserver: warning: no metrics endpoint: %s\n", status.message().c_str());
     return "off";
   }
-  return plat::Endpoint{address->ip, metrics_->BoundPort()}.ToString();
+  const std::string bound = plat::Endpoint{address->ip, endpoint->BoundPort()}.ToString();
+  std::lock_guard<std::mutex> lock(metrics_mutex_);
+  metrics_ = std::move(endpoint);
+  return bound;
+}
+
+metrics::Sources TParlowindServer::MetricsSources() {
+  return metrics::Sources{
+      clients_,         rooms_,       counters_,        guard_,
+      voice_queue_,     relay_stats_, reload_counters_, settings_.Get()->ServerVersion,
+      PL_BUILD_VERSION, start_tick_,  clock_};
 }
 
 uint16_t TParlowindServer::MetricsPort() const {
+  std::lock_guard<std::mutex> lock(metrics_mutex_);
   return metrics_ ? metrics_->BoundPort() : 0;
 }
 
-void TParlowindServer::ConfigureGuard() {
+void TParlowindServer::ApplyGuardLimits(const Settings& settings) {
   security::Limits limits;
-  limits.max_pending_per_address = static_cast<uint32_t>(settings_.MaxPendingPerAddress);
-  limits.max_pending_connections = static_cast<uint32_t>(settings_.MaxPendingConnections);
-  limits.max_clients_per_address = static_cast<uint32_t>(settings_.MaxClientsPerAddress);
-  limits.max_frames_per_second = static_cast<uint32_t>(settings_.MaxFramesPerSecond);
-  limits.max_voice_packets_per_second = static_cast<uint32_t>(settings_.MaxVoicePacketsPerSecond);
-  limits.max_voice_bytes_per_second = static_cast<uint32_t>(settings_.MaxVoiceBytesPerSecond);
-  limits.auth.failures_before_ban = static_cast<uint32_t>(settings_.AuthFailuresBeforeBan);
-  limits.auth.ban_ms = static_cast<uint32_t>(settings_.AuthBanSeconds) * 1000;
+  limits.max_pending_per_address = static_cast<uint32_t>(settings.MaxPendingPerAddress);
+  limits.max_pending_connections = static_cast<uint32_t>(settings.MaxPendingConnections);
+  limits.max_clients_per_address = static_cast<uint32_t>(settings.MaxClientsPerAddress);
+  limits.max_frames_per_second = static_cast<uint32_t>(settings.MaxFramesPerSecond);
+  limits.max_voice_packets_per_second = static_cast<uint32_t>(settings.MaxVoicePacketsPerSecond);
+  limits.max_voice_bytes_per_second = static_cast<uint32_t>(settings.MaxVoiceBytesPerSecond);
+  limits.max_logins_per_address = static_cast<uint32_t>(settings.MaxLoginsPerAddress);
+  limits.max_broadcast_frames_per_address =
+      static_cast<uint32_t>(settings.MaxBroadcastFramesPerAddress);
+  limits.auth.failures_before_ban = static_cast<uint32_t>(settings.AuthFailuresBeforeBan);
+  limits.auth.ban_ms = static_cast<uint32_t>(settings.AuthBanSeconds) * 1000;
   guard_.Configure(limits);
-  guard_.pending().SetSpokeTest([](const security::PendingConnections::Connection& connection) {
-    return std::static_pointer_cast<plat::TcpConnection>(connection)->ReceivedAny();
-  });
+}
+
+plat::Status TParlowindServer::ApplyEventOutput(const Settings& settings) {
+  event_output_.Configure(settings.LogEvents, settings.LogFormatJson);
+  return event_output_.OpenFile(settings.EventFile);
 }
 
 bool TParlowindServer::AdmitConnection(plat::TcpConnection& connection) {
   const uint32_t ip = connection.Peer().ip;
-  if (guard_.bans().IsBanned(ip, clock_.Now())) {
+  if (guard_.bans().IsBanned(ip, clock_.MonotonicMs())) {
     security::Count(guard_.counters().BannedConnections);
     return false;
   }
@@ -233,13 +261,16 @@ bool TParlowindServer::AdmitConnection(plat::TcpConnection& connection) {
     security::Count(guard_.counters().PendingEvicted);
     std::static_pointer_cast<plat::TcpConnection>(oldest)->RequestClose();
   }
-  connection.SetInputDeadline(static_cast<uint32_t>(settings_.LoginTimeoutMs), clock_);
+  connection.SetInputDeadline(static_cast<uint32_t>(settings_.Get()->LoginTimeoutMs), clock_);
   return true;
 }
 
 voice::PingerParts TParlowindServer::PingerParts() {
-  voice::PingSettings ping{settings_.IdleTimeBeforePing, settings_.PingWaitTime,
-                           settings_.MaxPingTries};
+  auto ping = [this] {
+    const std::shared_ptr<const Settings> settings = settings_.Get();
+    return voice::PingSettings{settings->IdleTimeBeforePing, settings->PingWaitTime,
+                               settings->MaxPingTries};
+  };
   return voice::PingerParts{clients_,
                             *udp_listener_,
                             counters_,
@@ -263,16 +294,21 @@ voice::RelayParts TParlowindServer::RelayParts() {
 }
 
 webpost::PosterParts TParlowindServer::PosterParts() {
-  webpost::PostSettings post;
-  post.tcp_port = settings_.TCPPort;
-  post.servername = settings_.Servername;
-  post.max_clients = settings_.MaxClients;
-  post.server_version = settings_.ServerVersion;
-  post.site_active = settings_.ParlowindSite_Active;
-  post.display_in_web_list = settings_.ParlowindSite_DisplayInWebList;
-  post.web_post_url = settings_.WebPostURL;
-  post.local_ip = settings_.IP;
-  return webpost::PosterParts{std::move(post), [this] { return clients_.Count(); },
+  auto post = [this] {
+    const std::shared_ptr<const Settings> settings = settings_.Get();
+    webpost::PostSettings now;
+    now.active = settings->WebStatusActive;
+    now.tcp_port = settings->TCPPort;
+    now.servername = settings->Servername;
+    now.max_clients = settings->MaxClients;
+    now.server_version = settings->ServerVersion;
+    now.site_active = settings->ParlowindSite_Active;
+    now.display_in_web_list = settings->ParlowindSite_DisplayInWebList;
+    now.web_post_url = settings->WebPostURL;
+    now.local_ip = settings->IP;
+    return now;
+  };
+  return webpost::PosterParts{post, [this] { return clients_.Count(); },
                               [this] { return passwords_.HasServerPassword(); }, clock_,
                               [this](const char* text) { WriteWorkerLine(text); }};
 }
@@ -287,25 +323,24 @@ Actor TParlowindServer::ActorOf(const clients::TServerClient& client) {
 
 bool TParlowindServer::RecordAuthFailure(uint32_t ip) {
   security::Count(guard_.counters().AuthFailures);
-  switch (guard_.auth().RecordFailure(ip, clock_.Now())) {
-    case security::AuthVerdict::kAnswer:
-      return true;
-    case security::AuthVerdict::kAnswerAndBanned:
-      security::Count(guard_.counters().AddressesBanned);
-      event_output_.Emit(
-          BanLine(plat::Endpoint{ip, 0}.IpText(), static_cast<uint32_t>(settings_.AuthBanSeconds),
-                  plat::LocalAfter(static_cast<uint32_t>(settings_.AuthBanSeconds))));
-      events_.Report("ALERT",
-                     "Address banned after failed passwords: " + plat::Endpoint{ip, 0}.IpText(),
-                     EventHook::kNoCode);
-      // Its connections without a client go now; its new ones are closed at accept.
-      for (const auto& pending : guard_.pending().TakeAddress(ip))
-        std::static_pointer_cast<plat::TcpConnection>(pending)->RequestClose();
-      return true;
-    case security::AuthVerdict::kBannedNoAnswer:
-      break;
-  }
-  return false;
+  const security::AuthOutcome outcome = guard_.auth().RecordFailure(ip, clock_.MonotonicMs());
+  if (outcome.banned) AnnounceAutomaticBan(*outcome.banned);
+  return outcome.verdict != security::AuthVerdict::kBannedNoAnswer;
+}
+
+void TParlowindServer::AnnounceAutomaticBan(const security::AddressGroup& group) {
+  const security::AddressPrefix banned = security::AddressPrefix::Of(group);
+  std::string text = plat::Endpoint{banned.network, 0}.IpText();
+  if (banned.length != 32) text += "/" + std::to_string(banned.length);
+  security::Count(guard_.counters().AddressesBanned);
+  const auto ban_seconds = static_cast<uint32_t>(settings_.Get()->AuthBanSeconds);
+  event_output_.Emit(BanLine(text, ban_seconds, plat::LocalAfter(ban_seconds)));
+  events_.Report("ALERT", "Address banned after failed passwords: " + text, EventHook::kNoCode);
+  // Its connections without a client go now; its new ones are closed at accept. Players already
+  // logged in from it stay, voice and all: they may be others behind the same address.
+  for (const auto& pending : guard_.pending().TakeMatching(
+           [&banned](uint32_t candidate) { return banned.Contains(candidate); }))
+    std::static_pointer_cast<plat::TcpConnection>(pending)->RequestClose();
 }
 
 void TParlowindServer::RunShutdownSteps() {
@@ -321,13 +356,16 @@ void TParlowindServer::Server_DeInit() {
   auto line = [this](const char* text) { log_.WriteLogLine(text); };
   line("Server_DeInit -- enter");
   // Nothing reads the registries for a scrape once the shutdown is under way.
-  if (metrics_) metrics_->Stop();
+  StopMetrics();
   TerminateWorkers(line);
   plat::SleepMs(1000);
+  // The pause is one second; the line's text stays as it always was, because log readers and
+  // their filters look for it word for word.
   line("Server_DeInit -- Slept 2 secs");
   StopListeners(line);
   JoinWorkersAndDropClients();
   line("Parlowind server shutdown");
+  event_output_.FlushSummaries();
   event_output_.Emit(StopLine());
   server_lock_.reset();
   log_.DestroyLock();
@@ -336,13 +374,18 @@ void TParlowindServer::Server_DeInit() {
 
 void TParlowindServer::StopEverything() {
   if (stopped_) return;
-  if (metrics_) metrics_->Stop();
+  StopMetrics();
   RunShutdownSteps();
   auto silent = [](const char*) {};
   TerminateWorkers(silent);
   StopListeners(silent);
   JoinWorkersAndDropClients();
   stopped_ = true;
+}
+
+void TParlowindServer::StopMetrics() {
+  std::lock_guard<std::mutex> lock(metrics_mutex_);
+  if (metrics_) metrics_->Stop();
 }
 
 void TParlowindServer::TerminateWorkers(const std::function<void(const char*)>& line) {

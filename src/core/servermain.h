@@ -16,10 +16,15 @@
 #include <vector>
 
 #include "clients/serverfunctions.h"
+#include "core/admin_operations.h"
+#include "core/configuration.h"
+#include "core/configuration_file.h"
 #include "core/event_output.h"
 #include "core/log.h"
+#include "core/reload.h"
 #include "core/server_events.h"
 #include "core/vars.h"
+#include "metrics/snapshot.h"
 #include "platform/clock.h"
 #include "platform/endpoint.h"
 #include "platform/event.h"
@@ -54,15 +59,19 @@ struct StartupEnvironment {
 };
 StartupEnvironment CurrentProcessEnvironment(int argc, char** argv);
 
-// The name under which the program counts as the interactive desktop program.
+// The name under which the program counts as the interactive desktop program. Installations
+// name the program file so, and the desktop window is titled with it: the spelling is fixed.
 inline constexpr char kDesktopProgramName[] = "RERivize";
 // The window class of the desktop program's hidden application window.
 inline constexpr char kApplicationWindowClass[] = "TApplication";
 
 class TParlowindServer {
  public:
-  // Every time the server measures (deadlines, pings, ages, the poster's period) is read from
-  // `clock`, which outlives the server.
+  // Every time the server keeps or measures (login deadlines, pings, ages, bans, uptime, the
+  // poster's period, the figures of the operator interface and the metrics) is read from
+  // `clock`, which outlives the server. Only the system's own spans stay on the system clock:
+  // a socket's wait for the rest of a frame, the relay delay in microseconds and the calendar
+  // time stamps of the log and the event lines.
   explicit TParlowindServer(StartupEnvironment environment,
                             const plat::Clock& clock = plat::SystemClock());
   ~TParlowindServer();
@@ -82,10 +91,24 @@ class TParlowindServer {
   void TcpExecute(plat::TcpConnection& connection);
 
   // --- Voice channel (on the UDP listener thread) ---------------------------------------------
-  void Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint from);
+  void Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint from, uint32_t local_ip = 0);
+
+  // --- Reload (any thread; one at a time) -----------------------------------------------------
+  // Reads the configuration file again and puts it in force without dropping anyone, or refuses
+  // it whole when the check finds a problem; writes the reload event line and says what it did.
+  // `by` names who asked ("signal", "operator"). After a successful Server_Init.
+  ReloadOutcome Reload(const char* by);
+  // Runs `step` at each reload that takes the file, after the server's own settings are in
+  // force, with the settings before and after and the file itself (the operator interface
+  // applies its limits and the file's bans there). Main thread, after Server_Init.
+  using ReloadStep = std::function<void(const Settings& before, const Settings& after,
+                                        const plat::IniFile& file, ReloadOutcome& outcome)>;
+  void AddReloadStep(ReloadStep step);
 
   // --- Parts, for the channels, the workers and the tests -------------------------------------
-  const Settings& settings() const { return settings_; }
+  // The settings in force: a reader keeps the value it took while it works with it.
+  std::shared_ptr<const Settings> settings() const { return settings_.Get(); }
+  const LiveSettings& live_settings() const { return settings_; }
   PasswordStore& passwords() { return passwords_; }
   EventLog& log() { return log_; }
   EventHook& events() { return events_; }
@@ -104,8 +127,10 @@ class TParlowindServer {
   voice::RelayStats& relay_stats() { return relay_stats_; }
   // The metrics endpoint's port; 0 when it does not run.
   uint16_t MetricsPort() const;
-  // Serialises changes of the configuration file at run time.
-  std::mutex& config_file_mutex() { return config_file_mutex_; }
+  // The configuration file as the running server changes it.
+  ConfigurationFile& config_file() { return config_file_; }
+  // The administration operations, for the control channel and the operator interface.
+  AdminOperations& admin() { return admin_; }
 
   // What each worker is given: only what it uses. The UDP listener and RelayEvent must exist
   // (after start-up has created them).
@@ -136,8 +161,6 @@ class TParlowindServer {
   void AdminKickPlayer(std::span<const uint8_t> frame, clients::TServerClient& client);
   void AdminChangeServerPassword(std::span<const uint8_t> frame, clients::TServerClient& client);
   void AdminSaveAsDefaultChannels(clients::TServerClient& client);
-  // Writes the rooms as the [Channels] of the configuration file; false when it cannot.
-  bool SaveRooms();
   void AdminChangeAdminPassword(std::span<const uint8_t> frame, clients::TServerClient& client);
   void PlayerStatsReq(std::span<const uint8_t> frame, clients::TServerClient& client);
   void ServerStatsReq(clients::TServerClient& client);
@@ -145,18 +168,41 @@ class TParlowindServer {
  private:
   bool Fail(const char* message, std::string reason);
   bool AdmitConnection(plat::TcpConnection& connection);
-  void ConfigureGuard();
-  bool AddressFull(const std::vector<clients::ClientRef>& registered, uint32_t ip);
+  // The settings' parts that the server applies rather than reads at each use.
+  void ApplyGuardLimits(const Settings& settings);
+  // The event lines' form and file; an error text when the file cannot be opened (the lines
+  // keep going where they went).
+  plat::Status ApplyEventOutput(const Settings& settings);
+  // The reload's steps (core/reload.cpp). REQUIRES: reload_mutex_ held.
+  ReloadOutcome ReloadLocked();
+  void ApplyReload(const Settings& before, FileSettings& next, const plat::IniFile& file,
+                   ReloadOutcome& outcome);
+  // The rooms new in [Channels] created, the rooms gone from it deleted unless occupied.
+  void ApplyRooms(const std::vector<std::string>& before, const std::vector<std::string>& after,
+                  ReloadOutcome& outcome);
+  void ApplyPoster(const Settings& settings, ReloadOutcome& outcome);
+  // A changed [Metrics] Listen: the endpoint moves there, or stays where it was when the new
+  // address cannot be bound (and `next` then keeps the old value).
+  void ApplyMetrics(const Settings& before, FileSettings& next, ReloadOutcome& outcome);
+  bool AddressRefused(const std::vector<clients::ClientRef>& registered, uint32_t ip);
   // A failed password check from `ip`: counted, and the address banned when it has failed too
   // often. True when the refusal may be answered; false when the address is banned.
   bool RecordAuthFailure(uint32_t ip);
-  // The datagram's Id is not the source's own and the source probes for Ids: ignore it.
-  bool ForeignSourceIgnored(const clients::TServerClient* client, plat::Endpoint from,
-                            uint32_t now);
+  // Tells of a ban the failed passwords set and closes its connections without a client.
+  void AnnounceAutomaticBan(const security::AddressGroup& group);
+  // Whether the datagram is to be ignored: its Id is not recorded at its exact source and its
+  // address is quarantined for probing, or becomes so with it. `client`: the Id's player, null
+  // when the datagram may not claim any.
+  bool ProbeIgnored(const clients::TServerClient* client, uint16_t id, plat::Endpoint from,
+                    uint64_t now_ms);
+  // A voice datagram that failed a check: counted for its sender and for the server.
+  void CountFaulty(clients::TServerClient& client);
   void StartListenersAndThreads();
-  // Starts the metrics endpoint when [Metrics] Listen asks for it; returns what the start line
-  // says of it. A failure is a warning, not the end of the start-up.
-  std::string StartMetrics();
+  // Starts the metrics endpoint when `listen` asks for it, in place of the one running; returns
+  // what the start line says of it ("off" when it cannot: a warning, not a failed start).
+  std::string StartMetrics(const std::string& listen);
+  metrics::Sources MetricsSources();
+  void StopMetrics();
   void RunShutdownSteps();
   // The stop without log lines, for a server whose start failed or that is destroyed.
   void StopEverything();
@@ -171,11 +217,14 @@ class TParlowindServer {
   bool DispatchFrame(plat::TcpConnection& connection, std::span<const uint8_t> frame,
                      const clients::ClientRef& client);
   // Counts and reports a frame over the limit; a client that keeps exceeding it is to go.
-  security::FrameVerdict AdmitFrame(clients::TServerClient* client);
+  security::FrameVerdict AdmitFrame(clients::TServerClient* client, int16_t code);
+  // The two password commands, which differ only in the password they change.
+  void ChangePasswordCommand(std::span<const uint8_t> frame, clients::TServerClient& client,
+                             PasswordKind which);
 
   StartupEnvironment environment_;
   const plat::Clock& clock_;
-  Settings settings_;
+  LiveSettings settings_;
   PasswordStore passwords_;
   EventLog log_;
   EventHook events_;
@@ -191,7 +240,8 @@ class TParlowindServer {
   clients::ClientList clients_;
   clients::RoomList rooms_{clients_};
   voice::VoiceQueue voice_queue_;
-  std::mutex config_file_mutex_;
+  ConfigurationFile config_file_{settings_};
+  AdminOperations admin_{clients_, rooms_, passwords_, config_file_, event_output_};
 
   std::unique_ptr<plat::UdpListener> udp_listener_;
   std::unique_ptr<plat::TcpListener> tcp_listener_;
@@ -199,8 +249,13 @@ class TParlowindServer {
   std::unique_ptr<voice::TPingThread> ping_thread_;
   std::unique_ptr<webpost::TWebPoster> web_poster_;
   std::unique_ptr<voice::TUDPSender> relay_thread_;
-  std::unique_ptr<metrics::MetricsEndpoint> metrics_;
+  std::unique_ptr<metrics::MetricsEndpoint> metrics_;  // guarded by metrics_mutex_
+  mutable std::mutex metrics_mutex_;
   std::vector<std::function<void()>> shutdown_steps_;
+  // One reload at a time.
+  std::mutex reload_mutex_;
+  std::vector<ReloadStep> reload_steps_;  // guarded by reload_mutex_
+  metrics::ReloadCounters reload_counters_;
   bool stopped_ = false;
 };
 

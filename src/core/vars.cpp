@@ -1,8 +1,24 @@
 #include "core/vars.h"
 
 #include "platform/ascii_case.h"
+#include "platform/files.h"
 
 namespace core {
+
+std::string Settings::ConfigurationPath() const {
+  return plat::ResolvedAgainst(ProgramDir, IniFileName);
+}
+
+std::shared_ptr<const Settings> LiveSettings::Get() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return current_;
+}
+
+void LiveSettings::Publish(Settings settings) {
+  auto next = std::make_shared<const Settings>(std::move(settings));
+  std::lock_guard<std::mutex> lock(mutex_);
+  current_ = std::move(next);
+}
 
 std::string PasswordStore::ServerPassword() const {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -1,6 +1,10 @@
 #include "metrics/exposition.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+
+#include "clients/traffic_counters.h"
 
 namespace metrics {
 namespace {
@@ -90,32 +94,42 @@ void WritePlayers(Writer& w, const Snapshot& s) {
   }
 }
 
+// The eight traffic counters in the order of clients::kTrafficCounterNames: the server's own
+// (counters) and the sums over the players logged in now (gauges, which fall when one leaves).
+struct TrafficFamily {
+  const char* server;
+  const char* players;
+  const char* what;
+};
+constexpr std::array<TrafficFamily, 8> kTrafficFamilies = {{
+    {"plserver_udp_packets_sent_total", "plserver_players_udp_packets_sent",
+     "UDP datagrams sent (voice copies, pings and pongs)"},
+    {"plserver_udp_bytes_sent_total", "plserver_players_udp_bytes_sent", "UDP bytes sent"},
+    {"plserver_udp_packets_received_total", "plserver_players_udp_packets_received",
+     "UDP datagrams received"},
+    {"plserver_udp_bytes_received_total", "plserver_players_udp_bytes_received",
+     "UDP bytes received"},
+    {"plserver_control_frames_sent_total", "plserver_players_control_frames_sent",
+     "Control frames sent on the TCP connections"},
+    {"plserver_tcp_bytes_sent_total", "plserver_players_tcp_bytes_sent",
+     "Bytes of control frames sent"},
+    {"plserver_control_frames_received_total", "plserver_players_control_frames_received",
+     "Control frames received on the TCP connections"},
+    {"plserver_tcp_bytes_received_total", "plserver_players_tcp_bytes_received",
+     "Bytes of control frames received"},
+}};
+
 void WriteTraffic(Writer& w, const Snapshot& s) {
-  static constexpr std::array<const char*, 8> kHelp = {
-      "UDP datagrams sent (voice copies and pongs), as ServerStats reports them; wraps at 2^32.",
-      "UDP bytes sent, as ServerStats reports them; wraps at 2^32.",
-      "UDP datagrams received, as ServerStats reports them; wraps at 2^32.",
-      "UDP bytes received, as ServerStats reports them; wraps at 2^32.",
-      "Control frames sent, as ServerStats reports them; wraps at 2^32.",
-      "Control bytes sent, as ServerStats reports them; wraps at 2^32.",
-      "Control frames received, as ServerStats reports them; wraps at 2^32.",
-      "Control bytes received, as ServerStats reports them; wraps at 2^32."};
-  for (size_t i = 0; i < kTrafficNames.size(); ++i) {
-    const std::string name = std::string("plserver_") + kTrafficNames[i] + "_total";
-    w.Family(name.c_str(), "counter", kHelp[i]);
-    w.Sample(name, "", s.traffic[i]);
+  for (size_t i = 0; i < kTrafficFamilies.size(); ++i) {
+    const std::string help = std::string(kTrafficFamilies[i].what) +
+                             "; ServerStats reports the low 32 bits of this counter.";
+    w.Single(kTrafficFamilies[i].server, "counter", help.c_str(), s.traffic[i]);
   }
-  w.Family("plserver_players_traffic", "gauge",
-           "The players' own traffic counters, summed over the players logged in now.");
-  for (size_t i = 0; i < kTrafficNames.size(); ++i)
-    w.Sample("plserver_players_traffic", Label("counter", kTrafficNames[i]), s.player_traffic[i]);
-  w.Single("plserver_players_udp_errors", "gauge",
-           "Faulty voice datagrams (lost packet id, CRC, too short), summed over the players "
-           "logged in now.",
-           s.player_udp_errors);
-  w.Single("plserver_players_voice_dropped", "gauge",
-           "Voice datagrams past the players' rate limits, summed over the players logged in now.",
-           s.player_voice_dropped);
+  for (size_t i = 0; i < kTrafficFamilies.size(); ++i) {
+    const std::string help =
+        std::string(kTrafficFamilies[i].what) + ", summed over the players logged in now.";
+    w.Single(kTrafficFamilies[i].players, "gauge", help.c_str(), s.player_traffic[i]);
+  }
 }
 
 void WriteRelay(Writer& w, const Snapshot& s) {
@@ -123,6 +137,10 @@ void WriteRelay(Writer& w, const Snapshot& s) {
            s.relay_passes);
   w.Single("plserver_voice_datagrams_relayed_total", "counter",
            "Voice datagrams the relay sent on to their recipients.", s.datagrams_relayed);
+  w.Single("plserver_voice_datagrams_faulty_total", "counter",
+           "Voice datagrams that failed a check (a gap in the packet ids, a wrong CRC-32, too "
+           "short); those with a header are relayed all the same.",
+           s.datagrams_faulty);
   w.Family("plserver_voice_datagrams_dropped_total", "counter",
            "Voice datagrams not relayed, by reason.");
   const std::string name = "plserver_voice_datagrams_dropped_total";
@@ -156,31 +174,87 @@ void WriteDefences(Writer& w, const Snapshot& s) {
   w.Sample(refused, Label("reason", "server_full"), s.refused_server_full);
   w.Sample(refused, Label("reason", "per_address_limit"), s.refused_per_address);
   w.Sample(refused, Label("reason", "frame_flood"), s.refused_flood);
-  w.Single("plserver_control_frames_dropped_total", "counter",
-           "Control frames past a connection's frame limit.", s.frames_dropped);
+  w.Sample(refused, Label("reason", "login_churn"), s.refused_login_churn);
+  const std::string dropped = "plserver_control_frames_dropped_total";
+  w.Family(dropped.c_str(), "counter", "Control frames dropped, by the limit they passed.");
+  w.Sample(dropped, Label("limit", "connection"), s.frames_dropped);
+  w.Sample(dropped, Label("limit", "address_broadcasts"), s.broadcast_frames_dropped);
   const std::string failed = "plserver_failed_logins_total";
-  w.Family(failed.c_str(), "counter", "Password checks that failed, by password.");
-  w.Sample(failed, Label("password", "server"), s.failed_logins);
-  w.Sample(failed, Label("password", "admin"), s.failed_admin_logins);
+  w.Family(failed.c_str(), "counter",
+           "Password checks that failed, by kind: the server password at login, the "
+           "administrator password at AdminLogin.");
+  w.Sample(failed, Label("kind", "server"), s.failed_logins);
+  w.Sample(failed, Label("kind", "admin"), s.failed_admin_logins);
   w.Single("plserver_bans_total", "counter", "Addresses banned after failed passwords.",
            s.bans_set);
   w.Single("plserver_active_bans", "gauge", "Bans in force now.", s.active_bans);
 }
 
+std::string SecondsFrom(double seconds) {
+  return SecondsText(static_cast<uint64_t>(std::llround(std::max(seconds, 0.0) * 1e6)));
+}
+
+// The process's figures by the names every Prometheus client library gives them.
 void WriteProcess(Writer& w, const Snapshot& s) {
-  if (s.process.resident_bytes) {
+  const plat::ProcessResources& p = s.process;
+  if (p.start_time_unix) {
+    w.Family("process_start_time_seconds", "gauge",
+             "Start time of the process since unix epoch in seconds.");
+    w.Sample("process_start_time_seconds", "", SecondsFrom(*p.start_time_unix));
+  }
+  if (p.cpu_seconds) {
+    w.Family("process_cpu_seconds_total", "counter",
+             "Total user and system CPU time spent in seconds.");
+    w.Sample("process_cpu_seconds_total", "", SecondsFrom(*p.cpu_seconds));
+  }
+  if (p.max_descriptors)
+    w.Single("process_max_fds", "gauge", "Maximum number of open file descriptors.",
+             *p.max_descriptors);
+  if (p.open_descriptors)
+    w.Single("process_open_fds", "gauge", "Number of open file descriptors.", *p.open_descriptors);
+  if (p.resident_bytes)
     w.Single("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.",
-             *s.process.resident_bytes);
-  }
-  if (s.process.open_descriptors) {
-    w.Single("process_open_fds", "gauge", "Number of open file descriptors.",
-             *s.process.open_descriptors);
-  }
+             *p.resident_bytes);
+  if (p.virtual_bytes)
+    w.Single("process_virtual_memory_bytes", "gauge", "Virtual memory size in bytes.",
+             *p.virtual_bytes);
+}
+
+void WriteServer(Writer& w, const Snapshot& s) {
+  const std::string reloads = "plserver_config_reloads_total";
+  w.Family(reloads.c_str(), "counter",
+           "Reloads of the configuration file, by result (refused: nothing changed).");
+  w.Sample(reloads, Label("result", "applied"), s.reloads_applied);
+  w.Sample(reloads, Label("result", "refused"), s.reloads_refused);
   w.Family("plserver_uptime_seconds", "gauge", "Time since the server started.");
   w.Sample("plserver_uptime_seconds", "", SecondsText(uint64_t{s.uptime_ms} * 1000));
-  w.Family("plserver_build_info", "gauge", "The program's version, always 1.");
+  w.Family("plserver_build_info", "gauge",
+           "The program's version and the system it runs on, always 1 (server_version, the "
+           "protocol's version text, goes in the next release).");
   w.Sample("plserver_build_info",
-           Label("version", s.build_version) + "," + Label("server_version", s.server_version), 1);
+           Label("version", s.build_version) + "," + Label("platform", s.platform) + "," +
+               Label("server_version", s.server_version),
+           1);
+}
+
+// Names of the previous release, served for one more so that dashboards and alerts can move;
+// each help says what replaces it.
+void WriteDeprecated(Writer& w, const Snapshot& s) {
+  w.Single("plserver_tcp_packets_sent_total", "counter",
+           "Deprecated: plserver_control_frames_sent_total.", s.traffic[4]);
+  w.Single("plserver_tcp_packets_received_total", "counter",
+           "Deprecated: plserver_control_frames_received_total.", s.traffic[6]);
+  w.Family("plserver_players_traffic", "gauge",
+           "Deprecated: plserver_players_{udp_packets,udp_bytes,control_frames,tcp_bytes}_"
+           "{sent,received}.");
+  for (size_t i = 0; i < clients::kTrafficCounterNames.size(); ++i)
+    w.Sample("plserver_players_traffic", Label("counter", clients::kTrafficCounterNames[i]),
+             s.player_traffic[i]);
+  w.Single("plserver_players_udp_errors", "gauge",
+           "Deprecated: plserver_voice_datagrams_faulty_total.", s.player_udp_errors);
+  w.Single("plserver_players_voice_dropped", "gauge",
+           "Deprecated: plserver_voice_datagrams_dropped_total{reason=\"rate_limit\"}.",
+           s.player_voice_dropped);
 }
 
 }  // namespace
@@ -237,6 +311,8 @@ std::string RenderExposition(const Snapshot& snapshot) {
   WriteRelay(writer, snapshot);
   WriteDefences(writer, snapshot);
   WriteProcess(writer, snapshot);
+  WriteServer(writer, snapshot);
+  WriteDeprecated(writer, snapshot);
   return writer.Take();
 }
 

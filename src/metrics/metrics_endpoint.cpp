@@ -9,24 +9,22 @@ constexpr char kIndexPage[] =
     "<!DOCTYPE html>\n<html><head><title>Parlowind server</title></head>\n"
     "<body><h1>Parlowind server</h1><p><a href=\"/metrics\">Metrics</a></p></body></html>\n";
 
-plat::HttpAnswer Refusal(int status, const char* text) {
-  plat::HttpAnswer answer;
-  answer.status = status;
-  answer.body = text;
-  return answer;
-}
+// Room for several scrapers and a person with a browser; two per address, so that one address
+// cannot take every place.
+constexpr plat::HttpLimits kLimits{.max_requests = 16, .max_requests_per_address = 2};
 
 }  // namespace
 
 plat::Status MetricsEndpoint::Start(plat::Endpoint address) {
-  return http_.Start(address, [this](const std::string& method, const std::string& path) {
-    return Answer(method, path);
-  });
+  return http_.Start(
+      address,
+      [this](const plat::HttpRequest& request) { return Answer(request.method, request.path); },
+      kLimits);
 }
 
 plat::HttpAnswer MetricsEndpoint::Answer(const std::string& method, const std::string& path) const {
   if (method != "GET") {
-    plat::HttpAnswer answer = Refusal(405, "Only GET is served here.\n");
+    plat::HttpAnswer answer = plat::HttpRefusal(405, "Only GET is served here.\n");
     answer.allow = "GET";
     return answer;
   }
@@ -42,7 +40,7 @@ plat::HttpAnswer MetricsEndpoint::Answer(const std::string& method, const std::s
     answer.body = kIndexPage;
     return answer;
   }
-  return Refusal(404, "Not found: the metrics are at /metrics.\n");
+  return plat::HttpRefusal(404, "Not found: the metrics are at /metrics.\n");
 }
 
 }  // namespace metrics

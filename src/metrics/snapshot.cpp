@@ -1,7 +1,6 @@
 #include "metrics/snapshot.h"
 
 #include "clients/serverfunctions.h"
-#include "core/vars.h"
 #include "platform/clock.h"
 #include "security/guard.h"
 #include "voice/relay_stats.h"
@@ -12,12 +11,6 @@ namespace {
 
 uint32_t Read(const std::atomic<uint32_t>& counter) {
   return counter.load(std::memory_order_relaxed);
-}
-
-std::array<uint32_t, 8> ReadTraffic(const clients::TrafficCounters& c) {
-  return {Read(c.UdpPacketsSent),     Read(c.UdpBytesSent),    Read(c.UdpPacketsReceived),
-          Read(c.UdpBytesReceived),   Read(c.TcpPacketsSent),  Read(c.TcpBytesSent),
-          Read(c.TcpPacketsReceived), Read(c.TcpBytesReceived)};
 }
 
 // Rooms and players in one consistent view: the room registry's lock, then the client
@@ -34,14 +27,14 @@ void GatherRegistries(const Sources& sources, Snapshot& snapshot) {
     for (RoomPlayers& entry : snapshot.rooms) {
       if (entry.room == room) ++entry.players;
     }
-    const std::array<uint32_t, 8> traffic = ReadTraffic(player->Counters);
+    const std::array<uint64_t, 8> traffic = player->Counters.Totals();
     for (size_t i = 0; i < traffic.size(); ++i) snapshot.player_traffic[i] += traffic[i];
     snapshot.player_udp_errors += Read(player->UdpErrors);
     snapshot.player_voice_dropped += Read(player->VoiceDropped);
   }
 }
 
-void GatherDefences(security::Guard& guard, Snapshot& snapshot) {
+void GatherDefences(security::Guard& guard, uint64_t now_ms, Snapshot& snapshot) {
   const security::Counters& c = guard.counters();
   snapshot.pending_connections = guard.pending().Count();
   snapshot.refused_banned = Read(c.BannedConnections);
@@ -49,11 +42,13 @@ void GatherDefences(security::Guard& guard, Snapshot& snapshot) {
   snapshot.refused_server_full = Read(c.ServerFullRefused);
   snapshot.refused_per_address = Read(c.ClientsPerAddressRefused);
   snapshot.refused_flood = Read(c.FloodDisconnects);
+  snapshot.refused_login_churn = Read(c.LoginChurnRefused);
   snapshot.frames_dropped = Read(c.FramesDropped);
+  snapshot.broadcast_frames_dropped = Read(c.BroadcastFramesDropped);
   snapshot.failed_logins = Read(c.LoginPasswordFailures);
   snapshot.failed_admin_logins = Read(c.AdminPasswordFailures);
   snapshot.bans_set = Read(c.AddressesBanned);
-  snapshot.active_bans = guard.bans().List(plat::TickCount()).size();
+  snapshot.active_bans = guard.bans().List(now_ms).size();
   snapshot.datagrams_rate_limited = Read(c.VoiceDropped);
   snapshot.datagrams_foreign_ignored = Read(c.ForeignDatagramsIgnored);
 }
@@ -64,16 +59,21 @@ Snapshot Gather(const Sources& sources) {
   Snapshot snapshot;
   snapshot.server_version = sources.server_version;
   snapshot.build_version = sources.build_version;
-  snapshot.uptime_ms = plat::TickCount() - sources.start_tick;
+  snapshot.platform = plat::PlatformName();
+  const uint64_t now_ms = sources.clock.MonotonicMs();
+  snapshot.uptime_ms = static_cast<uint32_t>(now_ms) - sources.start_tick;
   GatherRegistries(sources, snapshot);
-  snapshot.traffic = ReadTraffic(sources.traffic);
-  GatherDefences(sources.guard, snapshot);
+  snapshot.traffic = sources.traffic.Totals();
+  GatherDefences(sources.guard, now_ms, snapshot);
   const voice::RelayStats& relay = sources.relay;
   snapshot.relay_passes = relay.passes.load(std::memory_order_relaxed);
   snapshot.datagrams_relayed = relay.relayed.load(std::memory_order_relaxed);
   snapshot.datagrams_not_relayable = relay.not_relayable.load(std::memory_order_relaxed);
+  snapshot.datagrams_faulty = relay.faulty.load(std::memory_order_relaxed);
   snapshot.relay_delay = relay.delay.Read();
   snapshot.datagrams_queue_full = sources.voice_queue.Dropped();
+  snapshot.reloads_applied = sources.reloads.applied.load(std::memory_order_relaxed);
+  snapshot.reloads_refused = sources.reloads.refused.load(std::memory_order_relaxed);
   snapshot.process = plat::CurrentProcessResources();
   return snapshot;
 }

@@ -17,12 +17,17 @@ std::optional<uint32_t> RemainingMs(const ManualBan& ban, int64_t now_unix) {
   return static_cast<uint32_t>(seconds * 1000);
 }
 
-core::EventLine BanEventLine(const ManualBan& ban) {
+// `by`: operator, or reload for a ban the file brought.
+core::EventLine BanEventLine(const ManualBan& ban, const char* by) {
   core::EventLine line(core::EventLevel::kWarning, "ban");
   line.Word("addr", PrefixText(ban.prefix));
   line.Word("until", ban.until_unix ? UtcText(*ban.until_unix) : "permanent");
-  line.Text("reason", ban.reason).Word("by", "operator");
+  line.Text("reason", ban.reason).Word("by", by);
   return line;
+}
+
+bool SameBan(const ManualBan& a, const ManualBan& b) {
+  return a.prefix == b.prefix && a.until_unix == b.until_unix && a.reason == b.reason;
 }
 
 }  // namespace
@@ -36,50 +41,80 @@ void OperatorCommands::Enforce(const security::AddressPrefix& prefix) {
     }
   }
   for (const clients::ClientRef& client : hit) {
-    if (client->Dropped.exchange(true)) continue;
-    client->LeaveReason = "ban";
-    access_.clients.BroadcastPlayerLeft(*client, wire::kReasonKicked);
-    client->Connection()->RequestClose();
+    if (clients::AnnounceDeparture(access_.clients, *client, "ban", wire::kReasonKicked))
+      client->Connection()->RequestClose();
   }
   auto inside = [&](uint32_t ip) { return prefix.Contains(ip); };
   for (const auto& pending : access_.guard.pending().TakeMatching(inside))
     std::static_pointer_cast<plat::TcpConnection>(pending)->RequestClose();
 }
 
-bool OperatorCommands::StoreBook(const BanBook& book) {
-  return UpdateConfiguration(access_, [&](plat::IniFile& ini) { book.Store(ini); });
+plat::Status OperatorCommands::StoreBook(const BanBook& book) {
+  return access_.config.Change([&](plat::IniFile& ini) { book.Store(ini); });
 }
 
 void OperatorCommands::LoadBans() {
+  std::lock_guard<std::mutex> lock(book_mutex_);
   BanBook loaded;
   std::vector<std::string> bad;
-  {
-    std::lock_guard<std::mutex> lock(access_.config_mutex);
-    std::string error;
-    std::optional<plat::IniFile> ini = plat::IniFile::Open(access_.config_path, &error);
-    if (!ini) return;
-    loaded.Load(*ini, UnixNow(), &bad);
-  }
+  const int64_t now = access_.clock.UnixSeconds();
+  const uint64_t tick = access_.clock.MonotonicMs();
+  const plat::Status read =
+      access_.config.Read([&](const plat::IniFile& ini) { loaded.Load(ini, now, &bad); });
+  if (!read.ok()) return;
   for (const std::string& key : bad) {
     core::EventLine line(core::EventLevel::kWarning, "setting");
     line.Word("section", kBansSection).Text("key", key);
-    line.Text("reason", "not an address or block with an end; ignored");
+    line.Text("reason", core::kNotABan);
     access_.events.Emit(line);
   }
-  const int64_t now = UnixNow();
   for (const ManualBan& ban : loaded.entries()) {
-    if (!access_.guard.bans().AddManual(ban.prefix, plat::TickCount(), RemainingMs(ban, now)))
-      continue;
+    if (!access_.guard.bans().AddManual(ban.prefix, tick, RemainingMs(ban, now))) continue;
     book_.Put(ban);
     Enforce(ban.prefix);
   }
 }
 
 void OperatorCommands::DropEndedBans() {
+  std::lock_guard<std::mutex> lock(book_mutex_);
   BanBook kept = book_;
-  if (!kept.DropEnded(UnixNow())) return;
+  if (!kept.DropEnded(access_.clock.UnixSeconds())) return;
   // The ban list has ended them by itself; the file follows when it can.
-  if (StoreBook(kept)) book_ = std::move(kept);
+  if (StoreBook(kept).ok()) book_ = std::move(kept);
+}
+
+void OperatorCommands::ReloadBans(const plat::IniFile& file, core::ReloadOutcome& outcome) {
+  const int64_t now = access_.clock.UnixSeconds();
+  const uint32_t tick = access_.clock.Now();
+  BanBook next;
+  next.Load(file, now, nullptr);
+  std::lock_guard<std::mutex> lock(book_mutex_);
+  bool changed = false;
+  for (const ManualBan& held : book_.entries()) {
+    if (next.Find(held.prefix)) continue;
+    access_.guard.bans().Remove(held.prefix);
+    access_.events.Emit(core::AdminActionLine(core::Actor::Reload(), "unban", "ok")
+                            .Word("addr", PrefixText(held.prefix)));
+    changed = true;
+  }
+  BanBook in_force;
+  for (const ManualBan& ban : next.entries()) {
+    const ManualBan* held = book_.Find(ban.prefix);
+    if (held && SameBan(*held, ban)) {
+      in_force.Put(ban);
+      continue;
+    }
+    if (!access_.guard.bans().AddManual(ban.prefix, tick, RemainingMs(ban, now))) {
+      outcome.notes.push_back("[Bans] " + PrefixText(ban.prefix) + ": the ban list is full");
+      continue;
+    }
+    in_force.Put(ban);
+    access_.events.Emit(BanEventLine(ban, "reload"));
+    Enforce(ban.prefix);
+    changed = true;
+  }
+  book_ = std::move(in_force);
+  if (changed) outcome.changed.push_back("Bans");
 }
 
 Json OperatorCommands::Ban(const Json& request) {
@@ -95,6 +130,12 @@ Json OperatorCommands::BanAdd(const Json& request) {
   if (!prefix)
     throw CommandError(error_code::kBadArgument,
                        "\"address\" must be an IPv4 address or a block such as 198.51.100.0/24");
+  const bool forced = request.contains("force") && request["force"] == true;
+  if (prefix->length < core::kWidestUnforcedBlock && !forced)
+    throw CommandError(error_code::kBadArgument,
+                       PrefixText(*prefix) +
+                           " is wider than a /16 and would shut out every player in it; "
+                           "\"force\": true adds it all the same");
   ManualBan ban{*prefix, std::nullopt, ""};
   if (request.contains("reason") && !request["reason"].is_null()) {
     ban.reason = StringArgument(request, "reason");
@@ -104,8 +145,10 @@ Json OperatorCommands::BanAdd(const Json& request) {
       throw CommandError(error_code::kBadArgument,
                          "\"reason\" must be one line of at most 200 bytes");
   }
-  const int64_t now = UnixNow();
-  if (request.contains("duration") && !request["duration"].is_null()) {
+  const int64_t now = access_.clock.UnixSeconds();
+  if (!request.contains("duration")) {
+    ban.until_unix = now + core::kDefaultBanSeconds;
+  } else if (!request["duration"].is_null()) {
     const int64_t seconds = IntegerArgument(request, "duration");
     if (seconds < 1 || seconds > kMaxBanSeconds)
       throw CommandError(error_code::kBadArgument,
@@ -114,16 +157,17 @@ Json OperatorCommands::BanAdd(const Json& request) {
     ban.until_unix = now + seconds;
   }
   // The file first: a ban answered with success comes back after a restart.
+  std::lock_guard<std::mutex> lock(book_mutex_);
   BanBook next = book_;
   next.Put(ban);
-  if (!StoreBook(next))
-    throw CommandError(error_code::kNotSaved, "the configuration file cannot be written");
-  if (!access_.guard.bans().AddManual(ban.prefix, plat::TickCount(), RemainingMs(ban, now))) {
+  if (plat::Status stored = StoreBook(next); !stored.ok()) throw NotSaved(stored.message());
+  if (!access_.guard.bans().AddManual(ban.prefix, access_.clock.MonotonicMs(),
+                                      RemainingMs(ban, now))) {
     StoreBook(book_);
     throw CommandError(error_code::kFull, "the ban list is full");
   }
   book_ = std::move(next);
-  access_.events.Emit(BanEventLine(ban));
+  access_.events.Emit(BanEventLine(ban, "operator"));
   Enforce(ban.prefix);
   Json result{{"address", PrefixText(ban.prefix)},
               {"until", ban.until_unix ? Json(UtcText(*ban.until_unix)) : Json(nullptr)},
@@ -136,22 +180,26 @@ Json OperatorCommands::BanRemove(const Json& request) {
   if (!prefix)
     throw CommandError(error_code::kBadArgument,
                        "\"address\" must be an IPv4 address or a block such as 198.51.100.0/24");
+  std::lock_guard<std::mutex> lock(book_mutex_);
   BanBook next = book_;
   const bool in_book = next.Erase(*prefix);
-  if (in_book && !StoreBook(next))
-    throw CommandError(error_code::kNotSaved, "the configuration file cannot be written");
+  if (in_book) {
+    if (plat::Status stored = StoreBook(next); !stored.ok()) throw NotSaved(stored.message());
+  }
   const bool held = access_.guard.bans().Remove(*prefix);
   book_ = std::move(next);
   if (!in_book && !held)
     throw CommandError(error_code::kNotFound, "no ban of " + PrefixText(*prefix));
-  access_.events.Emit(ActionLine("unban", "ok").Word("addr", PrefixText(*prefix)));
+  access_.events.Emit(core::AdminActionLine(core::Actor::Operator(), "unban", "ok")
+                          .Word("addr", PrefixText(*prefix)));
   return Json{{"address", PrefixText(*prefix)}};
 }
 
 Json OperatorCommands::BanList() {
-  const int64_t now = UnixNow();
+  std::lock_guard<std::mutex> lock(book_mutex_);
+  const int64_t now = access_.clock.UnixSeconds();
   Json bans = Json::array();
-  for (const security::BanEntry& entry : access_.guard.bans().List(plat::TickCount())) {
+  for (const security::BanEntry& entry : access_.guard.bans().List(access_.clock.MonotonicMs())) {
     const security::AddressPrefix prefix{entry.ip, entry.prefix_length};
     Json item{{"address", PrefixText(prefix)},
               {"kind", entry.kind == security::BanKind::kManual ? "manual" : "automatic"}};

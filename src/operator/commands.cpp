@@ -2,26 +2,16 @@
 #include "operator/commands.h"
 
 #include "platform/clock.h"
-#include "platform/ini_file.h"
 #include "text/safe_text.h"
 
 namespace oper {
 namespace {
 
-Json CountersJson(const core::TrafficCounters& c) {
-  return Json{{"udp_packets_sent", c.UdpPacketsSent.load()},
-              {"udp_bytes_sent", c.UdpBytesSent.load()},
-              {"udp_packets_received", c.UdpPacketsReceived.load()},
-              {"udp_bytes_received", c.UdpBytesReceived.load()},
-              {"tcp_packets_sent", c.TcpPacketsSent.load()},
-              {"tcp_bytes_sent", c.TcpBytesSent.load()},
-              {"tcp_packets_received", c.TcpPacketsReceived.load()},
-              {"tcp_bytes_received", c.TcpBytesReceived.load()}};
-}
-
-double LossPercent(const clients::TServerClient& client) {
-  const uint32_t received = client.Counters.UdpPacketsReceived.load();
-  return received == 0 ? 0.0 : 100.0 * client.UdpErrors.load() / received;
+Json CountersJson(const core::TrafficCounters& counters) {
+  Json json = Json::object();
+  const std::array<uint32_t, 8> values = counters.Values();
+  for (size_t i = 0; i < values.size(); ++i) json[clients::kTrafficCounterNames[i]] = values[i];
+  return json;
 }
 
 Json Address(plat::Endpoint endpoint) {
@@ -43,7 +33,7 @@ Json PlayerJson(const clients::TServerClient& client, uint32_t now) {
               {"tcp_address", client.Connection()->Peer().ToString()},
               {"udp_address", Address(client.Peer())},
               {"idle_ms", now - client.LastSeen.load()},
-              {"loss_percent", LossPercent(client)}};
+              {"loss_percent", client.LossPercentage()}};
 }
 
 }  // namespace
@@ -63,19 +53,8 @@ int64_t IntegerArgument(const Json& request, const char* name) {
   return found->get<int64_t>();
 }
 
-core::EventLine ActionLine(const char* action, const char* result) {
-  core::EventLine line(core::EventLevel::kInfo, "admin");
-  line.Word("action", action).Word("result", result).Word("by", "operator");
-  return line;
-}
-
-bool UpdateConfiguration(ServerAccess& access, const std::function<void(plat::IniFile&)>& change) {
-  std::lock_guard<std::mutex> lock(access.config_mutex);
-  std::string error;
-  std::optional<plat::IniFile> ini = plat::IniFile::Open(access.config_path, &error);
-  if (!ini) return false;
-  change(*ini);
-  return ini->Commit().ok();
+CommandError NotSaved(const std::string& reason) {
+  return CommandError(error_code::kNotSaved, "the configuration file cannot be written: " + reason);
 }
 
 Json OperatorCommands::Handle(const Json& request) {
@@ -88,6 +67,7 @@ Json OperatorCommands::Handle(const Json& request) {
   if (command == "password") return Password(request);
   if (command == "save-rooms") return SaveRooms();
   if (command == "ban") return Ban(request);
+  if (command == "reload") return Reload();
   throw CommandError(error_code::kUnknownCommand,
                      "unknown command \"" + text::JsonSafeText(command) + "\"");
 }
@@ -102,15 +82,36 @@ Json OperatorCommands::Status() {
              {"idle_connections_closed", defences.PendingEvicted.load()},
              {"foreign_datagrams", defences.ForeignDatagramsIgnored.load()},
              {"clients_per_address_refused", defences.ClientsPerAddressRefused.load()},
+             {"login_churn_refused", defences.LoginChurnRefused.load()},
+             {"broadcast_frames_dropped", defences.BroadcastFramesDropped.load()},
              {"auth_failures", defences.AuthFailures.load()},
              {"addresses_banned", defences.AddressesBanned.load()}};
   return Json{{"version", text::JsonSafeText(access_.version)},
-              {"uptime_ms", plat::TickCount() - access_.start_tick},
+              {"uptime_ms", access_.clock.Now() - access_.start_tick},
               {"players", access_.clients.Count()},
-              {"max_players", access_.max_clients},
+              {"max_players", access_.settings.Get()->MaxClients},
               {"rooms", access_.rooms.Count()},
               {"counters", CountersJson(access_.counters)},
-              {"drops", std::move(drops)}};
+              {"drops", std::move(drops)},
+              {"config_changed", access_.config.ChangedOnDisk()}};
+}
+
+Json OperatorCommands::Reload() {
+  const core::ReloadOutcome outcome = access_.reload();
+  auto texts = [](const std::vector<std::string>& items) {
+    Json list = Json::array();
+    for (const std::string& item : items) list.push_back(text::JsonSafeText(item));
+    return list;
+  };
+  if (!outcome.applied) {
+    std::string message = "the configuration file is refused, nothing changed: ";
+    for (size_t i = 0; i < outcome.problems.size(); ++i)
+      message += (i == 0 ? "" : "; ") + outcome.problems[i];
+    throw CommandError(error_code::kRefused, text::JsonSafeText(message));
+  }
+  return Json{{"changed", texts(outcome.changed)},
+              {"needs_restart", texts(outcome.needs_restart)},
+              {"notes", texts(outcome.notes)}};
 }
 
 Json OperatorCommands::List() {
@@ -121,7 +122,7 @@ Json OperatorCommands::List() {
       rooms.push_back(Json{{"number", room->RoomId + 1}, {"name", text::JsonSafeText(room->Name)}});
   }
   Json players = Json::array();
-  const uint32_t now = plat::TickCount();
+  const uint32_t now = access_.clock.Now();
   for (const clients::ClientRef& client : Snapshot(access_.clients)) {
     if (!client->Dropped) players.push_back(PlayerJson(*client, now));
   }
@@ -152,7 +153,7 @@ clients::ClientRef OperatorCommands::FindPlayer(const Json& request) {
 
 Json OperatorCommands::Player(const Json& request) {
   clients::ClientRef client = FindPlayer(request);
-  const uint32_t now = plat::TickCount();
+  const uint32_t now = access_.clock.Now();
   Json result = PlayerJson(*client, now);
   result["connected_ms"] = now - client->ConnectTime;
   result["ping_rtt_ms"] = client->PingSnapshot().PingRtt;

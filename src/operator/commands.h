@@ -3,17 +3,29 @@
 // and the ban list as the administration commands do, but never through a player's connection,
 // and they never write to a socket: the caller sends the answer once every lock is released.
 //
-// Threading: the operator thread alone calls them.
+// Threading: the operator thread alone calls them, but for ReloadBans, which a reload calls
+// from its own thread.
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
-#include "operator/ban_book.h"
+#include "core/ban_book.h"
 #include "operator/server_access.h"
 
 namespace oper {
+
+// The manual bans' book and its helpers are the server's.
+using core::BanBook;
+using core::kBansSection;
+using core::kMaxBanSeconds;
+using core::kMaxReasonLength;
+using core::ManualBan;
+using core::ParsePrefix;
+using core::PrefixText;
+using core::UtcText;
 
 using Json = nlohmann::ordered_json;
 
@@ -29,6 +41,7 @@ inline constexpr char kExists[] = "exists";             // a room of that name e
 inline constexpr char kFull[] = "full";                 // a registry or the ban list is full
 inline constexpr char kNotSaved[] = "not-saved";        // the configuration file refused it
 inline constexpr char kBusy[] = "busy";                 // too many operator connections
+inline constexpr char kRefused[] = "refused";  // the configuration file did not pass the check
 }  // namespace error_code
 
 class CommandError : public std::runtime_error {
@@ -52,6 +65,9 @@ class OperatorCommands {
   void LoadBans();
   // Forgets the bans that have ended and removes them from the file.
   void DropEndedBans();
+  // A reload: the file's bans replace the manual bans in force; those new or changed are
+  // enforced at once. Any thread.
+  void ReloadBans(const plat::IniFile& file, core::ReloadOutcome& outcome);
 
   ServerAccess& access() { return access_; }
 
@@ -63,6 +79,7 @@ class OperatorCommands {
   Json Room(const Json& request);
   Json Password(const Json& request);
   Json SaveRooms();
+  Json Reload();
   Json Ban(const Json& request);
   Json BanAdd(const Json& request);
   Json BanRemove(const Json& request);
@@ -72,19 +89,20 @@ class OperatorCommands {
   clients::ClientRef FindPlayer(const Json& request);
   // Closes the connections and clients of the block at once.
   void Enforce(const security::AddressPrefix& prefix);
-  // Writes the book to the configuration file; false when the file cannot take it.
-  bool StoreBook(const BanBook& book);
+  // Writes the book to the configuration file; the reason when the file cannot take it.
+  plat::Status StoreBook(const BanBook& book);
 
   ServerAccess access_;
-  BanBook book_;
+  // The bans are changed by the operator's commands and by a reload, which may run on another
+  // thread (SIGHUP).
+  std::mutex book_mutex_;
+  BanBook book_;  // guarded by book_mutex_
 };
 
 // Helpers shared by the command files.
 std::string StringArgument(const Json& request, const char* name);
 int64_t IntegerArgument(const Json& request, const char* name);
-// An administration event line of the operator: action, result, by=operator.
-core::EventLine ActionLine(const char* action, const char* result);
-// Changes the configuration file under its lock in one atomic replacement.
-bool UpdateConfiguration(ServerAccess& access, const std::function<void(plat::IniFile&)>& change);
+// The answer to a change the configuration file did not take, with the file's reason.
+CommandError NotSaved(const std::string& reason);
 
 }  // namespace oper

@@ -45,7 +45,10 @@ std::deque<std::string> WatchFeed::TakeAll() {
 }
 
 OperatorServer::OperatorServer(ServerAccess access, Options options)
-    : commands_(std::move(access)), options_(std::move(options)) {}
+    : commands_(std::move(access)),
+      options_(std::move(options)),
+      max_connections_(options_.max_connections),
+      mode_(options_.mode) {}
 
 OperatorServer::~OperatorServer() {
   Stop();
@@ -63,15 +66,14 @@ plat::Status OperatorServer::Start() {
     listener_.reset();
     return plat::Status::Error(failure.what());
   }
-  commands_.access().events.SetListener(
+  event_listener_ = commands_.access().events.AddListener(
       [this](const core::EventLine& line, const plat::LocalDateTime& when) {
         OnEvent(line, when);
       });
-  listening_events_ = true;
   if (plat::Status failure = plat::StartThread(thread_, "operator", [this] { Run(); });
       !failure.ok()) {
-    commands_.access().events.SetListener(nullptr);
-    listening_events_ = false;
+    commands_.access().events.RemoveListener(*event_listener_);
+    event_listener_.reset();
     listener_.reset();
     return failure;
   }
@@ -79,9 +81,9 @@ plat::Status OperatorServer::Start() {
 }
 
 void OperatorServer::Stop() {
-  if (listening_events_) {
-    commands_.access().events.SetListener(nullptr);
-    listening_events_ = false;
+  if (event_listener_) {
+    commands_.access().events.RemoveListener(*event_listener_);
+    event_listener_.reset();
   }
   stop_.store(true, std::memory_order_release);
   if (poller_) poller_->Wake();
@@ -90,10 +92,29 @@ void OperatorServer::Stop() {
   listener_.reset();  // removes the socket file
 }
 
+void OperatorServer::ApplyReload(const core::Settings& settings, const plat::IniFile& file,
+                                 core::ReloadOutcome& outcome) {
+  max_connections_.store(static_cast<size_t>(settings.OperatorMaxConnections),
+                         std::memory_order_relaxed);
+  if (settings.OperatorSocketMode != mode_ && listener_) {
+    if (plat::Status changed = listener_->SetMode(settings.OperatorSocketMode); !changed.ok())
+      outcome.notes.push_back("[Operator] SocketMode: " + changed.message());
+  }
+  mode_ = settings.OperatorSocketMode;
+  commands_.ReloadBans(file, outcome);
+}
+
 void OperatorServer::OnEvent(const core::EventLine& line, const plat::LocalDateTime& when) {
   // Inside the event output's lock, possibly inside registry locks: hand over and return.
   if (!feed_.Active()) return;
-  if (feed_.Push(line.FormatJson(when)) && poller_) poller_->Wake();
+  // Both forms, so that a watcher prints the very line the server prints, in either format.
+  // The feed holds `{JSON form},"line":"text form"` and a line end; DeliverEvents puts the
+  // watcher's id before it.
+  std::string event = line.FormatJson(when);
+  std::string text = line.FormatText(when);
+  event.pop_back();
+  text.pop_back();
+  if (feed_.Push(event + ",\"line\":" + Dump(Json(text))) && poller_) poller_->Wake();
 }
 
 void OperatorServer::Run() {
@@ -112,6 +133,7 @@ void OperatorServer::Run() {
       if (items[i].writable) Flush(connection);
     }
     DeliverEvents();
+    CloseIdle();
     std::erase_if(connections_, [](const auto& connection) { return connection->closed; });
     feed_.SetActive(std::any_of(connections_.begin(), connections_.end(),
                                 [](const auto& connection) { return connection->watching; }));
@@ -123,8 +145,13 @@ void OperatorServer::AcceptWaiting() {
   while (std::unique_ptr<plat::LocalStream> stream = listener_->Accept()) {
     auto connection = std::make_unique<Connection>();
     connection->stream = std::move(stream);
-    if (OpenConnections() >= options_.max_connections) ReapClosed();
-    if (OpenConnections() >= options_.max_connections) {
+    connection->last_heard_ms = commands_.access().clock.MonotonicMs();
+    const size_t limit = max_connections_.load(std::memory_order_relaxed);
+    if (OpenConnections() >= limit) {
+      ReapClosed();
+      CloseIdle();
+    }
+    if (OpenConnections() >= limit) {
       // Told why, then closed: a busy interface never makes an operator wait.
       Send(*connection, ErrorAnswer(nullptr, error_code::kBusy,
                                     "too many operator connections; try again later"));
@@ -147,6 +174,14 @@ void OperatorServer::ReapClosed() {
   // Closed ones are removed at the end of the pass, which still walks the list by position.
 }
 
+void OperatorServer::CloseIdle() {
+  const uint64_t now_ms = commands_.access().clock.MonotonicMs();
+  for (const auto& connection : connections_) {
+    if (!connection->watching && now_ms >= connection->last_heard_ms + kIdleCloseMs)
+      connection->closed = true;
+  }
+}
+
 size_t OperatorServer::OpenConnections() const {
   return static_cast<size_t>(
       std::count_if(connections_.begin(), connections_.end(),
@@ -163,6 +198,7 @@ void OperatorServer::ReadFrom(Connection& connection) {
       connection.closed = true;
       return;
     }
+    connection.last_heard_ms = commands_.access().clock.MonotonicMs();
     size_t start = 0;
     for (size_t i = 0; i < count && !connection.closed; ++i) {
       if (buffer[i] != '\n') continue;
@@ -250,7 +286,8 @@ void OperatorServer::DeliverEvents() {
     if (!connection->watching || connection->closed) continue;
     const std::string prefix = "{\"id\":" + Dump(connection->watch_id);
     for (const std::string& event : lines) {
-      // The event is already one line of ASCII JSON: it goes in as it is.
+      // The event and its line are already ASCII JSON ending in a line end: they go in as they
+      // are, closing the object the prefix opens.
       connection->output += prefix.substr(0, prefix.size() - 1) +
                             ",\"ok\":true,\"event\":" + event.substr(0, event.size() - 1) + "}\n";
     }

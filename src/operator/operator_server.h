@@ -1,13 +1,15 @@
 // The operator interface: a local socket on which operators send requests, one JSON object per
 // line ({"id": ..., "command": ..., arguments}), and get one answer per line ({"id": ...,
 // "ok": true, "result": ...} or {"id": ..., "ok": false, "error": {"code", "message"}}).
-// "watch" turns a connection into a stream of the server's event lines ({"id", "ok", "event"}).
+// "watch" turns a connection into a stream of the server's event lines ({"id", "ok", "event",
+// "line"}: the event as the JSON form of the line, and the text form itself).
 //
 // One thread serves every operator connection without ever blocking: answers are built with the
 // registry locks held only while reading or changing the registries, then written from the
 // connection's own output buffer as the socket takes them. Everything is bounded: the request
 // line, the number of connections, the output held for a slow reader (a watcher that does not
-// keep up is closed).
+// keep up is closed), the time a silent operator keeps its place (kIdleCloseMs, on the server's
+// clock; a watcher keeps it as long as it watches).
 //
 // Threading: Start and Stop on the main thread; the rest runs on the operator thread. The event
 // listener hands lines over from any thread through WatchFeed.
@@ -17,6 +19,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +53,7 @@ class OperatorServer {
   // pile up), as is a reader that never takes its answers.
   static constexpr size_t kMaxOutput = 1024 * 1024;
   static constexpr unsigned kSocketMode = 0600;
+  static constexpr uint64_t kIdleCloseMs = 60000;
 
   struct Options {
     std::string socket_path;  // empty: no socket
@@ -67,6 +71,10 @@ class OperatorServer {
   plat::Status Start();
   // Stops the thread, closes every connection and removes the socket. Safe to call twice.
   void Stop();
+  // A reload: the operator limits and the socket's mode of `settings`, and the file's bans.
+  // The reload's thread; one at a time.
+  void ApplyReload(const core::Settings& settings, const plat::IniFile& file,
+                   core::ReloadOutcome& outcome);
 
  private:
   struct Connection {
@@ -78,11 +86,14 @@ class OperatorServer {
     bool watching = false;
     Json watch_id;
     bool closed = false;
+    uint64_t last_heard_ms = 0;  // when it last sent something (or connected)
   };
 
   void Run();
   void AcceptWaiting();
   void ReapClosed();
+  // Closes the connections that have sent nothing for kIdleCloseMs and are not watching.
+  void CloseIdle();
   size_t OpenConnections() const;
   void ReadFrom(Connection& connection);
   void HandleLine(Connection& connection, const std::string& line);
@@ -93,13 +104,16 @@ class OperatorServer {
 
   OperatorCommands commands_;
   Options options_;
+  std::atomic<size_t> max_connections_;  // a reload changes it
+  unsigned mode_;                        // the socket file's; a reload changes it
   std::unique_ptr<plat::LocalListener> listener_;
   std::unique_ptr<plat::Poller> poller_;
   std::vector<std::unique_ptr<Connection>> connections_;  // operator thread
   WatchFeed feed_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
-  bool listening_events_ = false;
+  // The event output's listener while the interface runs.
+  std::optional<core::EventOutput::ListenerId> event_listener_;
 };
 
 }  // namespace oper

@@ -69,12 +69,17 @@ class UdpClientSocket {
   bool SendTo(const uint8_t* data, size_t size, Endpoint to);
   // One datagram of at most `size` bytes within timeout_ms.
   IoStatus Receive(uint8_t* buffer, size_t size, int timeout_ms, size_t* received, Endpoint* from);
+  // Asks the system to report each datagram's TOS byte; false where it cannot.
+  bool ReportTrafficClass();
+  // The TOS byte of the last datagram received after ReportTrafficClass (0 before).
+  uint8_t LastTrafficClass() const { return last_traffic_class_; }
   Endpoint Local() const { return local_; }
 
  private:
   UdpClientSocket(NativeHandle fd, Endpoint local) : fd_(fd), local_(local) {}
   NativeHandle fd_;
   Endpoint local_;
+  uint8_t last_traffic_class_ = 0;
 };
 
 }  // namespace plat

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <limits>
+#include <set>
 
 #include "platform/ascii_case.h"
 #include "platform/files.h"
@@ -169,31 +170,61 @@ std::optional<size_t> IniFile::FindKey(size_t header, const std::string& key) co
   return std::nullopt;
 }
 
-bool IniFile::HasKey(const std::string& section, const std::string& key) const {
-  auto header = FindSection(section);
-  return header && FindKey(*header, key);
+std::optional<std::string> IniFile::ToDocument(const std::string& bytes) const {
+  if (encoding_ != TextEncoding::kUtf16LeWithMark) return bytes;
+  return Windows1252ToUtf8(bytes);
 }
 
-std::vector<std::string> IniFile::KeysOf(const std::string& section) const {
-  std::vector<std::string> keys;
-  auto header = FindSection(section);
-  if (!header) return keys;
-  size_t end = SectionEnd(*header);
-  for (size_t i = *header + 1; i < end; ++i) {
+std::string IniFile::FromDocument(const std::string& text, bool* exact) const {
+  if (encoding_ != TextEncoding::kUtf16LeWithMark) return text;
+  return Utf8ToWindows1252(text, exact);
+}
+
+std::vector<IniFile::Oddity> IniFile::Oddities() const {
+  std::vector<Oddity> found;
+  std::set<std::string> sections_seen;
+  std::set<std::string> keys_seen;  // of the section being read
+  std::string section;
+  bool read = false;  // the lines belong to a section's first header, which reading finds
+  for (size_t i = 0; i < lines_.size(); ++i) {
     const std::string& text = lines_[i].text;
-    if (IsComment(text)) continue;
-    size_t equals = text.find('=');
-    if (equals != std::string::npos) keys.push_back(Trim(text.substr(0, equals)));
+    const std::string trimmed = Trim(text);
+    if (trimmed.empty() || IsComment(text)) continue;
+    if (std::optional<std::string> name = SectionName(text)) {
+      section = *name;
+      read = sections_seen.insert(AsciiLower(*name)).second;
+      keys_seen.clear();
+      if (!read) found.push_back({Oddity::Kind::kRepeatedSection, i + 1, section, "", text});
+      continue;
+    }
+    if (trimmed.front() == '[') {
+      found.push_back({Oddity::Kind::kUnclosedHeader, i + 1, section, "", text});
+      continue;
+    }
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+      found.push_back({Oddity::Kind::kNotAKey, i + 1, section, "", text});
+      continue;
+    }
+    const std::string key = Trim(text.substr(0, equals));
+    if (sections_seen.empty()) {
+      found.push_back({Oddity::Kind::kKeyOutsideSection, i + 1, "", key, text});
+    } else if (read && !keys_seen.insert(AsciiLower(key)).second) {
+      found.push_back({Oddity::Kind::kRepeatedKey, i + 1, section, key, text});
+    }
   }
-  return keys;
+  return found;
 }
 
-std::string IniFile::ReadString(const std::string& section, const std::string& key,
-                                const std::string& default_value) const {
-  auto header = FindSection(section);
-  if (!header) return default_value;
-  auto line = FindKey(*header, key);
-  if (!line) return default_value;
+std::optional<std::string> IniFile::DocumentValue(const std::string& section,
+                                                  const std::string& key) const {
+  std::optional<std::string> section_text = ToDocument(section);
+  std::optional<std::string> key_text = ToDocument(key);
+  if (!section_text || !key_text) return std::nullopt;
+  auto header = FindSection(*section_text);
+  if (!header) return std::nullopt;
+  auto line = FindKey(*header, *key_text);
+  if (!line) return std::nullopt;
   const std::string& text = lines_[*line].text;
   std::string value = Trim(text.substr(text.find('=') + 1));
   // A value in matching quotes is read without them, as profile readers do.
@@ -201,7 +232,44 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
-  if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
+  return value;
+}
+
+bool IniFile::HasKey(const std::string& section, const std::string& key) const {
+  return DocumentValue(section, key).has_value();
+}
+
+std::vector<std::string> IniFile::KeysOf(const std::string& section) const {
+  std::vector<std::string> keys;
+  std::optional<std::string> section_text = ToDocument(section);
+  auto header = section_text ? FindSection(*section_text) : std::nullopt;
+  if (!header) return keys;
+  size_t end = SectionEnd(*header);
+  for (size_t i = *header + 1; i < end; ++i) {
+    const std::string& text = lines_[i].text;
+    if (IsComment(text)) continue;
+    size_t equals = text.find('=');
+    if (equals != std::string::npos) keys.push_back(FromDocument(Trim(text.substr(0, equals))));
+  }
+  return keys;
+}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& default_value) const {
+  std::optional<std::string> value = DocumentValue(section, key);
+  if (!value) return default_value;
+  std::string read = FromDocument(*value);
+  if (read.size() > kMaxValueLength) read.resize(kMaxValueLength);
+  return read;
+}
+
+std::optional<std::string> IniFile::InexactValue(const std::string& section,
+                                                 const std::string& key) const {
+  std::optional<std::string> value = DocumentValue(section, key);
+  if (!value) return std::nullopt;
+  bool exact = true;
+  FromDocument(*value, &exact);
+  if (exact) return std::nullopt;
   return value;
 }
 
@@ -216,29 +284,47 @@ bool IniFile::ReadBool(const std::string& section, const std::string& key,
   return ReadInteger(section, key, default_value ? 1 : 0) != 0;
 }
 
+namespace {
+
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
+
+}  // namespace
+
+bool IniFile::CanStore(const std::string& value) const {
+  return !HasLineBreak(value) && ToDocument(value).has_value();
+}
+
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
   // A line break would end the line early and let the rest of the text stand as lines of its
   // own (a section, other keys): such a write is refused, and so is the commit that follows.
-  auto has_break = [](const std::string& text) {
-    return text.find_first_of("\r\n") != std::string::npos;
-  };
-  if (has_break(section) || has_break(key) || has_break(value)) {
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
     refused_ = Status::Error("a line break in the value of [" + section + "] " + key +
                              " cannot be stored");
     return;
   }
+  std::optional<std::string> section_text = ToDocument(section);
+  std::optional<std::string> key_text = ToDocument(key);
+  std::optional<std::string> value_text = ToDocument(value);
+  if (!section_text || !key_text || !value_text) {
+    refused_ = Status::Error("the value of [" + section + "] " + key +
+                             " holds a byte that Windows-1252 has no character for (0x81, 0x8D, "
+                             "0x8F, 0x90 or 0x9D), which a UTF-16 file cannot hold");
+    return;
+  }
   dirty_ = true;
-  std::string entry = key + "=" + StoredValue(value);
-  auto header = FindSection(section);
+  std::string entry = *key_text + "=" + StoredValue(*value_text);
+  auto header = FindSection(*section_text);
   if (!header) {
     if (!lines_.empty() && lines_.back().line_end.empty())
       lines_.back().line_end = default_line_end_;
-    lines_.push_back({"[" + section + "]", default_line_end_});
+    lines_.push_back({"[" + *section_text + "]", default_line_end_});
     lines_.push_back({entry, default_line_end_});
     return;
   }
-  if (auto line = FindKey(*header, key)) {
+  if (auto line = FindKey(*header, *key_text)) {
     lines_[*line].text = entry;
     return;
   }
@@ -260,7 +346,9 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
 }
 
 void IniFile::EraseSection(const std::string& section) {
-  while (auto header = FindSection(section)) {
+  std::optional<std::string> section_text = ToDocument(section);
+  if (!section_text) return;
+  while (auto header = FindSection(*section_text)) {
     size_t end = SectionEnd(*header);
     // Blank lines and comments just above the next section belong to that section.
     if (end < lines_.size()) {

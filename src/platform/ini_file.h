@@ -6,7 +6,9 @@
 // (Commit), so everything the file held besides the changed keys (other sections, comments,
 // blank lines, order, line ends, encoding) stays as it was, and a crash leaves either the old or
 // the new file. Files with a UTF-8 or UTF-16LE byte-order mark and files whose lines end in
-// CR LF, LF or a lone CR are read, and written back the same way. Comment and blank lines just
+// CR LF, LF or a lone CR are read, and written back the same way. Names and values are 8-bit
+// text: a UTF-8 file's bytes as they stand, a UTF-16 file's characters through Windows-1252
+// (see text_encoding.h). Comment and blank lines just
 // above a section header belong to that section. Values that a read would change (surrounding
 // blanks or quotes) are written in quotes, so every value without a line break reads back as
 // written. Not thread-safe: callers serialise their use of one file.
@@ -41,8 +43,32 @@ class IniFile {
   // The keys of `section` as written, in file order (empty when the section is missing).
   std::vector<std::string> KeysOf(const std::string& section) const;
 
-  // A value (or name) with a line break cannot be stored: the write is refused and the next
-  // Commit fails, writing nothing.
+  // A line that the reading rules pass over, or that is never read because an earlier one wins:
+  // what a check of a hand-edited file points out. Reading itself is not affected.
+  struct Oddity {
+    enum class Kind {
+      kUnclosedHeader,     // "[Security" without its "]": no header, the line is skipped
+      kNotAKey,            // neither a key, a comment, a header nor blank: skipped
+      kKeyOutsideSection,  // a key above the first section: never read
+      kRepeatedSection,    // a section's second header: its keys are never read
+      kRepeatedKey,        // a key's second line in its section: only the first is read
+    };
+    Kind kind;
+    size_t line;          // from 1
+    std::string section;  // the section the line falls in as the file is read ("" above the first)
+    std::string key;      // the key, for kRepeatedKey
+    std::string text;     // the line as written
+  };
+  std::vector<Oddity> Oddities() const;
+  // In a UTF-16 file, the value as the file holds it (UTF-8) when it has characters that
+  // Windows-1252 lacks, which ReadString gives as "?"; nothing when ReadString gives it exactly.
+  std::optional<std::string> InexactValue(const std::string& section, const std::string& key) const;
+
+  // Whether `value` can be written so that it reads back as given: it holds no line break and,
+  // in a UTF-16 file, no byte that Windows-1252 gives no character.
+  bool CanStore(const std::string& value) const;
+  // A value that cannot be stored, or a name with a line break: the write is refused and the
+  // next Commit fails with the reason, writing nothing.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, int32_t value);
   void WriteBool(const std::string& section, const std::string& key, bool value);
@@ -61,6 +87,15 @@ class IniFile {
     std::string line_end;  // "\r\n", "\n", "\r" or "" for a last line without one
   };
   IniFile() = default;
+  // A name or value of the caller's as the document's text holds it (in a UTF-16 file, through
+  // Windows-1252); nothing when it has no such form.
+  std::optional<std::string> ToDocument(const std::string& bytes) const;
+  // Text of the document as the caller's 8-bit characters.
+  std::string FromDocument(const std::string& text, bool* exact = nullptr) const;
+  // The value of the key as the document holds it, blanks and quotes taken off.
+  std::optional<std::string> DocumentValue(const std::string& section,
+                                           const std::string& key) const;
+  // These take names as the document holds them.
   std::optional<size_t> FindSection(const std::string& section) const;
   size_t SectionEnd(size_t header) const;
   std::optional<size_t> FindKey(size_t header, const std::string& key) const;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/native_handle.h"
+#include "platform/status.h"
 
 namespace plat {
 
@@ -56,6 +57,9 @@ class LocalListener {
 
   // One waiting connection, or null when there is none.
   std::unique_ptr<LocalStream> Accept();
+  // Gives the socket file `mode` (who may connect from now on), if it is still the one this
+  // listener made. Any thread.
+  Status SetMode(unsigned mode) const;
   NativeHandle handle() const { return fd_; }
   const std::string& path() const { return path_; }
 

@@ -35,19 +35,27 @@ bool StdinIsForegroundTerminal();
 std::string EnvironmentVariable(const char* name);
 
 // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and every thread it creates later, so
-// that only WaitForTerminationSignal sees them. Also ignores SIGPIPE.
+// that only WaitForSignalOrKey sees them. Also ignores SIGPIPE.
 void BlockTerminationSignals();
 
-enum class ShellEvent { kTerminationSignal, kKey, kEndOfInput, kTimeout };
+// kTerminationSignal: SIGTERM or SIGINT (on Windows a console close event). kReloadSignal:
+// SIGHUP, the request to re-read the configuration file. kEndOfInput: the terminal on standard
+// input has hung up or failed.
+enum class ShellEvent { kTerminationSignal, kReloadSignal, kKey, kEndOfInput, kTimeout };
 struct ShellInput {
   ShellEvent event = ShellEvent::kTimeout;
   char key = 0;
 };
-// Waits up to timeout_ms (-1: without limit) for a blocked termination signal or, when
-// watch_stdin, a key on standard input. A signal wins over a key that is ready at the same time.
-// kEndOfInput: standard input has ended or failed (the terminal hung up); the caller should stop
-// watching it.
-ShellInput WaitForSignalOrKey(bool watch_stdin, int timeout_ms);
+// What WaitForSignalOrKey watches on standard input.
+enum class StdinWatch {
+  kNothing,  // not a terminal (a service, a pipe): never looked at
+  kHangUp,   // a terminal the process may not read (it is in the background): only its end
+  kKeys,     // a terminal in the foreground: keys, and its end
+};
+// Waits up to timeout_ms (-1: without limit) for a blocked signal or, as `watch` says, for
+// standard input. A terminal's end wins over a signal ready at the same time (its hang-up sends
+// SIGHUP, which is no reload request then), and a signal wins over a key.
+ShellInput WaitForSignalOrKey(StdinWatch watch, int timeout_ms);
 
 // Puts the terminal on standard input into single-key mode without echo, for as long as the
 // object lives; restores it on every way out. Signal keys (Ctrl-C) keep working. Restoring never

@@ -1,5 +1,5 @@
-// What the running process holds of the system: resident memory and open descriptors, as a
-// monitoring system graphs them.
+// What the running process holds of the system (memory, descriptors, processor time, its start),
+// as a monitoring system graphs them, and the system the program was built for.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,17 @@ namespace plat {
 
 struct ProcessResources {
   std::optional<uint64_t> resident_bytes;
+  std::optional<uint64_t> virtual_bytes;
   std::optional<uint64_t> open_descriptors;  // files, sockets, pipes; handles on Windows
+  std::optional<uint64_t> max_descriptors;   // the limit on open descriptors in force
+  std::optional<double> cpu_seconds;         // user and system time, all threads
+  std::optional<double> start_time_unix;     // seconds since 1970 (UTC)
 };
 
 // Each figure is missing where the system does not tell it.
 ProcessResources CurrentProcessResources();
+
+// The operating system the program was built for, as one lower-case word ("linux", "windows").
+const char* PlatformName();
 
 }  // namespace plat

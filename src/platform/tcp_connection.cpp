@@ -40,6 +40,31 @@ bool TcpConnection::WaitMustEnd() {
   return false;
 }
 
+bool TcpConnection::WaitForData() {
+  while (Buffered() == 0) {
+    if (WaitMustEnd()) return false;
+    if (!PollOnce(PollTimeoutMs())) return false;
+  }
+  return true;
+}
+
+bool TcpConnection::Await(int timeout_ms) {
+  if (WaitMustEnd()) return false;
+  const int limit = PollTimeoutMs();
+  PollOnce(limit < 0 ? timeout_ms : std::min(limit, timeout_ms));
+  return !WaitMustEnd();
+}
+
+void TcpConnection::Wake() {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  WakeLocked();
+}
+
+size_t TcpConnection::PendingOutput() const {
+  std::lock_guard<std::mutex> lock(output_mutex_);
+  return pending_.size() - pending_head_;
+}
+
 int TcpConnection::PollTimeoutMs() {
   int timeout = -1;
   if (uint32_t deadline = input_deadline_.load(std::memory_order_acquire); deadline != 0) {

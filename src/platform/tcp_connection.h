@@ -1,9 +1,9 @@
 // One accepted TCP control connection: its input buffer, the reads the control channel's pass
 // needs, and writes that never block the writer.
 //
-// Threading: the read side (WaitForData, ReadAvailable, Buffered, Take, PeekByte, Close) belongs
-// to the connection's own thread. Write, RequestClose, IsOpen, Peer and the slot may be used from
-// any thread.
+// Threading: the read side (WaitForData, Await, ReadAvailable, Buffered, Take, PeekByte, Close)
+// belongs to the connection's own thread. Write, Wake, PendingOutput, RequestClose, IsOpen, Peer
+// and the slot may be used from any thread.
 //
 // Writes never wait for a slow reader: what the kernel does not take stays pending and is sent as
 // the socket drains (by the connection's own thread while it waits for input, and by every later
@@ -55,6 +55,13 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   // Waits until at least one input byte is buffered. Returns false when the connection is closed,
   // was asked to close, or the peer closed it with nothing left in the buffer.
   bool WaitForData();
+  // One wait of at most timeout_ms for input, a Wake, a close request or the peer's end, sending
+  // pending output as the socket takes it (a connection that writes more than it reads: an
+  // answer streamed for as long as its reader listens). False once the connection has ended:
+  // closed, asked to close, its peer gone, its output undrained too long.
+  bool Await(int timeout_ms);
+  // Ends the current or next wait of Await early. Any thread.
+  void Wake();
   // One socket read waiting at most timeout_ms, appending what arrives. Returns false when the
   // peer has closed the connection (or it failed) and the input buffer is empty.
   bool ReadAvailable(int timeout_ms);
@@ -73,6 +80,11 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
   // Queues `size` bytes for the peer. Returns false when the bytes will not be sent: the
   // connection is closed or failed, or its pending output overflowed (which closes it).
   bool Write(const uint8_t* data, size_t size);
+  // Output bytes the socket has not taken yet. Any thread.
+  size_t PendingOutput() const;
+  // Caps what the kernel holds of this connection's output at about `bytes`, so that a reader
+  // that stops reading shows up as pending output here rather than as megabytes in the kernel.
+  void LimitSendBuffer(int bytes);
   // Asks the connection to close: its own thread's wait returns and the pass closes it.
   void RequestClose();
   bool IsOpen() const { return !close_requested_.load(std::memory_order_acquire); }
@@ -98,6 +110,11 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
 
  private:
   bool ReceiveOnce();
+  // The backend's wait: one wait of at most timeout_ms (negative: no limit) for input, the
+  // socket taking pending output, or a wake; takes in what arrived and sends what the socket
+  // takes. False when the wait failed, or nothing is buffered and the receive found the peer
+  // gone or nothing at all.
+  bool PollOnce(int timeout_ms);
   // REQUIRES: output_mutex_ held.
   void DrainPendingLocked();
   // The backend's primitives. TrySend hands the kernel what it takes of the bytes without

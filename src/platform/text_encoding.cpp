@@ -9,6 +9,22 @@ constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 constexpr char kUtf16LeMark[] = "\xFF\xFE";
 constexpr uint32_t kReplacement = 0xFFFD;
 
+// The characters of Windows-1252's bytes 0x80 to 0x9F; 0 where the code page has none. Every
+// other byte stands for the code point of its own value.
+constexpr uint16_t kWindows1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// The byte of `code` in Windows-1252; nothing when the code page lacks it.
+std::optional<uint8_t> Windows1252Byte(uint32_t code) {
+  if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return static_cast<uint8_t>(code);
+  for (uint8_t i = 0; i < 32; ++i) {
+    if (kWindows1252High[i] != 0 && kWindows1252High[i] == code) return 0x80 + i;
+  }
+  return std::nullopt;
+}
+
 bool StartsWith(const std::string& bytes, const char* mark, size_t size) {
   return bytes.size() >= size && bytes.compare(0, size, mark, size) == 0;
 }
@@ -70,7 +86,7 @@ std::string Utf16LeToUtf8(const std::string& bytes, size_t start) {
 
 // The code point starting at `at`, advancing `at`; U+FFFD for a byte that starts no valid
 // sequence (the byte is skipped alone).
-uint32_t NextCodePoint(const std::string& text, size_t& at) {
+uint32_t NextCodePoint(std::string_view text, size_t& at) {
   const auto byte = [&text](size_t i) { return static_cast<uint8_t>(text[i]); };
   const uint8_t lead = byte(at);
   size_t length = lead < 0x80         ? 1
@@ -119,6 +135,36 @@ std::string EncodeText(const std::string& text, TextEncoding encoding) {
   }
   std::string out = kUtf16LeMark;
   for (size_t at = 0; at < text.size();) AppendUtf16Le(out, NextCodePoint(text, at));
+  return out;
+}
+
+std::optional<std::string> Windows1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char byte : bytes) {
+    const uint8_t value = static_cast<uint8_t>(byte);
+    uint32_t code = value;
+    if (value >= 0x80 && value <= 0x9F) {
+      code = kWindows1252High[value - 0x80];
+      if (code == 0) return std::nullopt;
+    }
+    AppendUtf8(out, code);
+  }
+  return out;
+}
+
+std::string Utf8ToWindows1252(std::string_view text, bool* exact) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    const size_t start = at;
+    const uint32_t code = NextCodePoint(text, at);
+    // U+FFFD stands for a byte that starts no sequence unless it was written as such.
+    std::optional<uint8_t> byte =
+        code == kReplacement && at - start != 3 ? std::nullopt : Windows1252Byte(code);
+    if (!byte && exact) *exact = false;
+    out += static_cast<char>(byte.value_or('?'));
+  }
   return out;
 }
 

@@ -1,5 +1,8 @@
 #include "security/ban_list.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace security {
 
 BanList::BanList() : automatic_(kMaxAutomatic), manual_(kMaxManual) {}
@@ -17,35 +20,46 @@ BanList::Ban* BanList::FindManual(uint32_t ip, AddressPrefix* found) {
   return nullptr;
 }
 
-bool BanList::IsBanned(uint32_t ip, uint32_t now_ms) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  bool erased = false;
+bool BanList::BannedManuallyLocked(uint32_t ip, uint64_t now_ms) {
   AddressPrefix prefix;
   while (Ban* ban = FindManual(ip, &prefix)) {
-    if (!Expired(*ban, now_ms)) return true;
+    if (!ban->Ended(now_ms)) return true;
     manual_.Erase(prefix.Key());
-    Recount();
-    erased = true;
+    Recount();  // the block lengths FindManual walks
   }
-  if (Ban* ban = automatic_.Find(ip)) {
-    if (!Expired(*ban, now_ms)) return true;
-    automatic_.Erase(ip);
-    erased = true;
-  }
-  if (erased) Recount();
   return false;
 }
 
-void BanList::BanAutomatically(uint32_t ip, uint32_t now_ms, uint32_t duration_ms) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const uint32_t until = now_ms + duration_ms;
-  Ban* existing = automatic_.Find(ip);
-  if (existing && !Expired(*existing, now_ms) && TickBefore(until, existing->until_ms)) return;
-  automatic_.Touch(ip) = Ban{false, until};
-  Recount();
+bool BanList::AutomaticallyBanned(const AddressGroup& group, uint64_t now_ms) {
+  const size_t before = automatic_.Size();
+  const bool banned = automatic_.Find(group, now_ms) != nullptr;
+  if (automatic_.Size() != before) Recount();
+  return banned;
 }
 
-bool BanList::AddManual(AddressPrefix prefix, uint32_t now_ms,
+bool BanList::IsBanned(uint32_t ip, uint64_t now_ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (BannedManuallyLocked(ip, now_ms)) return true;
+  return AutomaticallyBanned(AddressGroup::Host(ip), now_ms) ||
+         AutomaticallyBanned(AddressGroup::Block(ip), now_ms);
+}
+
+bool BanList::IsBannedManually(uint32_t ip, uint64_t now_ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return BannedManuallyLocked(ip, now_ms);
+}
+
+bool BanList::BanAutomatically(const AddressGroup& group, uint64_t now_ms, uint32_t duration_ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const uint64_t until = now_ms + duration_ms;
+  Ban* ban = automatic_.FindOrAdd(group, now_ms);
+  if (!ban) return false;
+  ban->until_ms = std::max(ban->until_ms, until);
+  Recount();
+  return true;
+}
+
+bool BanList::AddManual(AddressPrefix prefix, uint64_t now_ms,
                         std::optional<uint32_t> duration_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   DropExpired(now_ms);
@@ -60,40 +74,47 @@ bool BanList::Remove(AddressPrefix prefix) {
   std::lock_guard<std::mutex> lock(mutex_);
   bool found = manual_.Find(prefix.Key()) != nullptr;
   manual_.Erase(prefix.Key());
-  if (prefix.length == 32) {
-    found = found || automatic_.Find(prefix.network) != nullptr;
-    automatic_.Erase(prefix.network);
+  for (const AddressGroup group :
+       {AddressGroup::Host(prefix.network), AddressGroup::Block(prefix.network)}) {
+    if (AddressPrefix::Of(group) != prefix) continue;
+    found = found || automatic_.Find(group, 0) != nullptr;
+    automatic_.Erase(group);
   }
   Recount();
   return found;
 }
 
-std::vector<BanEntry> BanList::List(uint32_t now_ms) {
+std::vector<BanEntry> BanList::List(uint64_t now_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   DropExpired(now_ms);
   std::vector<BanEntry> entries;
   manual_.ForEach([&](uint64_t key, const Ban& ban) {
-    BanEntry entry = Describe(static_cast<uint32_t>(key >> 8), BanKind::kManual, ban, now_ms);
-    entry.prefix_length = static_cast<uint8_t>(key & 0xFF);
-    entries.push_back(entry);
+    entries.push_back(Describe(static_cast<uint32_t>(key >> 8), static_cast<uint8_t>(key & 0xFF),
+                               BanKind::kManual, ban, now_ms));
   });
-  automatic_.ForEach([&](uint32_t ip, const Ban& ban) {
-    entries.push_back(Describe(ip, BanKind::kAutomatic, ban, now_ms));
+  automatic_.ForEach([&](const AddressGroup& group, const Ban& ban) {
+    entries.push_back(
+        Describe(group.Network(), group.PrefixLength(), BanKind::kAutomatic, ban, now_ms));
   });
   return entries;
 }
 
-BanEntry BanList::Describe(uint32_t ip, BanKind kind, const Ban& ban, uint32_t now_ms) {
+BanEntry BanList::Describe(uint32_t network, uint8_t length, BanKind kind, const Ban& ban,
+                           uint64_t now_ms) {
   BanEntry entry;
-  entry.ip = ip;
+  entry.ip = network;
+  entry.prefix_length = length;
   entry.kind = kind;
-  if (!ban.permanent) entry.remaining_ms = ban.until_ms - now_ms;
+  if (!ban.permanent) {
+    entry.remaining_ms = static_cast<uint32_t>(
+        std::min<uint64_t>(ban.until_ms - now_ms, std::numeric_limits<uint32_t>::max()));
+  }
   return entry;
 }
 
-void BanList::DropExpired(uint32_t now_ms) {
-  manual_.EraseIf([now_ms](uint64_t, const Ban& ban) { return Expired(ban, now_ms); });
-  automatic_.EraseIf([now_ms](uint32_t, const Ban& ban) { return Expired(ban, now_ms); });
+void BanList::DropExpired(uint64_t now_ms) {
+  manual_.EraseIf([now_ms](uint64_t, const Ban& ban) { return ban.Ended(now_ms); });
+  automatic_.SweepEnded(now_ms);
   Recount();
 }
 
@@ -101,6 +122,7 @@ void BanList::Recount() {
   manual_lengths_ = 0;
   manual_.ForEach(
       [&](uint64_t key, const Ban&) { manual_lengths_ |= uint64_t{1} << (key & 0xFF); });
+  manual_held_.store(manual_.Size(), std::memory_order_relaxed);
   held_.store(manual_.Size() + automatic_.Size(), std::memory_order_relaxed);
 }
 

@@ -1,9 +1,14 @@
-// The banned addresses: automatic bans, which the password-failure count sets for a time, and
-// manual bans, which an operator sets and removes (for ever, or for a time). Both are listed with
-// what is left of them, so an operator interface can show, add and lift them.
+// The banned addresses: automatic bans, which the password-failure count sets for a time on an
+// address (or, when it can no longer keep track of every address, on its whole block), and
+// manual bans, which an operator sets and removes (for ever, or for a time). Both are listed
+// with what is left of them, so an operator interface can show, add and lift them.
 //
-// Bounded: at most kMaxAutomatic automatic and kMaxManual manual bans; past that the automatic
-// ban used least recently is forgotten, and a further manual ban is refused.
+// Times are the server clock's 64-bit monotonic milliseconds, so a ban that has ended stays
+// ended however long the server runs.
+//
+// Bounded, and nothing in force is ever forgotten: at most kMaxAutomatic automatic bans (a
+// further one is refused until one ends; the caller then refuses the address's guesses
+// unanswered) and kMaxManual manual ones (a further one is refused).
 //
 // Threading: every operation is safe from any thread (one internal lock).
 #pragma once
@@ -15,7 +20,9 @@
 #include <optional>
 #include <vector>
 
+#include "security/address_group.h"
 #include "security/bounded_table.h"
+#include "security/expiring_table.h"
 
 namespace security {
 
@@ -32,6 +39,9 @@ struct AddressPrefix {
   static AddressPrefix Of(uint32_t ip, uint8_t length) {
     return AddressPrefix{ip & Mask(length), length};
   }
+  static AddressPrefix Of(const AddressGroup& group) {
+    return AddressPrefix{group.Network(), group.PrefixLength()};
+  }
   bool Contains(uint32_t ip) const { return (ip & Mask(length)) == network; }
   uint64_t Key() const { return (uint64_t{network} << 8) | length; }
   bool operator==(const AddressPrefix&) const = default;
@@ -47,51 +57,66 @@ struct BanEntry {
 
 class BanList {
  public:
-  static constexpr size_t kMaxAutomatic = 4096;
+  // About 80 bytes each in memory: 2.5 MiB when full.
+  static constexpr size_t kMaxAutomatic = 32768;
   static constexpr size_t kMaxManual = 1024;
 
   BanList();
 
-  // Whether `ip` is banned at `now_ms` (an expired ban is dropped on the way).
-  bool IsBanned(uint32_t ip, uint32_t now_ms);
-  // Bans `ip` for `duration_ms` from now; a longer ban already in force stays.
-  void BanAutomatically(uint32_t ip, uint32_t now_ms, uint32_t duration_ms);
+  // Whether `ip` is banned at `now_ms`, by either kind of ban.
+  bool IsBanned(uint32_t ip, uint64_t now_ms);
+  // Whether an operator's ban holds `ip` (these close everything; an automatic ban only keeps
+  // new connections out).
+  bool IsBannedManually(uint32_t ip, uint64_t now_ms);
+  // Bans the group for `duration_ms` from now; a longer ban already in force stays. False when
+  // the table is full of bans in force (nothing is banned then).
+  bool BanAutomatically(const AddressGroup& group, uint64_t now_ms, uint32_t duration_ms);
+  bool BanAutomatically(uint32_t ip, uint64_t now_ms, uint32_t duration_ms) {
+    return BanAutomatically(AddressGroup::Host(ip), now_ms, duration_ms);
+  }
   // A manual ban, for `duration_ms` or (nothing) for ever; false when the manual list is full.
-  bool AddManual(uint32_t ip, uint32_t now_ms, std::optional<uint32_t> duration_ms) {
+  bool AddManual(uint32_t ip, uint64_t now_ms, std::optional<uint32_t> duration_ms) {
     return AddManual(AddressPrefix{ip, 32}, now_ms, duration_ms);
   }
   // The same for a block of addresses (replacing a ban of the same block).
-  bool AddManual(AddressPrefix prefix, uint32_t now_ms, std::optional<uint32_t> duration_ms);
+  bool AddManual(AddressPrefix prefix, uint64_t now_ms, std::optional<uint32_t> duration_ms);
   // Lifts every ban of `ip`; false when there was none.
   bool Remove(uint32_t ip) { return Remove(AddressPrefix{ip, 32}); }
-  // Lifts the manual ban of exactly that block (and, for one address, its automatic ban).
+  // Lifts the manual ban of exactly that block and the automatic ban of exactly that address or
+  // block.
   bool Remove(AddressPrefix prefix);
-  // Whether no ban is held at all (a quick test without the lock, for the voice path).
+  // Whether no ban is held at all, or no manual one (quick tests without the lock, for the voice
+  // path).
   bool Empty() const { return held_.load(std::memory_order_relaxed) == 0; }
+  bool NoManualBans() const { return manual_held_.load(std::memory_order_relaxed) == 0; }
   // The bans in force at `now_ms`, manual ones first.
-  std::vector<BanEntry> List(uint32_t now_ms);
+  std::vector<BanEntry> List(uint64_t now_ms);
 
  private:
   struct Ban {
     bool permanent = false;
-    uint32_t until_ms = 0;
+    uint64_t until_ms = 0;
+    bool Ended(uint64_t now_ms) const { return !permanent && now_ms >= until_ms; }
   };
-  static bool Expired(const Ban& ban, uint32_t now_ms) {
-    return !ban.permanent && !TickBefore(now_ms, ban.until_ms);
-  }
-  static BanEntry Describe(uint32_t ip, BanKind kind, const Ban& ban, uint32_t now_ms);
+  static BanEntry Describe(uint32_t network, uint8_t length, BanKind kind, const Ban& ban,
+                           uint64_t now_ms);
+  // The automatic ban of `group` unless it has ended; REQUIRES: mutex_ held.
+  bool AutomaticallyBanned(const AddressGroup& group, uint64_t now_ms);
   // REQUIRES: mutex_ held.
-  void DropExpired(uint32_t now_ms);
+  bool BannedManuallyLocked(uint32_t ip, uint64_t now_ms);
+  // REQUIRES: mutex_ held.
+  void DropExpired(uint64_t now_ms);
   // Recounts the held bans and the block lengths in use; REQUIRES: mutex_ held.
   void Recount();
   // The manual ban whose block holds `ip`, or null; REQUIRES: mutex_ held.
   Ban* FindManual(uint32_t ip, AddressPrefix* found);
 
   std::mutex mutex_;
-  BoundedTable<uint32_t, Ban> automatic_;  // guarded by mutex_
-  BoundedTable<uint64_t, Ban> manual_;     // guarded by mutex_; keyed by AddressPrefix::Key
-  uint64_t manual_lengths_ = 0;            // guarded by mutex_; bit n: a block of length n
+  ExpiringTable<AddressGroup, Ban, AddressGroup::Hash> automatic_;  // guarded by mutex_
+  BoundedTable<uint64_t, Ban> manual_;  // guarded by mutex_; keyed by AddressPrefix::Key
+  uint64_t manual_lengths_ = 0;         // guarded by mutex_; bit n: a block of length n
   std::atomic<size_t> held_{0};
+  std::atomic<size_t> manual_held_{0};
 };
 
 }  // namespace security

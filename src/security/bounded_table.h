@@ -1,6 +1,8 @@
-// A table keyed by address (or address and port) that holds at most a fixed number of entries:
-// when a new key would pass the limit, the entry used least recently is forgotten. An attacker
-// with many addresses can make the table forget, but never make it grow.
+// A table keyed by address that holds at most a fixed number of entries: when a new key would
+// pass the limit, the entry used least recently is forgotten. An attacker with many addresses
+// can make the table forget, but never make it grow; so it holds only what is harmless to
+// forget (a forgotten entry starts afresh with what an address that never came would have).
+// What must not be forgotten while it lasts (bans, failure counts) is in an ExpiringTable.
 //
 // Threading: none of its own; the owner locks.
 #pragma once
@@ -13,7 +15,7 @@
 
 namespace security {
 
-template <typename Key, typename Value>
+template <typename Key, typename Value, typename Hash = std::hash<Key>>
 class BoundedTable {
  public:
   explicit BoundedTable(size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
@@ -68,12 +70,7 @@ class BoundedTable {
   using Order = std::list<std::pair<Key, Value>>;
   size_t capacity_;
   Order order_;  // most recently used first
-  std::unordered_map<Key, typename Order::iterator> index_;
+  std::unordered_map<Key, typename Order::iterator, Hash> index_;
 };
-
-// Whether tick count `a` lies before `b`, across the 32-bit wrap of the tick count.
-inline bool TickBefore(uint32_t a, uint32_t b) {
-  return static_cast<int32_t>(a - b) < 0;
-}
 
 }  // namespace security

@@ -9,20 +9,20 @@ TokenBucket::TokenBucket(uint32_t rate_per_second, uint32_t burst)
   milli_tokens_ = capacity_;
 }
 
-void TokenBucket::Refill(uint32_t now_ms) {
+void TokenBucket::Refill(uint64_t now_ms) {
   if (Unlimited()) return;
   if (!started_) {
     started_ = true;
     last_ms_ = now_ms;
     return;
   }
-  // A tick count that went backwards (it never should) adds nothing.
-  const int32_t elapsed = static_cast<int32_t>(now_ms - last_ms_);
-  if (elapsed <= 0) return;
+  // A clock that went backwards (it never should) adds nothing.
+  if (now_ms <= last_ms_) return;
+  // Past a full bucket's worth of time the bucket is full, whatever the gap.
+  const uint64_t elapsed = std::min<uint64_t>(now_ms - last_ms_, capacity_);
   last_ms_ = now_ms;
   // rate tokens a second are rate thousandths of a token a millisecond.
-  const uint64_t added = static_cast<uint64_t>(elapsed) * rate_;
-  milli_tokens_ = std::min(capacity_, milli_tokens_ + added);
+  milli_tokens_ = std::min(capacity_, milli_tokens_ + elapsed * rate_);
 }
 
 void TokenBucket::Take(uint32_t cost) {
@@ -30,7 +30,7 @@ void TokenBucket::Take(uint32_t cost) {
   milli_tokens_ -= std::min(milli_tokens_, Milli(cost));
 }
 
-bool TokenBucket::TryTake(uint32_t now_ms, uint32_t cost) {
+bool TokenBucket::TryTake(uint64_t now_ms, uint32_t cost) {
   Refill(now_ms);
   if (!CanTake(cost)) return false;
   Take(cost);
@@ -41,7 +41,7 @@ FrameLimiter::FrameLimiter(uint32_t frames_per_second)
     : bucket_(frames_per_second, frames_per_second * kBurstSeconds),
       excess_limit_(std::max(frames_per_second, kMinExcessBeforeDisconnect)) {}
 
-FrameVerdict FrameLimiter::Admit(uint32_t now_ms) {
+FrameVerdict FrameLimiter::Admit(uint64_t now_ms) {
   if (bucket_.Unlimited()) return FrameVerdict::kHandle;
   bucket_.Refill(now_ms);
   // A connection that has calmed down until its bucket is full starts afresh.
@@ -57,7 +57,7 @@ VoiceLimiter::VoiceLimiter(uint32_t packets_per_second, uint32_t bytes_per_secon
     : packets_(packets_per_second, packets_per_second),
       bytes_(bytes_per_second, bytes_per_second) {}
 
-bool VoiceLimiter::Admit(uint32_t now_ms, uint32_t size) {
+bool VoiceLimiter::Admit(uint64_t now_ms, uint32_t size) {
   packets_.Refill(now_ms);
   bytes_.Refill(now_ms);
   if (!packets_.CanTake(1) || !bytes_.CanTake(size)) return false;

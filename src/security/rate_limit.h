@@ -1,5 +1,6 @@
 // Token buckets and the two limiters built on them: received control frames per connection and
-// voice datagrams per sender. Time comes in as a millisecond tick count, so tests need no sleep.
+// voice datagrams per sender. Time comes in as the server clock's 64-bit monotonic milliseconds,
+// so tests need no sleep.
 //
 // Threading: none; each limiter belongs to one thread (a connection's own thread, or the datagram
 // intake under the server lock).
@@ -18,11 +19,11 @@ class TokenBucket {
 
   bool Unlimited() const { return rate_ == 0; }
   // Adds what has flowed in since the last call.
-  void Refill(uint32_t now_ms);
+  void Refill(uint64_t now_ms);
   bool CanTake(uint32_t cost) const { return Unlimited() || milli_tokens_ >= Milli(cost); }
   void Take(uint32_t cost);
   // Refill, then take `cost` when there is enough; false (and nothing taken) otherwise.
-  bool TryTake(uint32_t now_ms, uint32_t cost = 1);
+  bool TryTake(uint64_t now_ms, uint32_t cost = 1);
   bool Full() const { return Unlimited() || milli_tokens_ >= capacity_; }
 
  private:
@@ -31,7 +32,7 @@ class TokenBucket {
   uint32_t rate_ = 0;
   uint64_t capacity_ = 0;
   uint64_t milli_tokens_ = 0;
-  uint32_t last_ms_ = 0;
+  uint64_t last_ms_ = 0;
   bool started_ = false;
 };
 
@@ -50,7 +51,10 @@ class FrameLimiter {
   static constexpr uint32_t kMinExcessBeforeDisconnect = 10;
 
   explicit FrameLimiter(uint32_t frames_per_second = 0);
-  FrameVerdict Admit(uint32_t now_ms);
+  FrameVerdict Admit(uint64_t now_ms);
+
+  // Which setting of the limits it was made with (the guard's count of them).
+  uint32_t limits_version = 0;
 
  private:
   TokenBucket bucket_;
@@ -64,7 +68,10 @@ class VoiceLimiter {
  public:
   VoiceLimiter(uint32_t packets_per_second = 0, uint32_t bytes_per_second = 0);
   // Whether a datagram of `size` bytes may pass now; a refused one takes nothing from either.
-  bool Admit(uint32_t now_ms, uint32_t size);
+  bool Admit(uint64_t now_ms, uint32_t size);
+
+  // Which setting of the limits it was made with (the guard's count of them).
+  uint32_t limits_version = 0;
 
  private:
   TokenBucket packets_;

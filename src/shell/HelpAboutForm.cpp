@@ -74,10 +74,8 @@ std::string TfrmAbout::Render() const {
 ModalResult TfrmAbout::ShowModal(ConsoleKeys& keys) const {
   std::fputs(Render().c_str(), stdout);
   std::fflush(stdout);
-  // Any key closes the box, and so does the end of the terminal's input.
-  plat::ShellInput input = keys.Next();
-  return input.event == plat::ShellEvent::kTerminationSignal ? ModalResult::kTerminationSignal
-                                                             : ModalResult::kClosed;
+  // Any key closes the box.
+  return EndsTheShell(keys.Next()) ? ModalResult::kShellEnds : ModalResult::kClosed;
 }
 
 }  // namespace shell

@@ -47,8 +47,9 @@ class TfrmAbout {
 
 #else
 
-// How a modal box on the console ended.
-enum class ModalResult { kClosed, kTerminationSignal };
+// How a modal box on the console ended: closed, or the shell ends meanwhile (a termination
+// signal, the terminal's end).
+enum class ModalResult { kClosed, kShellEnds };
 
 class TfrmAbout {
  public:
@@ -57,7 +58,7 @@ class TfrmAbout {
 
   // The window's caption and contents, one line each, ready for a terminal.
   std::string Render() const;
-  // Shows the box and waits for any key; a termination signal ends the wait too.
+  // Shows the box and waits for any key; whatever ends the shell ends the wait too.
   ModalResult ShowModal(ConsoleKeys& keys) const;
   // Sets the version label from VersionInfo (at creation and on a click on the library credits).
   void FormCreate();

@@ -81,6 +81,8 @@ std::string TVersionInfo::FlagsText() const {
   return text;
 }
 
+// The space before the flags stays when there are none ("1.2.0.19 "): the about box has always
+// shown the version so.
 std::string TVersionInfo::VersionText() const {
   return MajorVersion() + "." + MinorVersion() + "." + ReleaseNumber() + "." + BuildNumber() + " " +
          FlagsText();

@@ -10,8 +10,8 @@ constexpr int kForegroundCheckMs = 500;
 
 }  // namespace
 
-ConsoleKeys::ConsoleKeys(bool watch_terminal, std::string greeting)
-    : watching_(watch_terminal), greeting_(std::move(greeting)) {
+ConsoleKeys::ConsoleKeys(bool watch_terminal, std::string greeting, std::function<void()> on_reload)
+    : watching_(watch_terminal), greeting_(std::move(greeting)), on_reload_(std::move(on_reload)) {
   FollowForeground();
 }
 
@@ -29,13 +29,17 @@ void ConsoleKeys::FollowForeground() {
 plat::ShellInput ConsoleKeys::Next() {
   for (;;) {
     FollowForeground();
-    const bool read_keys = watching_ && raw_.has_value();
-    plat::ShellInput input =
-        plat::WaitForSignalOrKey(read_keys, watching_ ? kForegroundCheckMs : -1);
+    const plat::StdinWatch watch = !watching_ ? plat::StdinWatch::kNothing
+                                   : raw_     ? plat::StdinWatch::kKeys
+                                              : plat::StdinWatch::kHangUp;
+    plat::ShellInput input = plat::WaitForSignalOrKey(watch, watching_ ? kForegroundCheckMs : -1);
     switch (input.event) {
       case plat::ShellEvent::kTerminationSignal:
       case plat::ShellEvent::kKey:
         return input;
+      case plat::ShellEvent::kReloadSignal:
+        if (on_reload_) on_reload_();
+        break;
       case plat::ShellEvent::kEndOfInput:
         watching_ = false;
         raw_.reset();

@@ -11,6 +11,8 @@ namespace shell {
 namespace {
 
 constexpr char kConfirmTitle[] = "Confirm";
+// The question names the product as the desktop program always has; scripts that answer it
+// wait for this text, so it stays word for word.
 constexpr char kConfirmText[] = "You really want to quit Corvane Server";
 
 void Show(const std::string& text) {
@@ -33,7 +35,8 @@ void TfrmMain::Run() {
   {
     // The terminal is back in its own modes before the shutdown starts.
     ConsoleKeys keys(plat::StdinIsTerminal(),
-                     "Parlowind server running. Keys: a = about, e = exit\n");
+                     "Parlowind server running. Keys: a = about, e = exit\n",
+                     [this] { server_.Reload("signal"); });
     MessageLoop(keys);
   }
   FormClose();
@@ -42,7 +45,7 @@ void TfrmMain::Run() {
 void TfrmMain::MessageLoop(ConsoleKeys& keys) {
   while (!closing_) {
     plat::ShellInput input = keys.Next();
-    if (input.event == plat::ShellEvent::kTerminationSignal) {
+    if (EndsTheShell(input)) {
       closing_ = true;
     } else if (IsKey(input, kAboutKey)) {
       About1Click(keys);
@@ -53,13 +56,13 @@ void TfrmMain::MessageLoop(ConsoleKeys& keys) {
 }
 
 void TfrmMain::About1Click(ConsoleKeys& keys) {
-  if (about_.ShowModal(keys) == ModalResult::kTerminationSignal) closing_ = true;
+  if (about_.ShowModal(keys) == ModalResult::kShellEnds) closing_ = true;
 }
 
 void TfrmMain::Exit1Click(ConsoleKeys& keys) {
   Show(std::string(kConfirmTitle) + ": " + kConfirmText + "  [y] Yes  [n] No ");
   plat::ShellInput answer = keys.Next();
-  if (answer.event == plat::ShellEvent::kTerminationSignal) {
+  if (EndsTheShell(answer)) {
     Show("\n");
     closing_ = true;
     return;

@@ -4,7 +4,8 @@
 // On Windows it owns the notification-area icon, whose right-button menu offers About and Exit
 // (Exit asks first); the console's close events close the window without asking. On Linux it is
 // a console shell that is never drawn: on a terminal the operator's key `a` shows the about box
-// and `e` asks whether to quit; SIGTERM, SIGINT and SIGHUP close the window without asking.
+// and `e` asks whether to quit; SIGTERM and SIGINT close the window without asking, and so does
+// the end of the terminal the server was started on. SIGHUP re-reads the configuration file.
 //
 // Created once, after a successful start-up, and run on the main thread.
 #pragma once

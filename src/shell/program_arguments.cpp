@@ -22,8 +22,11 @@ constexpr char kHowToStop[] =
     "The server shows an icon in the notification area; its menu has About and Exit.\n";
 #else
 constexpr char kHowToStop[] =
-    "The server runs in the foreground; SIGTERM, SIGINT or SIGHUP shut it down.\n"
-    "On a terminal, key a shows the about box and key e quits after asking.\n";
+    "The server runs in the foreground; SIGTERM or SIGINT shut it down, SIGHUP re-reads the\n"
+    "configuration file and puts it in force without dropping anyone (refusing a file the\n"
+    "check does not pass). On a terminal, key a shows the about box and key e quits after\n"
+    "asking; closing the terminal shuts the server down. Without a terminal on standard input\n"
+    "it runs until a signal stops it.\n";
 #endif
 
 }  // namespace
@@ -35,8 +38,11 @@ bool HandleInformationArguments(int argc, char** argv) {
           "Usage: plserver [-INI=file] [-LOG=file] [-PID=value]\n"
           "       plserver --check-config [-INI=file]\n"
           "  --check-config  read the configuration file as start-up would, print the settings\n"
-          "                  in force and every warning; exit 0 without warnings, 1 otherwise\n"
-          "  -INI=file  configuration file, relative to the program directory (plserver.ini)\n"
+          "                  in force and every warning (also lines the reading passes over and\n"
+          "                  anything that would stop start-up); exit 0 without warnings, 1\n"
+          "                  otherwise. A reload refuses a file this check does not pass\n"
+          "  -INI=file  configuration file: an absolute path, or one relative to the program\n"
+          "             directory (plserver.ini)\n"
           "  -LOG=file  log file, relative to the current directory (plserver.log)\n"
           "  -PID=value accepted and ignored\n"
           "%s",

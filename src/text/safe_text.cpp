@@ -54,16 +54,46 @@ std::string JsonSafeText(std::string_view text) {
   return out;
 }
 
-std::string TerminalSafeText(std::string_view text, bool keep_line_breaks, bool escape_backslash) {
+bool ReordersOrBreaksText(uint32_t code_point) {
+  return code_point == 0x061C || code_point == 0x200E || code_point == 0x200F ||
+         (code_point >= 0x2028 && code_point <= 0x202E) ||
+         (code_point >= 0x2066 && code_point <= 0x2069);
+}
+
+namespace {
+
+// The short form of a line break or tab, as the event lines write it; null for other bytes.
+const char* ShortEscape(uint32_t code_point) {
+  switch (code_point) {
+    case '\n':
+      return "\\n";
+    case '\r':
+      return "\\r";
+    case '\t':
+      return "\\t";
+    default:
+      return nullptr;
+  }
+}
+
+// `name_form`: for a name inside a line: the double quote escaped too, and line breaks and tabs
+// in their short forms.
+std::string Escaped(std::string_view text, bool keep_line_breaks, bool escape_backslash,
+                    bool name_form) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     uint32_t code_point = 0;
     const size_t length = Utf8SequenceLength(text, i, &code_point);
     const bool control = length == 0 || code_point < 0x20 || code_point == 0x7F ||
-                         (code_point >= 0x80 && code_point <= 0x9F);
+                         (code_point >= 0x80 && code_point <= 0x9F) ||
+                         ReordersOrBreaksText(code_point);
     if (escape_backslash && length == 1 && code_point == '\\') {
       out += "\\\\";
+    } else if (name_form && length == 1 && code_point == '"') {
+      out += "\\\"";
+    } else if (name_form && length == 1 && ShortEscape(code_point)) {
+      out += ShortEscape(code_point);
     } else if (keep_line_breaks && length == 1 && code_point == '\n') {
       out += '\n';
     } else if (control) {
@@ -77,6 +107,20 @@ std::string TerminalSafeText(std::string_view text, bool keep_line_breaks, bool 
     i += length;
   }
   return out;
+}
+
+}  // namespace
+
+std::string TerminalSafeText(std::string_view text, bool keep_line_breaks, bool escape_backslash) {
+  return Escaped(text, keep_line_breaks, escape_backslash, false);
+}
+
+std::string NameText(std::string_view name) {
+  return Escaped(name, false, true, true);
+}
+
+std::string QuotedName(std::string_view name) {
+  return "\"" + NameText(name) + "\"";
 }
 
 }  // namespace text

@@ -27,12 +27,13 @@ void TPingThread::Execute() {
 }
 
 void TPingThread::PingClients() {
+  const PingSettings settings = parts_.settings();
   clients::ClientList& clients = parts_.clients;
   clients::ClientList::Lock lock = clients.Acquire();
   for (const clients::ClientRef& client : clients.Entries(lock)) {
     if (client->Dropped || client->PingTimedOut) continue;
     try {
-      if (!PingClient(*client)) continue;
+      if (!PingClient(*client, settings)) continue;
       parts_.report_give_up(*client);
       client->LeaveReason = "ping-timeout";
       client->PingTimedOut = true;
@@ -44,8 +45,7 @@ void TPingThread::PingClients() {
   }
 }
 
-bool TPingThread::PingClient(clients::TServerClient& client) {
-  const PingSettings& settings = parts_.settings;
+bool TPingThread::PingClient(clients::TServerClient& client, const PingSettings& settings) {
   const uint32_t now = parts_.clock.Now();
   // Differences of tick counts stay right across the counter's wrap.
   if (now - client.LastSeen.load(std::memory_order_relaxed) <
@@ -65,7 +65,7 @@ bool TPingThread::PingClient(clients::TServerClient& client) {
   if (peer.port == 0) return false;  // no datagram from the client yet: never pinged
   uint8_t datagram[wire::kKeepAliveSize];
   wire::BuildKeepAlive(datagram, client.Id, wire::kTypePing, wire::kServerPingMarker);
-  if (parts_.udp.SendTo(datagram, sizeof datagram, peer)) {
+  if (parts_.udp.SendTo(datagram, sizeof datagram, peer, client.ReplyFrom())) {
     ping.PingSentAt = now;
     ping.PingPending = true;
     clients::Add(parts_.counters.UdpPacketsSent, 1);

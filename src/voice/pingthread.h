@@ -1,6 +1,6 @@
 // TPingThread: every 500 ms a pass over ClientList that pings clients which have been silent
 // for IdleTimeBeforePing, counts unanswered pings and gives up a client after MaxPingTries
-// misses.
+// misses. Each pass takes the [Ping] settings in force, so a reload applies at the next pass.
 //
 // Ownership: the server object builds its parts and owns the pinger; the parts outlive it.
 #pragma once
@@ -29,7 +29,7 @@ struct PingerParts {
   clients::ClientList& clients;
   plat::UdpListener& udp;  // the pings go out through the server's UDP socket
   clients::TrafficCounters& counters;
-  PingSettings settings;
+  std::function<PingSettings()> settings;  // the settings in force; any thread
   const plat::Clock& clock;
   // The thread's start and end lines.
   std::function<void(const char*)> write_line;
@@ -50,7 +50,7 @@ class TPingThread {
   // One pass (the ping thread only; tests call it directly).
   void PingClients();
   // True when the client is to be given up. REQUIRES: ClientList lock held.
-  bool PingClient(clients::TServerClient& client);
+  bool PingClient(clients::TServerClient& client, const PingSettings& settings);
 
  private:
   void Execute();

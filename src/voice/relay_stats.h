@@ -1,8 +1,9 @@
 // What the relay thread reports about its work: its passes, the datagrams it relayed or could not
-// relay, and how long each datagram waited from its arrival to the end of its pass.
+// relay, and how long each datagram waited from its arrival to the end of its pass; beside them,
+// the faulty voice datagrams the intake found.
 //
-// Threading: the relay thread writes (relaxed atomics, the delays merged once a pass); any thread
-// reads.
+// Threading: the relay thread writes its figures (relaxed atomics, the delays merged once a
+// pass), the datagram intake `faulty`; any thread reads.
 #pragma once
 
 #include <atomic>
@@ -20,6 +21,9 @@ struct RelayStats {
   // mode was unknown.
   std::atomic<uint64_t> not_relayable{0};
   LatencyHistogram delay;
+  // Voice datagrams that failed a check at the intake (a gap in the packet ids, a wrong CRC-32,
+  // too short), counted for the whole server: the players' own counts leave with them.
+  std::atomic<uint64_t> faulty{0};
 
   // One pass's figures.
   void RecordPass(uint64_t relayed_count, uint64_t not_relayable_count,

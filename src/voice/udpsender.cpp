@@ -128,7 +128,7 @@ void TUDPSender::AddCopy(clients::TServerClient& recipient, const uint8_t* datag
   std::memcpy(copy, datagram, size);
   wire::StoreU16(copy + wire::kOffsetId, recipient.Id);
   wire::Seal(copy, size);
-  outgoing_.push_back({copy, size, peer});
+  outgoing_.push_back({copy, size, peer, recipient.ReplyFrom()});
   recipients_.push_back(&recipient);
 }
 

@@ -37,8 +37,7 @@ void TWebPoster::Execute() {
   parts_.write_line("WebPoster.Terminated");
 }
 
-std::string TWebPoster::StatusQuery() {
-  const PostSettings& settings = parts_.settings;
+std::string TWebPoster::StatusQuery(const PostSettings& settings) {
   std::string query = "serverport=" + std::to_string(settings.tcp_port);
   query += "&servername=" + settings.servername;
   query += "&clients=" + std::to_string(parts_.client_count());
@@ -53,31 +52,34 @@ std::string TWebPoster::BuiltInListServerUrl(const std::string& encoded_query) c
   return "http://" + list_server_ + kListServerPath + "?" + encoded_query;
 }
 
-std::string TWebPoster::ConfiguredListServerUrl(const std::string& encoded_query) const {
+std::string TWebPoster::ConfiguredListServerUrl(const PostSettings& settings,
+                                                const std::string& encoded_query) const {
   // The "?" goes in even when the configured URL carries a query of its own.
-  return parts_.settings.web_post_url + "?" + encoded_query;
+  return settings.web_post_url + "?" + encoded_query;
 }
 
 void TWebPoster::PostStatus() noexcept {
   try {
-    const PostSettings& settings = parts_.settings;
-    const std::string encoded = EncodeSpaces(StatusQuery());
+    const PostSettings settings = parts_.settings();
+    if (!settings.active) return;
+    const std::string encoded = EncodeSpaces(StatusQuery(settings));
     // The built-in list server first; its failure does not keep the other from being sent.
-    if (settings.site_active) Post(BuiltInListServerUrl(encoded));
-    if (!settings.web_post_url.empty()) Post(ConfiguredListServerUrl(encoded));
+    if (settings.site_active) Post(BuiltInListServerUrl(encoded), settings.local_ip);
+    if (!settings.web_post_url.empty())
+      Post(ConfiguredListServerUrl(settings, encoded), settings.local_ip);
   } catch (...) {
     // Out of memory while building the query: the next cycle tries again.
   }
 }
 
-void TWebPoster::Post(const std::string& url) noexcept {
+void TWebPoster::Post(const std::string& url, const std::string& local_ip) noexcept {
   try {
     std::optional<HttpUrl> parsed = ParseHttpUrl(url);
     if (!parsed) return;
     plat::OutgoingRequest request;
     request.host = parsed->host;
     request.port = parsed->port;
-    request.local_ip = parts_.settings.local_ip;
+    request.local_ip = local_ip;
     request.bytes = BuildPostRequest(*parsed);
     request.time_limit_ms = request_time_limit_ms_;
     request.abandon = [this] { return thread_.Terminated(); };

@@ -2,8 +2,8 @@
 // seconds, over HTTP. It never reads the answers.
 //
 // Ownership: the server object builds its parts, owns the poster and joins its thread on
-// shutdown. The poster keeps a copy of the settings it announces (fixed after start-up) and asks
-// for the number of registered clients and whether a server password is set at each cycle.
+// shutdown. At each cycle the poster asks for the settings it announces (a reload may have
+// changed them), the number of registered clients and whether a server password is set.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,7 @@ namespace webpost {
 
 // The settings an announcement carries or is sent by.
 struct PostSettings {
+  bool active = true;  // [WebStatus] Active: a cycle while it is off posts nothing
   int32_t tcp_port = 0;
   std::string servername;
   int32_t max_clients = 0;
@@ -31,7 +32,7 @@ struct PostSettings {
 
 // What the poster works with.
 struct PosterParts {
-  PostSettings settings;
+  std::function<PostSettings()> settings;  // the settings in force; any thread
   std::function<size_t()> client_count;
   std::function<bool()> password_protected;
   const plat::Clock& clock;  // measures the period between cycles
@@ -69,19 +70,19 @@ class TWebPoster {
   // every failure of a request is ignored.
   void PostStatus() noexcept;
 
-  // The status query before EncodeSpaces, from the current settings, password and client count.
-  std::string StatusQuery();
-  // The URLs one cycle posts to, in order, for a given encoded query.
-  std::string BuiltInListServerUrl(const std::string& encoded_query) const;
-  std::string ConfiguredListServerUrl(const std::string& encoded_query) const;
-
   // For tests: a shorter limit than kRequestTimeLimitMs. Set before Start.
   void SetRequestTimeLimit(uint32_t milliseconds) { request_time_limit_ms_ = milliseconds; }
 
  private:
   void Execute();
+  // The status query before EncodeSpaces, from the settings, password and client count.
+  std::string StatusQuery(const PostSettings& settings);
+  // The URLs one cycle posts to, in order, for a given encoded query.
+  std::string BuiltInListServerUrl(const std::string& encoded_query) const;
+  std::string ConfiguredListServerUrl(const PostSettings& settings,
+                                      const std::string& encoded_query) const;
   // One request; a URL that cannot be parsed counts as a failed request.
-  void Post(const std::string& url) noexcept;
+  void Post(const std::string& url, const std::string& local_ip) noexcept;
 
   PosterParts parts_;
   const std::string list_server_;  // host[:port]

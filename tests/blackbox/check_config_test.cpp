@@ -70,6 +70,15 @@ TEST_F(CheckConfigTest, EachKindOfBadValueIsNamedWithWhatIsUsedInstead) {
        "key=\"MaxFramesPerSecond\" value=\"-1\" used=\"0\""},
       {"[WebStatus]\r\nActive=yes\r\n", "key=\"Active\" value=\"yes\" used=\"0\""},
       {"[Logging]\r\nFormat=xml\r\n", "key=\"Format\" value=\"xml\" used=\"text\""},
+      // What the reading rules pass over without a word, and what would stop start-up.
+      {"[General]\r\nMaxClient=20\r\n", "section=General key=\"MaxClient\" value=\"20\""},
+      {"[General]\r\nMaxClients=5\r\nmaxclients=6\r\n", "only the first is read\" line=7"},
+      {"[Security\r\n", "without its closing ']'; the line is skipped"},
+      {"[Logging]\r\nEvents 0\r\n", "neither a key (name=value)"},
+      {"[Channels]\r\n0=Lobby\r\n2=Music\r\n", "key=\"2\" value=\"Music\""},
+      {"[Networking]\r\nIP=0.0.0.0:8765\r\n", "key=\"IP\" value=\"0.0.0.0:8765\""},
+      {"[Networking]\r\nIP=127.0.0.300\r\n", "the server cannot start"},
+      {"[Networking]\r\nIP=192.0.2.77\r\n", "no address of this machine"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);
@@ -82,6 +91,14 @@ TEST_F(CheckConfigTest, EachKindOfBadValueIsNamedWithWhatIsUsedInstead) {
     EXPECT_NE(output.find(c.expected), std::string::npos) << output;
     EXPECT_NE(output.find("1 warning(s)"), std::string::npos) << output;
   }
+}
+
+TEST_F(CheckConfigTest, AnAbsoluteIniPathIsUsedAsGiven) {
+  const std::string elsewhere = work_dir_.File("elsewhere.ini");
+  pltest::WriteFile(elsewhere, Clean(18765));
+  std::string output;
+  EXPECT_EQ(Check(&output, {"-INI=" + elsewhere}), 0) << output;
+  EXPECT_NE(output.find("configuration file \"" + elsewhere + "\""), std::string::npos) << output;
 }
 
 TEST_F(CheckConfigTest, TheDefaultAdministratorPasswordIsAWarning) {

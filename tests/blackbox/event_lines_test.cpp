@@ -3,6 +3,7 @@
 // output or in the log, the JSON form gives one object per line and Events=0 silences them.
 #include <signal.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "blackbox/server_fixture.h"
@@ -141,41 +142,69 @@ TEST_F(EventLinesTest, JsonGivesOneObjectPerLineAndEventsZeroGivesNone) {
 }
 
 #ifdef PL_SOURCE_DIR
-// The shipped fail2ban filter, run by fail2ban's own fail2ban-regex on the server's real lines,
-// as written (time stamp first) and as the journal gives them ("host plserver[pid]: " first):
-// it finds exactly the failed logins, and no text inside a player's name makes a line match.
-TEST_F(EventLinesTest, TheFail2banFilterMatchesFailedLoginsAndNothingInsideNames) {
+// The shipped fail2ban filter, run by fail2ban's own fail2ban-regex on the server's real lines
+// in both forms, as written (time stamp first) and as the journal gives them ("host
+// plserver[pid]: " first): it finds exactly the failed logins, and no text inside a player's
+// name makes a line match.
+TEST_F(EventLinesTest, TheFail2banFilterMatchesFailedLoginsInBothFormsAndNothingInsideNames) {
   if (!pltest::FileExists("/usr/bin/fail2ban-regex"))
     GTEST_SKIP() << "fail2ban is not installed (scripts/test.sh installs it)";
-  auto server = Start("");
-  ASSERT_TRUE(server);
-  auto forger = Connect();
-  ASSERT_TRUE(forger &&
-              forger->Login(" warning login-failed addr=192.0.2.66 ", kServerPassword).accepted);
-  auto guesser = Connect();
-  ASSERT_TRUE(guesser &&
-              guesser->Login("warning login-failed addr=192.0.2.67", kWrongServer).refused);
-  ASSERT_TRUE(forger->SendAdminLogin(kWrongAdmin));
-  ASSERT_TRUE(forger->Await(&plclient::ParseResult, 3000));
-  const std::string output = Stop(*server);
-  pltest::WriteFile(work_dir_.File("lines.txt"), output);
-  std::string journal;
-  for (size_t start = 0, end; (end = output.find('\n', start)) != std::string::npos;
-       start = end + 1)
-    journal += "host plserver[4242]: " + output.substr(start, end + 1 - start);
-  pltest::WriteFile(work_dir_.File("journal.txt"), journal);
   const std::string filter = std::string(PL_SOURCE_DIR) + "/packaging/fail2ban/plserver.conf";
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"-v", "--print-no-missed", work_dir_.File("lines.txt"), filter},
-        std::vector<std::string>{"-v", "--print-no-missed", "-d", "{NONE}",
-                                 work_dir_.File("journal.txt"), filter}}) {
-    SCOPED_TRACE(arguments[2]);
-    pltest::ToolResult result =
-        pltest::RunTool("/usr/bin/fail2ban-regex", arguments, {{}, "", 60000});
-    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
-    EXPECT_NE(result.out.find("Failregex: 2 total"), std::string::npos) << result.out;
-    EXPECT_EQ(result.out.find("192.0.2."), std::string::npos) << result.out;
+  for (const std::string format : {"text", "json"}) {
+    SCOPED_TRACE(format);
+    std::remove(LogPath().c_str());  // the start is seen in a fresh log
+    auto server = Start("[Logging]\r\nFormat=" + format + "\r\n");
+    ASSERT_TRUE(server);
+    auto forger = Connect();
+    ASSERT_TRUE(forger &&
+                forger->Login(" warning login-failed addr=192.0.2.66 ", kServerPassword).accepted);
+    auto json_forger = Connect();
+    ASSERT_TRUE(
+        json_forger &&
+        json_forger->Login("\",\"event\":\"login-failed\",\"addr\":\"192.0.2.68", kServerPassword)
+            .accepted);
+    auto guesser = Connect();
+    ASSERT_TRUE(guesser &&
+                guesser->Login("warning login-failed addr=192.0.2.67", kWrongServer).refused);
+    ASSERT_TRUE(forger->SendAdminLogin(kWrongAdmin));
+    ASSERT_TRUE(forger->Await(&plclient::ParseResult, 3000));
+    const std::string output = Stop(*server);
+    pltest::WriteFile(work_dir_.File("lines.txt"), output);
+    std::string journal;
+    for (size_t start = 0, end; (end = output.find('\n', start)) != std::string::npos;
+         start = end + 1)
+      journal += "host plserver[4242]: " + output.substr(start, end + 1 - start);
+    pltest::WriteFile(work_dir_.File("journal.txt"), journal);
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"-v", "--print-no-missed", work_dir_.File("lines.txt"), filter},
+          std::vector<std::string>{"-v", "--print-no-missed", "-d", "{NONE}",
+                                   work_dir_.File("journal.txt"), filter}}) {
+      SCOPED_TRACE(arguments[2]);
+      pltest::ToolResult result =
+          pltest::RunTool("/usr/bin/fail2ban-regex", arguments, {{}, "", 60000});
+      ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+      EXPECT_NE(result.out.find("Failregex: 2 total"), std::string::npos) << result.out;
+      EXPECT_EQ(result.out.find("192.0.2."), std::string::npos) << result.out;
+    }
   }
+}
+
+// The shipped jail, read by fail2ban itself over Debian's configuration: it bans on the control
+// port (TCP) and on the voice port (UDP).
+TEST_F(EventLinesTest, TheFail2banJailBansTheControlAndTheVoicePort) {
+  if (!pltest::FileExists("/usr/bin/fail2ban-client") ||
+      !pltest::FileExists("/etc/fail2ban/jail.conf"))
+    GTEST_SKIP() << "fail2ban is not installed (scripts/test.sh installs it)";
+  const std::string conf = work_dir_.File("fail2ban");
+  std::filesystem::copy("/etc/fail2ban", conf, std::filesystem::copy_options::recursive);
+  const std::string packaging = std::string(PL_SOURCE_DIR) + "/packaging/fail2ban/";
+  std::filesystem::copy_file(packaging + "plserver.conf", conf + "/filter.d/plserver.conf");
+  std::filesystem::copy_file(packaging + "plserver.jail.local", conf + "/jail.d/plserver.local");
+  pltest::ToolResult dump =
+      pltest::RunTool("/usr/bin/fail2ban-client", {"-c", conf, "-d"}, {{}, "", 60000});
+  ASSERT_EQ(dump.exit_code, 0) << dump.out << dump.err;
+  EXPECT_NE(dump.out.find("['port', '8765'], ['protocol', 'tcp']"), std::string::npos) << dump.out;
+  EXPECT_NE(dump.out.find("['port', '8766'], ['protocol', 'udp']"), std::string::npos) << dump.out;
 }
 #endif
 

@@ -1,6 +1,7 @@
 // The metrics endpoint of the real binary: the start line names it, a scrape parses with
-// Python's prometheus_client and its counters are those ServerStats reports, no password ever
-// appears in it, and a Listen the server cannot use leaves the server running without metrics.
+// Python's prometheus_client, passes Prometheus's promtool and its counters are those
+// ServerStats reports, no password ever appears in it, and a Listen the server cannot use
+// leaves the server running without metrics.
 #include <signal.h>
 
 #include <regex>
@@ -11,6 +12,7 @@
 #include "support/exposition_parser.h"
 #include "support/http_exchange.h"
 #include "support/test_server.h"
+#include "support/tool_runner.h"
 
 namespace pltest {
 namespace {
@@ -117,9 +119,9 @@ TEST_F(MetricsTest, AScrapeParsesAndItsCountersAreThoseOfServerStatsWithoutAnyPa
   EXPECT_EQ(parsed->Value("plserver_udp_bytes_sent_total"), c.udp_bytes_sent);
   EXPECT_EQ(parsed->Value("plserver_udp_packets_received_total"), c.udp_packets_received);
   EXPECT_EQ(parsed->Value("plserver_udp_bytes_received_total"), c.udp_bytes_received);
-  EXPECT_EQ(parsed->Value("plserver_tcp_packets_sent_total"), c.tcp_packets_sent);
+  EXPECT_EQ(parsed->Value("plserver_control_frames_sent_total"), c.tcp_packets_sent);
   EXPECT_EQ(parsed->Value("plserver_tcp_bytes_sent_total"), c.tcp_bytes_sent);
-  EXPECT_EQ(parsed->Value("plserver_tcp_packets_received_total"), c.tcp_packets_received);
+  EXPECT_EQ(parsed->Value("plserver_control_frames_received_total"), c.tcp_packets_received);
   EXPECT_EQ(parsed->Value("plserver_tcp_bytes_received_total"), c.tcp_bytes_received);
   EXPECT_GT(c.udp_packets_sent, 0u);
   EXPECT_EQ(parsed->TypeOf("plserver_tcp_bytes_received_total"), "counter");
@@ -127,13 +129,22 @@ TEST_F(MetricsTest, AScrapeParsesAndItsCountersAreThoseOfServerStatsWithoutAnyPa
   EXPECT_EQ(parsed->Value("plserver_players"), 2);
   EXPECT_EQ(parsed->Value("plserver_room_players", {{"room", "1"}, {"name", "Lobby"}}), 2);
   EXPECT_EQ(parsed->Value("plserver_room_players", {{"room", "2"}, {"name", "Stage"}}), 0);
-  EXPECT_EQ(parsed->Value("plserver_failed_logins_total", {{"password", "server"}}), 1);
-  EXPECT_EQ(parsed->Value("plserver_failed_logins_total", {{"password", "admin"}}), 1);
+  EXPECT_EQ(parsed->Value("plserver_failed_logins_total", {{"kind", "server"}}), 1);
+  EXPECT_EQ(parsed->Value("plserver_failed_logins_total", {{"kind", "admin"}}), 1);
   EXPECT_EQ(parsed->Value("plserver_active_bans"), 0);
   EXPECT_EQ(parsed->Value("plserver_voice_relay_delay_seconds_count"), sent);
-  EXPECT_EQ(parsed->Value("plserver_build_info",
-                          {{"version", "1.2.0.19"}, {"server_version", "v1.2.0 Win32 Service"}}),
+  EXPECT_EQ(parsed->Value("plserver_build_info", {{"version", "1.2.0.19"},
+                                                  {"platform", "linux"},
+                                                  {"server_version", "v1.2.0 Win32 Service"}}),
             1);
+  // Prometheus's own linter has nothing to say about the scrape.
+  if (pltest::FileExists("/usr/bin/promtool")) {
+    pltest::WriteFile(work_dir_.File("scrape.txt"), scrape->body);
+    pltest::ToolResult lint = pltest::RunTool(
+        "/bin/sh", {"-c", "/usr/bin/promtool check metrics < " + work_dir_.File("scrape.txt")});
+    EXPECT_EQ(lint.exit_code, 0) << lint.out << lint.err;
+    EXPECT_EQ(lint.out + lint.err, "");
+  }
 
   // No password in any of what the server wrote or served.
   server->Signal(SIGTERM);

@@ -142,6 +142,15 @@ TEST_F(OperatorSocketTest, EveryCommandAnswersThroughTheSocket) {
       ErrorCode(op->Call({{"command", "ban"}, {"action", "remove"}, {"address", "192.0.2.0/24"}})),
       "not-found");
   EXPECT_TRUE(Ok(op->Call({{"command", "ban"}, {"action", "list"}}))["bans"].empty());
+  // Without a duration a ban has an end (a day); a block wider than a /16 needs "force".
+  EXPECT_TRUE(
+      Ok(op->Call({{"command", "ban"}, {"action", "add"}, {"address", "192.0.2.9"}}))["until"]
+          .is_string());
+  const OpJson wide = {{"command", "ban"}, {"action", "add"}, {"address", "10.0.0.0/8"}};
+  EXPECT_EQ(ErrorCode(op->Call(wide)), "bad-argument");
+  OpJson forced = wide;
+  forced["force"] = true;
+  EXPECT_EQ(Ok(op->Call(forced))["address"], "10.0.0.0/8");
 }
 
 TEST_F(OperatorSocketTest, WatchStreamsEventsWithoutJoiningAsAPlayer) {
@@ -178,6 +187,9 @@ TEST_F(OperatorSocketTest, WatchStreamsEventsWithoutJoiningAsAPlayer) {
       if (seen.back() == "leave") {
         EXPECT_EQ(message["event"]["reason"], "kicked");
       }
+      // Beside the JSON form comes the very line the server prints.
+      const std::string text = message["line"].get<std::string>();
+      EXPECT_TRUE(OutputShows(*server, text + "\n")) << text;
     }
   }
   // The watcher is nobody on the list: mallory is the only player.
@@ -270,8 +282,11 @@ TEST_F(OperatorSocketTest, BanSurvivesARestartAndRefusesTheAddressBeforeAnyFrame
   ASSERT_TRUE(server);
   {
     auto op = Operator();
-    Ok(op->Call(
-        {{"command", "ban"}, {"action", "add"}, {"address", "127.0.0.5"}, {"reason", "bots"}}));
+    Ok(op->Call({{"command", "ban"},
+                 {"action", "add"},
+                 {"address", "127.0.0.5"},
+                 {"duration", nullptr},
+                 {"reason", "bots"}}));
   }
   server->Signal(SIGTERM);
   ASSERT_EQ(server->WaitForExit(15s), 0);

@@ -32,7 +32,7 @@ inline std::string CurrentIni(int port, const std::string& extra = "") {
 
 class ServerFixture : public ::testing::Test {
  protected:
-  ServerFixture() : binary_(pltest::CopyServerBinary(program_dir_.path())) {
+  ServerFixture() {
     // An unprivileged server must be able to write its log here.
     chmod(work_dir_.path().c_str(), 0777);
   }
@@ -57,7 +57,7 @@ class ServerFixture : public ::testing::Test {
     options.arguments = std::move(arguments);
     options.working_directory = work_dir_.path();
     options.unprivileged = unprivileged;
-    return std::make_unique<ServerProcess>(binary_, options);
+    return std::make_unique<ServerProcess>(program_dir_.program(), options);
   }
 
   // Starts a server that must fail at start-up; its exit code, or -1 when it kept running.
@@ -106,9 +106,8 @@ class ServerFixture : public ::testing::Test {
     return client;
   }
 
-  pltest::TempDir program_dir_;
+  pltest::Installation program_dir_;
   pltest::TempDir work_dir_;
-  std::string binary_;
   int port_ = 0;
 };
 

@@ -138,9 +138,9 @@ TEST_P(SignalTest, OutdatedFileIsRewrittenAndTheSignalShutsDown) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, SignalTest,
                          ::testing::Values(SignalCase{SIGINT, "ServerVersion=V1.2.0\r\n"},
-                                           SignalCase{SIGHUP, "ServerVersion=v1.2.0 Win32\r\n"}),
+                                           SignalCase{SIGTERM, "ServerVersion=v1.2.0 Win32\r\n"}),
                          [](const auto& info) {
-                           return info.param.signal_number == SIGINT ? "Sigint" : "Sighup";
+                           return info.param.signal_number == SIGINT ? "Sigint" : "Sigterm";
                          });
 
 }  // namespace

@@ -3,8 +3,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "blackbox/server_fixture.h"
 #include "protoclient/protocol_client.h"
+#include "support/operator_client.h"
+#include "support/tool_runner.h"
 
 namespace pltest {
 namespace {
@@ -206,6 +210,24 @@ TEST_F(StartupTest, ReadOnlyLocationFailsOnlyWhenARewriteIsNeeded) {
   EXPECT_EQ(ReadFile(IniPath()), current);
   server->Signal(SIGKILL);
 }
+
+#ifdef PL_SOURCE_DIR
+// A server started from a checkout (as scripts/run.sh starts it, the checkout its current
+// directory) leaves nothing there that git would offer to commit: its log and its operator
+// socket are ignored.
+TEST_F(StartupTest, ARunFromTheCheckoutLeavesNothingForGit) {
+  if (!pltest::FileExists("/usr/bin/git")) GTEST_SKIP() << "git is not installed";
+  std::filesystem::copy_file(std::string(PL_SOURCE_DIR) + "/.gitignore",
+                             work_dir_.File(".gitignore"));
+  ASSERT_EQ(pltest::RunTool("/usr/bin/git", {"init", "-q", work_dir_.path()}).exit_code, 0);
+  auto server = StartOnFreePorts([&](int port) { pltest::WriteFile(IniPath(), CurrentIni(port)); });
+  ASSERT_TRUE(server);
+  ASSERT_TRUE(OperatorClient::WaitUntilServed(work_dir_.File("plserver.sock")));
+  pltest::ToolResult status = pltest::RunTool(
+      "/usr/bin/git", {"-C", work_dir_.path(), "status", "--porcelain", "--untracked-files=all"});
+  EXPECT_EQ(status.out, "?? .gitignore\n") << status.err;
+}
+#endif
 
 }  // namespace
 }  // namespace pltest

@@ -130,7 +130,9 @@ TEST(Concurrency, ManyClientsComeAndGoWhileRoomsChange) {
   TestServer server(pltest::IniKeys()
                         .Set("General", "MaxClients", "200")
                         .Set("Security", "MaxPendingPerAddress", "0")
-                        .Set("Security", "MaxFramesPerSecond", "0"));
+                        .Set("Security", "MaxFramesPerSecond", "0")
+                        .Set("Security", "MaxLoginsPerAddress", "0")
+                        .Set("Security", "MaxBroadcastFramesPerAddress", "0"));
   const auto deadline = std::chrono::steady_clock::now() + kRunTime;
   std::atomic<bool> stop{false};
   std::mutex errors_mutex;

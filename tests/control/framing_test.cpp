@@ -131,7 +131,11 @@ TEST(Ordering, QueuedFramesLeaveOldestFirst) {
 // Broadcasts from other connections keep coming while clients log in: each new client still
 // receives LoginAccepted before anything else.
 TEST(Ordering, LoginAcceptedComesFirstWhileOthersBroadcast) {
-  TestServer server(pltest::IniKeys().Set("General", "MaxClients", "64"));
+  // Every client comes from one address: its limits of logins and broadcasts are off.
+  TestServer server(pltest::IniKeys()
+                        .Set("General", "MaxClients", "64")
+                        .Set("Security", "MaxLoginsPerAddress", "0")
+                        .Set("Security", "MaxBroadcastFramesPerAddress", "0"));
   Member mover = server.Join("Mover");
   std::atomic<bool> stop{false};
   std::thread storm([&] {

@@ -17,11 +17,12 @@ using pltest::TestServer;
 constexpr int kMovers = 3;
 constexpr int kMovesEach = 700;
 
-// A stress test: the movers send frames as fast as they are answered, so the frame limit is
-// turned off here.
+// A stress test: the movers send frames as fast as they are answered, so the frame limits (of a
+// connection, and of the one address all of them share) are turned off here.
 pltest::IniKeys ManyRooms() {
   pltest::IniKeys keys;
   keys.Set("Security", "MaxFramesPerSecond", "0");
+  keys.Set("Security", "MaxBroadcastFramesPerAddress", "0");
   for (int i = 0; i < 100; ++i)
     keys.Set("Channels", std::to_string(i), "Room number " + std::to_string(i));
   return keys;

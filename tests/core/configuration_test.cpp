@@ -131,6 +131,27 @@ TEST_F(ReadConfigurationTest, UnreadableFileFails) {
   EXPECT_THROW(Read(), core::ConfigurationError);
 }
 
+// A UTF-16 file's text reaches the protocol as one byte per character (Windows-1252), and the
+// version rewrite stores those bytes so that they read back the same.
+TEST_F(ReadConfigurationTest, Utf16TextIsWindows1252ForTheProtocolAndSurvivesTheRewrite) {
+  WriteFile(IniPath(), pltest::Utf16Le(u"[Version]\r\nServerVersion=v1.1\r\n"
+                                       u"[Passwords]\r\nServerPassword=\u00e9t\u00e9\r\n"
+                                       u"[General]\r\nServername=B\u00fchne Nord\r\n"
+                                       u"[Channels]\r\n0=Caf\u00e9\r\n1=\u266b\r\n"));
+  const core::SettingWarnings warnings =
+      core::ReadConfiguration(settings_, passwords_, rooms_).warnings;
+  EXPECT_EQ(settings_.Servername, "B\xFChne Nord");
+  EXPECT_EQ(passwords_.ServerPassword(), "\xE9t\xE9");
+  EXPECT_EQ(RoomNames(), (std::vector<std::string>{"Caf\xE9", "?"}));
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0].section + " " + warnings[0].key + " " + warnings[0].used, "Channels 1 ?");
+  const std::string rewritten = ReadFile(IniPath());
+  EXPECT_EQ(rewritten.substr(0, 2), "\xFF\xFE");
+  for (const std::u16string& line : {std::u16string(u"ServerPassword=\u00e9t\u00e9\r\n"),
+                                     std::u16string(u"Servername=B\u00fchne Nord\r\n")})
+    EXPECT_NE(rewritten.find(pltest::Utf16Le(line).substr(2)), std::string::npos);
+}
+
 class OutdatedVersionTest : public ReadConfigurationTest,
                             public ::testing::WithParamInterface<const char*> {};
 

@@ -11,11 +11,9 @@ namespace {
 
 SettingWarnings Read(const std::string& text, Settings* out = nullptr) {
   plat::IniFile ini = plat::IniFile::Parse("test.ini", text);
-  Settings settings;
-  PasswordStore passwords;
-  SettingWarnings warnings = ReadSettingsFrom(ini, settings, passwords);
-  if (out) *out = settings;
-  return warnings;
+  FileSettings read = ReadFileSettings(ini, Settings());
+  if (out) *out = read.settings;
+  return read.warnings;
 }
 
 TEST(SettingChecksTest, CleanValuesAndHexadecimalGiveNoWarning) {
@@ -56,6 +54,9 @@ TEST(SettingChecksTest, EachBadValueIsNamedWithWhatIsUsed) {
       {"[Metrics]\nListen=localhost:9766\n", "Metrics", "Listen", "localhost:9766", ""},
       {"[Metrics]\nListen=127.0.0.1:70000\n", "Metrics", "Listen", "127.0.0.1:70000", ""},
       {"[Metrics]\nPort=9766\n", "Metrics", "Port", "9766", ""},
+      {"[Web]\nListen=0.0.0.0\n", "Web", "Listen", "0.0.0.0", ""},
+      {"[Web]\nMaxStreams=0\n", "Web", "MaxStreams", "0", "1"},
+      {"[Web]\nTheme=dark\n", "Web", "Theme", "dark", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

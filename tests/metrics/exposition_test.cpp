@@ -36,8 +36,12 @@ Snapshot Example() {
   s.uptime_ms = 61500;
   s.players = 3;
   s.rooms = {{1, "Lobby", 2}, {2, "Lobby", 0}, {3, "x\"} 1\nplserver_players 99\n\xE9", 1}};
-  for (size_t i = 0; i < s.traffic.size(); ++i) s.traffic[i] = 4000000000u + i;
+  s.platform = "linux";
+  // Past 2^32: the counters go on where the protocol's wrap.
+  for (size_t i = 0; i < s.traffic.size(); ++i) s.traffic[i] = 5000000000u + i;
   s.player_traffic[2] = 17;
+  s.player_traffic[4] = 6;
+  s.datagrams_faulty = 5;
   s.relay_passes = 5;
   s.datagrams_relayed = 9;
   s.datagrams_queue_full = 1;
@@ -51,6 +55,8 @@ Snapshot Example() {
   s.failed_admin_logins = 4;
   s.active_bans = 1;
   s.process.resident_bytes = 8u << 20;
+  s.process.cpu_seconds = 1.25;
+  s.process.start_time_unix = 1767225600.5;
   return s;
 }
 
@@ -67,20 +73,31 @@ TEST(ExpositionTest, ARenderingParsesWithPrometheusClientAndSaysWhatTheSnapshotH
                           {{"room", "3"}, {"name", "x\"} 1\nplserver_players 99\n\\xE9"}}),
             1);
   EXPECT_EQ(parsed->TypeOf("plserver_udp_packets_sent_total"), "counter");
-  EXPECT_EQ(parsed->Value("plserver_udp_packets_sent_total"), 4000000000.0);
-  EXPECT_EQ(parsed->Value("plserver_tcp_bytes_received_total"), 4000000007.0);
-  EXPECT_EQ(parsed->Value("plserver_players_traffic", {{"counter", "udp_packets_received"}}), 17);
+  EXPECT_EQ(parsed->Value("plserver_udp_packets_sent_total"), 5000000000.0);
+  EXPECT_EQ(parsed->Value("plserver_control_frames_sent_total"), 5000000004.0);
+  EXPECT_EQ(parsed->Value("plserver_tcp_bytes_received_total"), 5000000007.0);
+  // Each unit a family of its own.
+  EXPECT_EQ(parsed->Value("plserver_players_udp_packets_received"), 17);
+  EXPECT_EQ(parsed->Value("plserver_players_control_frames_sent"), 6);
+  EXPECT_EQ(parsed->Value("plserver_voice_datagrams_faulty_total"), 5);
   EXPECT_EQ(parsed->Value("plserver_voice_datagrams_dropped_total", {{"reason", "queue_full"}}), 1);
   EXPECT_EQ(parsed->Value("plserver_voice_datagrams_dropped_total", {{"reason", "rate_limit"}}), 2);
   EXPECT_EQ(parsed->Value("plserver_connections_refused_total", {{"reason", "banned"}}), 7);
-  EXPECT_EQ(parsed->Value("plserver_failed_logins_total", {{"password", "admin"}}), 4);
+  EXPECT_EQ(parsed->Value("plserver_failed_logins_total", {{"kind", "admin"}}), 4);
   EXPECT_EQ(parsed->Value("plserver_active_bans"), 1);
   EXPECT_EQ(parsed->Value("process_resident_memory_bytes"), 8 << 20);
+  EXPECT_EQ(parsed->Value("process_cpu_seconds_total"), 1.25);
+  EXPECT_EQ(parsed->TypeOf("process_cpu_seconds_total"), "counter");
+  EXPECT_EQ(parsed->Value("process_start_time_seconds"), 1767225600.5);
   EXPECT_FALSE(parsed->Value("process_open_fds"));  // not known: not written
   EXPECT_EQ(parsed->Value("plserver_uptime_seconds"), 61.5);
-  EXPECT_EQ(parsed->Value("plserver_build_info",
-                          {{"version", "1.2.0.19"}, {"server_version", "v1.2.0 Win32 Service"}}),
+  EXPECT_EQ(parsed->Value("plserver_build_info", {{"version", "1.2.0.19"},
+                                                  {"platform", "linux"},
+                                                  {"server_version", "v1.2.0 Win32 Service"}}),
             1);
+  // The previous release's names, for one more release.
+  EXPECT_EQ(parsed->Value("plserver_tcp_packets_sent_total"), 5000000004.0);
+  EXPECT_EQ(parsed->Value("plserver_players_traffic", {{"counter", "udp_packets_received"}}), 17);
   // The histogram: cumulative buckets, the last one the count.
   const std::string h = "plserver_voice_relay_delay_seconds";
   EXPECT_EQ(parsed->TypeOf(h + "_bucket"), "histogram");

@@ -209,32 +209,41 @@ TEST(IniFileEncoding, LinesEndingInALoneCarriageReturnAreLinesAndKeepTheirEnds) 
   EXPECT_EQ(Doc("[A]\r\nk=1\r\n").ReadString("A", "k", ""), "1");
 }
 
-// `text` (ASCII plus Latin letters) in UTF-16LE with its byte-order mark.
-std::string Utf16Le(const std::u16string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
-
-TEST(IniFileEncoding, Utf16LittleEndianIsReadAndWrittenBackInUtf16) {
+// A UTF-16 file's characters are the protocol's 8-bit characters through Windows-1252, both
+// ways; comments and values no one writes keep every character they had.
+TEST(IniFileEncoding, Utf16TextIsWindows1252BothWaysAndWrittenBackInUtf16) {
   TempDir dir;
   const std::string path = dir.File("plserver.ini");
-  WriteFile(path, Utf16Le(u"; R\u00e4ume\r\n[Channels]\r\n0=Caf\u00e9\r\n1=\U0001F3B5\r\n"
-                          u"[Version]\r\nServerVersion=v1.1\r\n"));
+  const std::u16string kept =
+      u"; R\u00e4ume \U0001F3B5\r\n[Channels]\r\n0=B\u00fchne Nord\r\n1=\u20ac \u0141\U0001F3B5\r\n";
+  WriteFile(path, pltest::Utf16Le(kept + u"[Version]\r\nServerVersion=v1.1\r\n"));
   IniFile ini = OpenOrDie(path);
-  EXPECT_EQ(ini.ReadString("Channels", "0", ""), "Caf\xC3\xA9");
-  EXPECT_EQ(ini.ReadString("Channels", "1", ""), "\xF0\x9F\x8E\xB5");
-  EXPECT_EQ(ini.ReadString("Version", "ServerVersion", ""), "v1.1");
+  EXPECT_EQ(ini.ReadString("Channels", "0", ""), "B\xFChne Nord");
+  EXPECT_FALSE(ini.InexactValue("Channels", "0"));
+  // The euro sign is 0x80; what the code page lacks reads as "?", and is named.
+  EXPECT_EQ(ini.ReadString("Channels", "1", ""), "\x80 ??");
+  EXPECT_EQ(ini.InexactValue("Channels", "1"), "\xE2\x82\xAC \xC5\x81\xF0\x9F\x8E\xB5");
   ini.WriteString("Version", "ServerVersion", "v1.2.0");
-  ini.WriteString("Passwords", "AdminPassword", "\xC3\xBC");
+  ini.WriteString("Passwords", "AdminPassword", "\xE9t\xE9\x9F");
   ASSERT_TRUE(pltest::Succeeded(ini.Commit()));
-  EXPECT_EQ(
-      ReadFile(path),
-      Utf16Le(u"; R\u00e4ume\r\n[Channels]\r\n0=Caf\u00e9\r\n1=\U0001F3B5\r\n"
-              u"[Version]\r\nServerVersion=v1.2.0\r\n[Passwords]\r\nAdminPassword=\u00fc\r\n"));
+  EXPECT_EQ(ReadFile(path), pltest::Utf16Le(kept + u"[Version]\r\nServerVersion=v1.2.0\r\n"
+                                           u"[Passwords]\r\nAdminPassword=\u00e9t\u00e9\u0178\r\n"));
+  EXPECT_EQ(OpenOrDie(path).ReadString("Passwords", "AdminPassword", ""), "\xE9t\xE9\x9F");
+}
+
+TEST(IniFileEncoding, AUtf16FileRefusesBytesWithoutACharacterAndWritesNothing) {
+  TempDir dir;
+  const std::string path = dir.File("plserver.ini");
+  const std::string before = pltest::Utf16Le(u"[Passwords]\r\nServerPassword=old\r\n");
+  WriteFile(path, before);
+  IniFile ini = OpenOrDie(path);
+  EXPECT_TRUE(ini.CanStore("\xE4\x80\xFF"));
+  EXPECT_FALSE(ini.CanStore("a\x81"));
+  ini.WriteString("Passwords", "ServerPassword", "\x9D");
+  plat::Status refused = ini.Commit();
+  EXPECT_NE(refused.message().find("Windows-1252"), std::string::npos) << refused.message();
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_TRUE(Doc("").CanStore("\x81")) << "an 8-bit file holds any byte but a line break";
 }
 
 TEST(IniFileWrite, ForeignContentAndLineEndsSurviveARewrite) {
@@ -417,6 +426,28 @@ TEST(IniFileLineBreaks, AValueWithALineBreakIsRefusedAndTheCommitWritesNothing) 
             original);
   EXPECT_EQ(ini->ReadString("Channels", "0", ""), "Lobby");
   std::filesystem::remove_all(directory);
+}
+
+TEST(IniFileTest, OdditiesAreTheLinesReadingPassesOverOrNeverReaches) {
+  using Kind = IniFile::Oddity::Kind;
+  const IniFile ini =
+      Doc("Early=1\n; note\n\n[General]\nMaxClients=5\n[Security\nstray words\nmaxclients=6\n"
+          "[general]\nServername=x\n[Ping]\nMaxPingTries=3\n");
+  const std::vector<IniFile::Oddity> found = ini.Oddities();
+  ASSERT_EQ(found.size(), 5u);
+  const std::pair<Kind, size_t> expected[] = {{Kind::kKeyOutsideSection, 1},
+                                              {Kind::kUnclosedHeader, 6},
+                                              {Kind::kNotAKey, 7},
+                                              {Kind::kRepeatedKey, 8},
+                                              {Kind::kRepeatedSection, 9}};
+  for (size_t i = 0; i < found.size(); ++i) {
+    EXPECT_EQ(found[i].kind, expected[i].first) << i;
+    EXPECT_EQ(found[i].line, expected[i].second) << i;
+  }
+  // Under a repeated section nothing more is said: none of its keys is read anyway.
+  EXPECT_EQ(found[3].section, "General");
+  EXPECT_EQ(found[3].key, "maxclients");
+  EXPECT_EQ(ini.ReadInteger("General", "MaxClients", 0), 5);
 }
 
 }  // namespace

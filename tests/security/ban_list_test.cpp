@@ -44,13 +44,13 @@ TEST(BanList, AutomaticBansExpireManualOnesStayUntilLiftedAndBothAreListed) {
   EXPECT_EQ(bans.List(7000).size(), 1u);  // the five-second manual ban has ended
 }
 
-TEST(BanList, StaysBoundedForgettingOldAutomaticBansAndRefusingManualOnesPastTheLimit) {
+TEST(BanList, AnActiveBanIsNeverForgottenAndManualOnesPastTheLimitAreRefused) {
   BanList bans;
-  for (uint32_t i = 0; i < BanList::kMaxAutomatic + 100; ++i)
-    bans.BanAutomatically(i + 1, 0, 60000);
-  EXPECT_EQ(bans.List(1).size(), BanList::kMaxAutomatic);
-  EXPECT_FALSE(bans.IsBanned(1, 1));  // the oldest went first
-  EXPECT_TRUE(bans.IsBanned(BanList::kMaxAutomatic + 100, 1));
+  bans.BanAutomatically(kAttacker, 0, 300000);
+  // More bans of other addresses than the old table of the least recently used held.
+  for (uint32_t i = 0; i < 5000; ++i) bans.BanAutomatically(0x0A000000 + i, 0, 300000);
+  EXPECT_TRUE(bans.IsBanned(kAttacker, 16000));
+  EXPECT_TRUE(bans.IsBanned(0x0A000000, 16000));
   for (uint32_t i = 0; i < BanList::kMaxManual; ++i)
     ASSERT_TRUE(bans.AddManual(0x100000 + i, 0, {}));
   EXPECT_FALSE(bans.AddManual(0x200000, 0, {}));
@@ -62,29 +62,29 @@ TEST(AuthThrottle, TheTenthFailureWithinTheWindowBansAndLaterOnesGetNoAnswer) {
   AuthThrottle throttle(bans);
   throttle.Configure(AuthLimits{10, 120000, 300000});
   for (int i = 0; i < 9; ++i)
-    ASSERT_EQ(throttle.RecordFailure(kAttacker, 1000 + i), AuthVerdict::kAnswer);
-  EXPECT_EQ(throttle.RecordFailure(kAttacker, 2000), AuthVerdict::kAnswerAndBanned);
-  EXPECT_EQ(throttle.RecordFailure(kAttacker, 2001), AuthVerdict::kBannedNoAnswer);
+    ASSERT_EQ(throttle.RecordFailure(kAttacker, 1000 + i).verdict, AuthVerdict::kAnswer);
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 2000).verdict, AuthVerdict::kAnswerAndBanned);
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 2001).verdict, AuthVerdict::kBannedNoAnswer);
   EXPECT_TRUE(bans.IsBanned(kAttacker, 2000 + 299999));
-  EXPECT_EQ(throttle.RecordFailure(kOther, 2001), AuthVerdict::kAnswer);  // others unaffected
+  EXPECT_EQ(throttle.RecordFailure(kOther, 2001).verdict, AuthVerdict::kAnswer);  // others unaffected
   // After the ban the address starts with its whole allowance again.
   for (int i = 0; i < 9; ++i)
-    ASSERT_EQ(throttle.RecordFailure(kAttacker, 302000 + i), AuthVerdict::kAnswer) << i;
+    ASSERT_EQ(throttle.RecordFailure(kAttacker, 302000 + i).verdict, AuthVerdict::kAnswer) << i;
 }
 
 TEST(AuthThrottle, FailuresOlderThanTheWindowDoNotCountAndZeroTurnsTheBanOff) {
   BanList bans;
   AuthThrottle throttle(bans);
   throttle.Configure(AuthLimits{3, 120000, 300000});
-  EXPECT_EQ(throttle.RecordFailure(kAttacker, 0), AuthVerdict::kAnswer);
-  EXPECT_EQ(throttle.RecordFailure(kAttacker, 60000), AuthVerdict::kAnswer);
-  EXPECT_EQ(throttle.RecordFailure(kAttacker, 120000), AuthVerdict::kAnswer);  // first one left
-  EXPECT_EQ(throttle.RecordFailure(kAttacker, 130000), AuthVerdict::kAnswerAndBanned);
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 0).verdict, AuthVerdict::kAnswer);
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 60000).verdict, AuthVerdict::kAnswer);
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 120000).verdict, AuthVerdict::kAnswer);  // first one left
+  EXPECT_EQ(throttle.RecordFailure(kAttacker, 130000).verdict, AuthVerdict::kAnswerAndBanned);
 
   BanList none;
   AuthThrottle off(none);
   off.Configure(AuthLimits{0, 120000, 300000});
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(off.RecordFailure(kAttacker, 0), AuthVerdict::kAnswer);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(off.RecordFailure(kAttacker, 0).verdict, AuthVerdict::kAnswer);
   EXPECT_FALSE(none.IsBanned(kAttacker, 0));
 }
 
@@ -97,7 +97,7 @@ TEST(AuthThrottle, ASlowGuesserGetsAtMostTwentyAnswersInAnyTenMinutes) {
   std::vector<uint32_t> answered;
   for (uint32_t t = 0; t < 3600000; t += 13000) {
     if (bans.IsBanned(kAttacker, t)) continue;
-    if (throttle.RecordFailure(kAttacker, t) != AuthVerdict::kBannedNoAnswer) answered.push_back(t);
+    if (throttle.RecordFailure(kAttacker, t).verdict != AuthVerdict::kBannedNoAnswer) answered.push_back(t);
   }
   size_t worst = 0;
   for (size_t first = 0; first < answered.size(); ++first) {
@@ -109,6 +109,27 @@ TEST(AuthThrottle, ASlowGuesserGetsAtMostTwentyAnswersInAnyTenMinutes) {
   }
   EXPECT_EQ(worst, 20u);
   EXPECT_EQ(answered.front(), 0u);
+}
+
+TEST(AuthThrottle, WithEveryRecordInUseTheNewestFailingAddressLosesItsBlockUnanswered) {
+  BanList bans;
+  AuthThrottle throttle(bans);
+  throttle.Configure(AuthLimits{});
+  const size_t capacity = throttle.RecordCapacity();
+  // Twice the byte budget's worth of stamps for every record would pass it: the count is bounded.
+  EXPECT_LE(capacity * (AuthThrottle::kRecordOverheadBytes + 20 * sizeof(uint64_t)),
+            AuthThrottle::kMaxRecordBytes);
+  for (uint32_t i = 0; i < capacity; ++i)
+    ASSERT_EQ(throttle.RecordFailure(0x0A000000 + i, 0).verdict, AuthVerdict::kAnswer) << i;
+  const AuthOutcome full = throttle.RecordFailure(0xC6336407, 1000);  // 198.51.100.7
+  EXPECT_EQ(full.verdict, AuthVerdict::kBannedNoAnswer);
+  ASSERT_TRUE(full.banned);
+  EXPECT_EQ(AddressPrefix::Of(*full.banned), AddressPrefix::Of(0xC6336400, 24));
+  EXPECT_TRUE(bans.IsBanned(0xC63364FE, 1000));
+  // The first address's failures still count: nine more ban it.
+  for (int i = 0; i < 8; ++i)
+    ASSERT_EQ(throttle.RecordFailure(0x0A000000, 2000).verdict, AuthVerdict::kAnswer);
+  EXPECT_EQ(throttle.RecordFailure(0x0A000000, 2000).verdict, AuthVerdict::kAnswerAndBanned);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/client_socket.h"
 #include "platform/clock.h"
+#include "support/manual_clock.h"
 #include "support/test_server.h"
 
 namespace pltest {
@@ -100,7 +101,8 @@ class IdleChurn {
 };
 
 TEST(IdleConnections, PlayersGetInWhileOneAddressChurnsIdleConnections) {
-  TestServer server;
+  // Each address logs in twenty times over: the limit of logins per address is off.
+  TestServer server(IniKeys().Set("Security", "MaxLoginsPerAddress", "0"));
   IdleChurn churn(server, kAttacker, 4);
   constexpr int kTries = 20;
   int other_in_time = 0, attacker_in_time = 0, other_in = 0, attacker_in = 0;
@@ -278,6 +280,29 @@ TEST(ClientsPerAddress, TheLoginPastTheLimitIsRefusedAndOtherAddressesStillGetIn
   bots[0]->SendLeave();
   EXPECT_TRUE(WaitUntil([&] { return server.server().clients().Count() == 3 + 1; }));
   EXPECT_TRUE(LoginFrom(server, kAttacker, "Bot5").accepted);
+}
+
+TEST(LoginChurn, AnAddressThatKeepsLoggingInAndOutIsRefusedForAWhileAHouseholdIsNot) {
+  ManualClock clock;  // the window does not move unless the test moves it
+  TestServer server(IniKeys(), clock);
+  // Twelve players behind one router log in and stay: none of them is refused.
+  std::vector<std::unique_ptr<plclient::ProtocolClient>> household;
+  for (int i = 0; i < 12; ++i) {
+    household.push_back(ConnectFrom(server, kPlayer));
+    ASSERT_TRUE(household.back()->Login("P" + std::to_string(i)).accepted) << i;
+  }
+  // Another address logs in and out over and over: its eleventh login within 120 s is refused.
+  for (int i = 0; i < 10; ++i) {
+    auto churn = ConnectFrom(server, kAttacker);
+    ASSERT_TRUE(churn->Login("Churn").accepted) << i;
+    ASSERT_TRUE(churn->SendLeave());
+    ASSERT_TRUE(churn->WaitForClose(2000));
+  }
+  plclient::LoginOutcome refused = LoginFrom(server, kAttacker, "Churn");
+  ASSERT_TRUE(refused.refused);
+  EXPECT_EQ(refused.refused->value, -1);
+  clock.Advance(120000);
+  EXPECT_TRUE(LoginFrom(server, kAttacker, "Back").accepted);
 }
 
 }  // namespace

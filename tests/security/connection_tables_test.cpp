@@ -1,11 +1,11 @@
-// The connections without a client and the datagram sources that probe for Ids.
+// The connections without a client and the addresses that probe for Ids.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
 #include "security/pending_connections.h"
-#include "security/udp_sources.h"
+#include "security/id_probes.h"
 
 namespace security {
 namespace {
@@ -86,30 +86,36 @@ TEST(PendingConnections, LoggedInGoneAndBannedConnectionsLeaveTheCount) {
   EXPECT_EQ(pending.Count(), 1u);
 }
 
-TEST(UdpSourceFilter, AFewForeignDatagramsAreToleratedThenTheSourceIsIgnoredForAWhile) {
-  UdpSourceFilter sources;
-  const uint32_t now = 1000;
-  for (uint32_t i = 0; i < UdpSourceFilter::kForeignBeforeIgnore; ++i) {
-    ASSERT_FALSE(sources.RecordForeign(kAttacker, 4000, now + i));
-  }
-  EXPECT_TRUE(sources.RecordForeign(kAttacker, 4000, now + 10));
-  EXPECT_TRUE(sources.Ignored(kAttacker, 4000, now + UdpSourceFilter::kIgnoreMs));
-  // Another port of the same address (a client behind the same router) is not affected.
-  EXPECT_FALSE(sources.Ignored(kAttacker, 4001, now + 10));
-  EXPECT_FALSE(sources.RecordForeign(kAttacker, 4001, now + 10));
-  // After the ignore period the source starts clean.
-  EXPECT_FALSE(sources.Ignored(kAttacker, 4000, now + 10 + UdpSourceFilter::kIgnoreMs));
-  EXPECT_FALSE(sources.RecordForeign(kAttacker, 4000, now + 20 + UdpSourceFilter::kIgnoreMs));
+TEST(IdProbeQuarantine, AFewProbesAreToleratedThenTheAddressIsQuarantinedForAWhile) {
+  IdProbeQuarantine probes;
+  const uint64_t now = 1000;
+  for (uint16_t id = 1; id <= IdProbeQuarantine::kProbesBeforeQuarantine; ++id)
+    ASSERT_FALSE(probes.RecordProbe(kAttacker, id, true, now + id));
+  // The same unknown Id again probes for nothing new: it does not count.
+  EXPECT_FALSE(probes.RecordProbe(kAttacker, 1, true, now + 5));
+  EXPECT_TRUE(probes.RecordProbe(kAttacker, 99, true, now + 10));
+  EXPECT_TRUE(probes.Quarantined(kAttacker, now + 10 + IdProbeQuarantine::kQuarantineMs - 1));
+  EXPECT_FALSE(probes.Quarantined(kOther, now + 10));
+  // After the quarantine the address starts clean.
+  EXPECT_FALSE(probes.Quarantined(kAttacker, now + 10 + IdProbeQuarantine::kQuarantineMs));
+  EXPECT_FALSE(probes.RecordProbe(kAttacker, 7, true, now + 20 + IdProbeQuarantine::kQuarantineMs));
+  // The Id of a player recorded elsewhere counts each time it comes.
+  for (uint32_t i = 0; i < IdProbeQuarantine::kProbesBeforeQuarantine; ++i)
+    ASSERT_FALSE(probes.RecordProbe(kOther, 42, false, now));
+  EXPECT_TRUE(probes.RecordProbe(kOther, 42, false, now));
 }
 
-TEST(UdpSourceFilter, ForeignDatagramsSpreadBeyondTheWindowNeverIgnoreAndTheTableStaysBounded) {
-  UdpSourceFilter sources;
-  // NAT rebinding now and then: one foreign datagram per window, for an hour.
-  for (uint32_t t = 0; t < 3600000; t += UdpSourceFilter::kWindowMs)
-    ASSERT_FALSE(sources.RecordForeign(kOther, 5000, t));
-  for (uint32_t port = 1; port <= 20000; ++port)
-    sources.RecordForeign(kAttacker, static_cast<uint16_t>(port), 0);
-  EXPECT_EQ(sources.Size(), UdpSourceFilter::kMaxSources);
+TEST(IdProbeQuarantine, NoCountingAddressIsForgottenAFullTableIgnoresNewcomers) {
+  IdProbeQuarantine probes;
+  for (uint32_t ip = 1; ip <= IdProbeQuarantine::kMaxAddresses; ++ip)
+    ASSERT_FALSE(probes.RecordProbe(ip, 1, true, 0));
+  EXPECT_TRUE(probes.RecordProbe(kAttacker, 1, true, 0)) << "no room to count it";
+  EXPECT_EQ(probes.Size(), IdProbeQuarantine::kMaxAddresses);
+  for (uint16_t id = 2; id <= IdProbeQuarantine::kProbesBeforeQuarantine; ++id)
+    ASSERT_FALSE(probes.RecordProbe(1, id, true, 1));
+  EXPECT_TRUE(probes.RecordProbe(1, 50, true, 1)) << "the first address still counts";
+  // Once their windows are over there is room again.
+  EXPECT_FALSE(probes.RecordProbe(kAttacker, 1, true, IdProbeQuarantine::kWindowMs));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "security/guard.h"
+
 namespace security {
 namespace {
 
@@ -25,13 +27,12 @@ TEST(TokenBucket, BurstThenRateAndNothingWhenUnlimited) {
   EXPECT_TRUE(zero_rate.Unlimited());
 }
 
-TEST(TokenBucket, SlowRatesRefillInFractionsAndTheTickCountMayWrap) {
-  TokenBucket bucket(3, 1);            // one token every 333.3 ms
-  const uint32_t start = 0xFFFFFF00u;  // the tick count wraps 256 ms later
+TEST(TokenBucket, SlowRatesRefillInFractionsAndAClockGoingBackAddsNothing) {
+  TokenBucket bucket(3, 1);  // one token every 333.3 ms
+  const uint64_t start = 0xFFFFFF00u;
   ASSERT_TRUE(bucket.TryTake(start));
   EXPECT_FALSE(bucket.TryTake(start + 300));
-  EXPECT_TRUE(bucket.TryTake(start + 334));  // across the wrap
-  // A tick count that goes backwards adds nothing.
+  EXPECT_TRUE(bucket.TryTake(start + 334));
   EXPECT_FALSE(bucket.TryTake(start));
 }
 
@@ -79,6 +80,23 @@ TEST(VoiceLimiter, EitherLimitRefusesAndARefusalTakesNothing) {
   for (int i = 0; i < 50 * 60; ++i) ASSERT_TRUE(normal.Admit(static_cast<uint32_t>(i * 20), 60));
   VoiceLimiter off(0, 0);
   for (int i = 0; i < 10000; ++i) ASSERT_TRUE(off.Admit(0, 8192));
+}
+
+TEST(Guard, ALimiterInUseTakesTheNewLimitsAtItsNextUse) {
+  Guard guard;
+  Limits limits;
+  limits.max_voice_packets_per_second = 2;
+  guard.Configure(limits);
+  VoiceLimiter limiter = guard.NewVoiceLimiter();
+  EXPECT_TRUE(limiter.Admit(1000, 10));
+  EXPECT_TRUE(limiter.Admit(1000, 10));
+  EXPECT_FALSE(limiter.Admit(1000, 10));
+  guard.Refresh(limiter);  // unchanged limits: the same limiter, still empty
+  EXPECT_FALSE(limiter.Admit(1000, 10));
+  limits.max_voice_packets_per_second = 0;
+  guard.Configure(limits);
+  guard.Refresh(limiter);
+  for (int i = 0; i < 100; ++i) EXPECT_TRUE(limiter.Admit(1000, 10));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/client_socket.h"
+#include "support/manual_clock.h"
 #include "support/voice_fixture.h"
 
 namespace pltest {
@@ -187,12 +188,13 @@ std::optional<plclient::KeepAlive> Ping(plat::UdpClientSocket& socket, TestServe
   return std::nullopt;
 }
 
-NatClient JoinFrom(TestServer& server, uint32_t ip, const std::string& name) {
+NatClient JoinFrom(TestServer& server, uint32_t ip, const std::string& name,
+                   const std::string& password = "") {
   NatClient client;
   plclient::ClientOptions options;
   options.local_ip = ip;
   client.control = plclient::ProtocolClient::Connect("127.0.0.1", server.tcp_port(), options);
-  EXPECT_TRUE(client.control && client.control->Login(name).accepted);
+  EXPECT_TRUE(client.control && client.control->Login(name, password).accepted);
   EXPECT_TRUE(client.control->SendListsReq());
   auto lists = client.control->Await(plclient::ParseServerLists, 2000);
   EXPECT_TRUE(lists);
@@ -274,6 +276,132 @@ TEST(IdProbing, NatRebindingAndALoginAfterARestartStillWorkAtOnce) {
   ASSERT_TRUE(lists);
   EXPECT_TRUE(Ping(*client.udp, server, lists->id).has_value());
   EXPECT_EQ(server.server().clients().FindClientById(lists->id)->Peer(), client.udp->Local());
+}
+
+void SendTo(plat::UdpClientSocket& socket, TestServer& server,
+            const std::vector<uint8_t>& datagram) {
+  socket.SendTo(datagram.data(), datagram.size(), {0x7F000001, server.udp_port()});
+}
+
+// Whether a datagram already waits at `socket` (the server has answered it).
+bool AnythingArrived(plat::UdpClientSocket& socket) {
+  uint8_t buffer[256];
+  size_t received = 0;
+  return socket.Receive(buffer, sizeof buffer, 0, &received, nullptr) == plat::IoStatus::kOk;
+}
+
+// The copies of `from`'s datagrams (told apart by their payload) that reach `listener`.
+int CopiesHeard(VoiceClient& listener, const std::vector<uint8_t>& payload) {
+  int heard = 0;
+  for (const std::vector<uint8_t>& copy : listener.Collect(1000)) {
+    if (copy.size() == plclient::kVoiceHeaderSize + payload.size() &&
+        std::equal(payload.begin(), payload.end(), copy.end() - payload.size()))
+      ++heard;
+  }
+  return heard;
+}
+
+TEST(IdProbing, FreshPortsOfTheSameAddressGetNoFreshProbes) {
+  ManualClock clock;  // every probe falls in one window
+  TestServer server(IniKeys(), clock);
+  VoiceClient witness = JoinWithVoice(server, "Witness");
+  NatClient victim = JoinFrom(server, kNat, "Victim");
+  // Four probes with Ids nobody holds from each of five new ports of the victim's address.
+  uint16_t probe = 1;
+  for (int port = 0; port < 5; ++port) {
+    auto prober = UdpFrom(kNat);
+    for (int i = 0; i < 4; ++i, ++probe) {
+      if (probe == victim.id || probe == witness.id) ++probe;
+      SendTo(*prober, server, plclient::KeepAliveDatagram(probe, plclient::kKeepAlivePing, 1));
+    }
+  }
+  // Then the victim's own Id from one more new port of that address.
+  auto thief = UdpFrom(kNat);
+  SendTo(*thief, server, plclient::KeepAliveDatagram(victim.id, plclient::kKeepAlivePing, 1));
+  // One listener thread takes the datagrams in order: the witness's pong comes after the thief's
+  // datagram has been handled.
+  ASSERT_TRUE(witness.udp->Send(plclient::KeepAliveDatagram(witness.id, plclient::kKeepAlivePing, 2)));
+  ASSERT_TRUE(witness.udp->Receive(2000));
+  EXPECT_FALSE(AnythingArrived(*thief)) << "the thief was answered";
+  EXPECT_EQ(server.server().clients().FindClientById(victim.id)->Peer(), victim.udp->Local());
+}
+
+TEST(IdProbing, DatagramsForgedWithAPlayersIdNeverSilenceThePlayer) {
+  ManualClock clock;  // the whole attack falls in one window
+  TestServer server(IniKeys(), clock);
+  VoiceClient listener = JoinWithVoice(server, "Listener");
+  NatClient victim = JoinFrom(server, kNat, "Victim");
+  const std::vector<uint8_t> own = Payload(40, 1), forged = Payload(40, 99);
+  // Each forged datagram, from a new port of the victim's address, moves the victim's recorded
+  // port; each of the victim's own then comes from another port than the one recorded.
+  constexpr uint32_t kRounds = 12;
+  for (uint32_t i = 1; i <= kRounds; ++i) {
+    SendTo(*UdpFrom(kNat), server, plclient::VoiceDatagramForRoom(victim.id, 1000 + i, forged));
+    SendTo(*victim.udp, server, plclient::VoiceDatagramForRoom(victim.id, i, own));
+  }
+  EXPECT_EQ(CopiesHeard(listener, own), static_cast<int>(kRounds));
+}
+
+TEST(AutomaticBans, PlayersLoggedInFromTheBannedAddressKeepTheirVoice) {
+  ManualClock clock;
+  TestServer server(IniKeys().Set("Passwords", "ServerPassword", "secret"), clock);
+  NatClient listener = JoinFrom(server, 0x7F000001, "Listener", "secret");
+  NatClient player = JoinFrom(server, kNat, "Player", "secret");
+  // Someone else behind the same address guesses the server password until it is banned.
+  plclient::ClientOptions from_nat;
+  from_nat.local_ip = kNat;
+  for (int i = 0; i < 10; ++i) {
+    auto guesser = plclient::ProtocolClient::Connect("127.0.0.1", server.tcp_port(), from_nat);
+    ASSERT_TRUE(guesser);
+    ASSERT_TRUE(guesser->Login("Guesser", "wrong").refused) << i;
+  }
+  auto refused = plclient::ProtocolClient::Connect("127.0.0.1", server.tcp_port(), from_nat);
+  EXPECT_TRUE(!refused || refused->WaitForClose(2000)) << "a new connection of the address";
+  // The player's voice still reaches the listener, and its control connection stays.
+  const std::vector<uint8_t> payload = Payload(40, 7);
+  for (uint32_t i = 1; i <= 5; ++i)
+    SendTo(*player.udp, server, plclient::VoiceDatagramForRoom(player.id, i, payload));
+  int heard = 0;
+  uint8_t buffer[256];
+  size_t received = 0;
+  while (listener.udp->Receive(buffer, sizeof buffer, 1000, &received, nullptr) ==
+         plat::IoStatus::kOk)
+    heard += received == plclient::kVoiceHeaderSize + payload.size();
+  EXPECT_EQ(heard, 5);
+  ASSERT_TRUE(player.control->SendServerStatsReq());
+  EXPECT_TRUE(player.control->Await(plclient::ParseServerStats, 2000).has_value());
+}
+
+TEST(BroadcastBudget, BotsBehindOneAddressShareOneBudgetForWhatReachesEveryone) {
+  ManualClock clock;  // no budget fills up again during the test
+  TestServer server(IniKeys().Set("Security", "MaxBroadcastFramesPerAddress", "10"), clock);
+  Member observer = server.Join("Observer");
+  std::vector<NatClient> bots;
+  for (int i = 0; i < 4; ++i) bots.push_back(JoinFrom(server, kNat, "Bot" + std::to_string(i)));
+  // Each bot stays within its own frame limit (a burst of 200); together they send 200 moves.
+  for (NatClient& bot : bots)
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(bot.control->SendChangeRoom(static_cast<uint8_t>(1 + i % 2)));
+  // A connection's frames are handled in order: once a bot has its answer, its moves are done.
+  for (NatClient& bot : bots) {
+    ASSERT_TRUE(bot.control->SendServerStatsReq());
+    ASSERT_TRUE(bot.control->Await(plclient::ParseServerStats, 5000));
+  }
+  ASSERT_TRUE(observer->SendChangeRoom(2));
+  ASSERT_TRUE(observer->SendServerStatsReq());
+  int moves = 0;
+  bool own_move = false;
+  ASSERT_TRUE(observer->ReadUntil(
+      [&](const plclient::Frame& frame) {
+        if (auto moved = plclient::ParsePlayerMoved(frame)) {
+          if (moved->player_byte == observer.player_byte) own_move = true;
+          else ++moves;
+        }
+        return plclient::ParseServerStats(frame).has_value();
+      },
+      5000));
+  // The address's budget: ten a second with a burst of four seconds' worth.
+  EXPECT_EQ(moves, 40);
+  EXPECT_TRUE(own_move) << "another address's move still reaches everyone";
 }
 
 }  // namespace

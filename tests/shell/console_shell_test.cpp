@@ -32,9 +32,9 @@ RunningServer StartServer(const std::string& program_name, ChildProcess::Input i
   for (int attempt = 0; attempt < 5; ++attempt) {
     RunningServer server;
     server.directory = std::make_unique<ProgramDirectory>(program_name, pltest::PickFreePortPair());
-    server.process =
-        std::make_unique<ChildProcess>(server.directory->program, server.directory->Arguments(),
-                                       server.directory->directory.path(), input);
+    server.process = std::make_unique<ChildProcess>(server.directory->installation.program(),
+                                                    server.directory->Arguments(),
+                                                    server.directory->installation.path(), input);
     for (int waited = 0; waited < kWaitMs; waited += 20) {
       if (server.Log().find("Parlowind server started") != std::string::npos) return server;
       if (server.process->WaitForExit(20)) break;
@@ -115,9 +115,12 @@ TEST(ConsoleShell, WithoutATerminalNothingIsReadAndASignalStopsTheServer) {
   ASSERT_TRUE(server.process);
   ChildProcess& shell = *server.process;
   ASSERT_TRUE(shell.Send("ey\n"));
+  // SIGHUP re-reads the configuration file; it stops nothing.
+  shell.Signal(SIGHUP);
+  ASSERT_TRUE(shell.WaitForOutput("info reload result=ok by=signal ", kWaitMs)) << shell.output();
   // The desktop name without a terminal is a service, and the keys in the pipe change nothing.
   EXPECT_EQ(pltest::ServerVersionOverTheWire(server.directory->port), "v1.2.0 Win32 Service");
-  shell.Signal(SIGHUP);
+  shell.Signal(SIGTERM);
   EXPECT_EQ(shell.WaitForExit(10000), 0);
   EXPECT_EQ(shell.UnreadInput(), "ey\n");
   EXPECT_TRUE(LastLogLine(server.Log()).ends_with("Parlowind server shutdown"));
@@ -131,7 +134,7 @@ TEST(ConsoleShell, InTheBackgroundOfATerminalTheServerKeepsRunning) {
   ProgramDirectory directory("plserver", pltest::PickFreePortPair());
   const std::string script =
       "set -m; ./plserver -LOG=" + directory.log + " & echo \"pid=$!.\"; wait $!; echo \"rc=$?.\"";
-  ChildProcess shell("/bin/sh", {"-c", script}, directory.directory.path(),
+  ChildProcess shell("/bin/sh", {"-c", script}, directory.installation.path(),
                      ChildProcess::Input::kPseudoTerminal);
   std::optional<size_t> pid_start = shell.WaitForOutput("pid=", kWaitMs);
   ASSERT_TRUE(pid_start);

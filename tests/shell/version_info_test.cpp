@@ -8,8 +8,8 @@
 #include "platform/program_file.h"
 #include "shell/HelpAboutForm.h"
 #include "shell/cVersionInfo.h"
+#include "support/blackbox.h"
 #include "support/pty.h"
-#include "support/shell_server.h"
 
 namespace {
 
@@ -73,7 +73,7 @@ TEST(ProgramFile, TheServerCarriesItsVersionResource) {
 }
 
 TEST(ProgramFile, DamagedOrForeignFilesHaveNoSections) {
-  pltest::TempDirectory directory;
+  pltest::TempDir directory;
   const std::string binary = pltest::ReadFile(PLSERVER_BINARY);
   auto write = [&](const std::string& name, const std::string& bytes) {
     std::ofstream(directory.File(name), std::ios::binary) << bytes;
@@ -132,9 +132,8 @@ std::string VersionOutput(const std::string& program, const std::string& directo
 }
 
 TEST(ProgramFile, VersionOfProgramFilesWithRewrittenFlags) {
-  pltest::TempDirectory directory;
-  const std::string program = directory.File("plserver");
-  ASSERT_TRUE(pltest::CopyExecutable(PLSERVER_BINARY, program));
+  pltest::Installation directory;
+  const std::string& program = directory.program();
   EXPECT_EQ(VersionOutput(program, directory.path()), "Parlowind server 1.2.0.19\n");
   PatchFlags(program, 0x3F, 0x03);
   EXPECT_EQ(VersionOutput(program, directory.path()),

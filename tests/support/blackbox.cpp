@@ -71,6 +71,15 @@ std::string ReadFile(const std::string& path) {
   return contents.str();
 }
 
+std::string Utf16Le(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
 void WriteFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << contents;
@@ -180,11 +189,10 @@ bool LogWellFormed(const std::string& contents) {
   return !contents.empty() && std::regex_match(contents, kLine);
 }
 
-std::string CopyServerBinary(const std::string& directory) {
-  std::string copy = directory + "/plserver";
-  fs::copy_file(PLSERVER_BINARY, copy, fs::copy_options::overwrite_existing);
-  chmod(copy.c_str(), 0755);
-  return copy;
+Installation::Installation(const std::string& program_name)
+    : program_(directory_.File(program_name)) {
+  fs::copy_file(PLSERVER_BINARY, program_, fs::copy_options::overwrite_existing);
+  chmod(program_.c_str(), 0755);
 }
 
 ServerProcess::ServerProcess(const std::string& binary, const SpawnOptions& options) {

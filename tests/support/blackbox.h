@@ -1,6 +1,6 @@
 // Helpers for tests that work with real files and with the real server binary: temporary
-// directories, whole-file reads and writes, free port pairs, and a server process started
-// through fork/exec with standard input not a terminal.
+// directories, whole-file reads and writes, free port pairs, the binary installed in a program
+// directory, and a server process started through fork/exec with standard input not a terminal.
 #pragma once
 
 #include <sys/types.h>
@@ -30,6 +30,8 @@ class TempDir {
 };
 
 std::string ReadFile(const std::string& path);  // empty when missing
+// `text` in UTF-16LE with its byte-order mark, as Windows editors save "Unicode".
+std::string Utf16Le(const std::u16string& text);
 void WriteFile(const std::string& path, const std::string& contents);
 bool FileExists(const std::string& path);
 // Modification time in nanoseconds, or -1 when missing.
@@ -67,8 +69,19 @@ long long LogLineSeconds(const std::string& line);
 // Whether every line is "dd/mm/yyyy hh:nn:ss | text" and the file ends with CRLF.
 bool LogWellFormed(const std::string& contents);
 
-// Copies the built server binary into `directory` (its program directory) and returns the copy.
-std::string CopyServerBinary(const std::string& directory);
+// The built server binary installed under `program_name` in a fresh program directory, where it
+// looks for its configuration file; removed with everything in it.
+class Installation {
+ public:
+  explicit Installation(const std::string& program_name = "plserver");
+  const std::string& path() const { return directory_.path(); }
+  std::string File(const std::string& name) const { return directory_.File(name); }
+  const std::string& program() const { return program_; }
+
+ private:
+  TempDir directory_;
+  std::string program_;
+};
 
 struct SpawnOptions {
   std::vector<std::string> arguments;

@@ -7,9 +7,9 @@ namespace pltest {
 
 std::unique_ptr<OperatorClient> OperatorClient::Connect(const std::string& path) {
   std::string error;
-  auto socket = plat::LocalClientSocket::Connect(path, &error);
-  if (!socket) return nullptr;
-  return std::unique_ptr<OperatorClient>(new OperatorClient(std::move(socket)));
+  auto lines = plat::LocalLineClient::Connect(path, &error);
+  if (!lines) return nullptr;
+  return std::unique_ptr<OperatorClient>(new OperatorClient(std::move(lines)));
 }
 
 bool OperatorClient::WaitUntilServed(const std::string& path) {
@@ -23,35 +23,21 @@ bool OperatorClient::WaitUntilServed(const std::string& path) {
 }
 
 bool OperatorClient::SendLine(const std::string& line) {
-  return socket_->SendAll(line + "\n", 5000);
+  return lines_->SendLine(line, 5000);
 }
 
 std::optional<std::string> OperatorClient::ReadLine(int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    const size_t end = buffer_.find('\n');
-    if (end != std::string::npos) {
-      std::string line = buffer_.substr(0, end);
-      buffer_.erase(0, end + 1);
+  std::string line;
+  switch (lines_->ReadLine(timeout_ms, &line)) {
+    case plat::LocalLineClient::ReadResult::kLine:
       return line;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0 || closed_) return std::nullopt;
-    char chunk[65536];
-    size_t count = 0;
-    switch (socket_->Receive(chunk, sizeof chunk, static_cast<int>(left), &count)) {
-      case plat::LocalIo::kOk:
-        buffer_.append(chunk, count);
-        break;
-      case plat::LocalIo::kWouldBlock:
-        return std::nullopt;
-      case plat::LocalIo::kClosed:
-        closed_ = true;
-        return std::nullopt;
-    }
+    case plat::LocalLineClient::ReadResult::kTimedOut:
+      return std::nullopt;
+    case plat::LocalLineClient::ReadResult::kClosed:
+      closed_ = true;
+      return std::nullopt;
   }
+  return std::nullopt;
 }
 
 OpJson OperatorClient::Call(const OpJson& request, int timeout_ms) {

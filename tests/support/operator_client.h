@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/local_socket.h"
+#include "platform/local_lines.h"
 
 namespace pltest {
 
@@ -28,10 +28,9 @@ class OperatorClient {
   bool Closed() const { return closed_; }
 
  private:
-  explicit OperatorClient(std::unique_ptr<plat::LocalClientSocket> socket)
-      : socket_(std::move(socket)) {}
-  std::unique_ptr<plat::LocalClientSocket> socket_;
-  std::string buffer_;
+  explicit OperatorClient(std::unique_ptr<plat::LocalLineClient> lines)
+      : lines_(std::move(lines)) {}
+  std::unique_ptr<plat::LocalLineClient> lines_;
   bool closed_ = false;
 };
 

@@ -100,7 +100,17 @@ bool ChildProcess::Send(const std::string& bytes) {
          write(input_fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
+void ChildProcess::HangUp() {
+  if (input_read_end_ >= 0 || output_fd_ < 0) return;
+  close(output_fd_);
+  input_fd_ = output_fd_ = -1;
+}
+
 void ChildProcess::ReadAvailable(int timeout_ms) {
+  if (output_fd_ < 0) {
+    usleep(static_cast<useconds_t>(timeout_ms) * 1000);
+    return;
+  }
   pollfd fd{output_fd_, POLLIN, 0};
   if (poll(&fd, 1, timeout_ms) <= 0) return;
   char buffer[4096];

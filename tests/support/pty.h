@@ -35,6 +35,9 @@ class ChildProcess {
   std::optional<size_t> WaitForOutput(const std::string& text, int timeout_ms, size_t from = 0);
   const std::string& output() const { return output_; }
   void Signal(int signal_number);
+  // Closes the terminal's master side, as closing a terminal window does: the child's terminal
+  // hangs up. Only with a terminal; nothing more is read from the child afterwards.
+  void HangUp();
   // Waits for the child to end: its exit code (128 + signal when killed), nothing on timeout.
   std::optional<int> WaitForExit(int timeout_ms);
   // The terminal's local modes (ICANON, ECHO...) as the child left them; only with a terminal.

@@ -5,7 +5,6 @@
 #include "platform/ini_file.h"
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -19,15 +18,6 @@ constexpr int kPortTries = 20;
 std::mt19937& Random() {
   static std::mt19937 random(std::random_device{}());
   return random;
-}
-
-std::string MakeTemporaryDirectory() {
-  std::uniform_int_distribution<uint64_t> draw;
-  for (;;) {
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("plctl-" + std::to_string(draw(Random())));
-    if (std::filesystem::create_directory(path)) return path.string();
-  }
 }
 
 }  // namespace
@@ -49,15 +39,14 @@ std::string IniKeys::Render(uint16_t tcp_port) const {
   return text.str();
 }
 
-TestServer::TestServer(const IniKeys& keys, const plat::Clock& clock)
-    : directory_(MakeTemporaryDirectory()), clock_(clock) {
+TestServer::TestServer(const IniKeys& keys, const plat::Clock& clock) : clock_(clock) {
   std::uniform_int_distribution<int> draw(20000, 60000);
   for (int attempt = 0; attempt < kPortTries; ++attempt) {
     tcp_port_ = static_cast<uint16_t>(draw(Random()));
     std::ofstream(ini_path(), std::ios::binary | std::ios::trunc) << keys.Render(tcp_port_);
     core::StartupEnvironment environment;
-    environment.program_file = directory_ + "/plserver";
-    environment.arguments = {"-LOG=" + directory_ + "/plserver.log"};
+    environment.program_file = directory_.File("plserver");
+    environment.arguments = {"-LOG=" + directory_.File("plserver.log")};
     auto server = std::make_unique<core::TParlowindServer>(std::move(environment), clock_);
     if (server->Server_Init()) {
       server_ = std::move(server);
@@ -70,8 +59,8 @@ TestServer::TestServer(const IniKeys& keys, const plat::Clock& clock)
 
 bool TestServer::StartOnCurrentFile() {
   core::StartupEnvironment environment;
-  environment.program_file = directory_ + "/plserver";
-  environment.arguments = {"-LOG=" + directory_ + "/plserver.log"};
+  environment.program_file = directory_.File("plserver");
+  environment.arguments = {"-LOG=" + directory_.File("plserver.log")};
   auto server = std::make_unique<core::TParlowindServer>(std::move(environment), clock_);
   if (!server->Server_Init()) return false;
   server_ = std::move(server);
@@ -95,17 +84,11 @@ bool TestServer::Restart() {
   return false;
 }
 
-TestServer::~TestServer() {
-  server_.reset();
-  std::error_code ignored;
-  std::filesystem::remove_all(directory_, ignored);
-}
+// The server stops before its directory goes: the members end in that order.
+TestServer::~TestServer() = default;
 
 std::string TestServer::ReadIni() const {
-  std::ifstream file(ini_path(), std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
+  return ReadFile(ini_path());
 }
 
 std::unique_ptr<plclient::ProtocolClient> TestServer::Connect(

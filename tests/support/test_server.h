@@ -12,6 +12,7 @@
 
 #include "core/servermain.h"
 #include "protoclient/protocol_client.h"
+#include "support/blackbox.h"
 
 namespace pltest {
 
@@ -54,8 +55,8 @@ class TestServer {
   bool started() const { return server_ != nullptr; }
   uint16_t tcp_port() const { return tcp_port_; }
   uint16_t udp_port() const { return static_cast<uint16_t>(tcp_port_ + 1); }
-  const std::string& directory() const { return directory_; }
-  std::string ini_path() const { return directory_ + "/plserver.ini"; }
+  const std::string& directory() const { return directory_.path(); }
+  std::string ini_path() const { return directory_.File("plserver.ini"); }
   std::string ReadIni() const;
   core::TParlowindServer& server() { return *server_; }
   // Stops the server and starts a new one on the same program directory, which reads the
@@ -75,7 +76,7 @@ class TestServer {
   Member JoinAsAdmin(const std::string& name, const std::string& password = "rivet");
 
  private:
-  std::string directory_;
+  TempDir directory_;
   const plat::Clock& clock_;
   uint16_t tcp_port_ = 0;
   bool StartOnCurrentFile();

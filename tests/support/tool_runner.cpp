@@ -43,7 +43,8 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ToolOptions& options)
     : timeout_ms_(options.timeout_ms) {
-  int out_pipe[2], err_pipe[2];
+  int out_pipe[2], err_pipe[2], in_pipe[2] = {-1, -1};
+  if (options.input_pipe && pipe2(in_pipe, O_CLOEXEC) != 0) return;
   if (pipe2(out_pipe, O_CLOEXEC) != 0) return;
   if (pipe2(err_pipe, O_CLOEXEC) != 0) {
     close(out_pipe[0]);
@@ -52,7 +53,11 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (options.input_pipe) {
+    posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  }
   posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
   if (!options.working_directory.empty()) {
@@ -78,6 +83,10 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
   posix_spawnattr_destroy(&attributes);
   close(out_pipe[1]);
   close(err_pipe[1]);
+  if (options.input_pipe) {
+    close(in_pipe[0]);
+    in_fd_ = in_pipe[1];
+  }
   out_fd_ = out_pipe[0];
   err_fd_ = err_pipe[0];
 }
@@ -89,6 +98,29 @@ ToolProcess::~ToolProcess() {
   }
   if (out_fd_ >= 0) close(out_fd_);
   if (err_fd_ >= 0) close(err_fd_);
+  if (in_fd_ >= 0) close(in_fd_);
+}
+
+bool ToolProcess::WriteInput(const std::string& text) {
+  size_t written = 0;
+  while (in_fd_ >= 0 && written < text.size()) {
+    ssize_t put = write(in_fd_, text.data() + written, text.size() - written);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    written += static_cast<size_t>(put);
+  }
+  return in_fd_ >= 0;
+}
+
+std::optional<std::string> ToolProcess::NextLine(int timeout_ms) {
+  auto has_line = [this](const std::string& out, const std::string&) {
+    return out.find('\n', lines_taken_) != std::string::npos;
+  };
+  if (!WaitForOutput(has_line, timeout_ms)) return std::nullopt;
+  const size_t end = out_.find('\n', lines_taken_);
+  std::string line = out_.substr(lines_taken_, end - lines_taken_);
+  lines_taken_ = end + 1;
+  return line;
 }
 
 void ToolProcess::Signal(int signal_number) {
@@ -130,6 +162,11 @@ ToolResult ToolProcess::Finish() {
   if (!started() || finished_) return result;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
   bool killed = false;
+  if (in_fd_ >= 0) {
+    // The end of its input tells a child that reads commands to finish.
+    close(in_fd_);
+    in_fd_ = -1;
+  }
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());

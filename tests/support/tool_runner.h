@@ -23,6 +23,8 @@ struct ToolOptions {
   std::map<std::string, std::optional<std::string>> environment;
   std::string working_directory;  // empty: the test's own
   int timeout_ms = 10000;
+  // Standard input from a pipe the test writes to (WriteInput); /dev/null otherwise.
+  bool input_pipe = false;
 };
 
 class ToolProcess {
@@ -42,6 +44,11 @@ class ToolProcess {
   bool WaitForOutput(
       const std::function<bool(const std::string& out, const std::string& err)>& done,
       int timeout_ms);
+  // Writes to the child's standard input (input_pipe); false when it cannot.
+  bool WriteInput(const std::string& text);
+  // The next whole line of standard output not yet returned (without its line break), or
+  // nothing when none came within timeout_ms.
+  std::optional<std::string> NextLine(int timeout_ms);
   // Collects the output until the child ends (killing it at the time limit) and returns it.
   ToolResult Finish();
 
@@ -56,6 +63,8 @@ class ToolProcess {
   int pid_ = -1;
   int out_fd_ = -1;
   int err_fd_ = -1;
+  int in_fd_ = -1;
+  size_t lines_taken_ = 0;  // bytes of out_ that NextLine has returned
   int timeout_ms_;
   bool finished_ = false;
 };

@@ -1,6 +1,6 @@
 // An in-process server for the web poster's tests: a temporary program directory with its
 // plserver.ini and log, a free port pair, the list server variable pointed where the test wants,
-// and a raw login to put clients in the registry.
+// and logins to put clients in the registry.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "core/servermain.h"
+#include "protoclient/protocol_client.h"
+#include "support/blackbox.h"
+#include "webpost/webpostthread.h"
 
 namespace pltest {
 
@@ -49,21 +52,24 @@ class WebPostFixture {
   // the server, or null after a failed start (the failure is reported through gtest).
   core::TParlowindServer* Start(const WebPostConfig& config);
   core::TParlowindServer* server() { return server_.get(); }
+  // The server's poster parts for a poster the test runs itself while the server's own is off
+  // ([WebStatus] Active=0): its cycles post as if Active were on.
+  webpost::PosterParts PosterParts();
   uint16_t tcp_port() const { return tcp_port_; }
 
   // The log's texts, time stamps removed.
   std::vector<std::string> LogLines() const;
-  const std::string& directory() const { return directory_; }
+  const std::string& directory() const { return directory_.path(); }
 
   // Logs a client in over a real connection and waits until it is registered. The connection
   // stays open until the fixture ends. False when the server did not register it in time.
   bool LoginClient(const std::string& name);
 
  private:
-  std::string directory_;
+  TempDir directory_;
+  std::vector<std::unique_ptr<plclient::ProtocolClient>> clients_;
   std::unique_ptr<core::TParlowindServer> server_;
   uint16_t tcp_port_ = 0;
-  std::vector<int> client_fds_;
 };
 
 }  // namespace pltest

@@ -38,5 +38,13 @@ TEST(TerminalSafeText, ControlCharactersInEveryFormBecomeVisibleEscapes) {
   EXPECT_EQ(TerminalSafeText("already\\x1b", true, false), "already\\x1b");
 }
 
+TEST(NameText, ANameCanEndNeitherItsQuotesNorItsLineNorTurnTheTextAround) {
+  EXPECT_EQ(QuotedName("a\"b\naddr=6.6.6.6\t\\"), "\"a\\\"b\\naddr=6.6.6.6\\t\\\\\"");
+  // Right-to-left override, line separator, first-strong isolate: escaped byte by byte.
+  EXPECT_EQ(NameText("x\xe2\x80\xae\xe2\x80\xa8\xe2\x81\xa8y"),
+            "x\\xe2\\x80\\xae\\xe2\\x80\\xa8\\xe2\\x81\\xa8y");
+  EXPECT_EQ(NameText("caf\xc3\xa9 \xe2\x80\x94"), "caf\xc3\xa9 \xe2\x80\x94");  // an em dash stays
+}
+
 }  // namespace
 }  // namespace text

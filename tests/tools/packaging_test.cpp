@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -23,31 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-class TemporaryDirectory {
- public:
-  TemporaryDirectory() {
-    std::random_device random;
-    path_ = fs::temp_directory_path() /
-            ("plpkg-" + std::to_string(random()) + std::to_string(getpid()));
-    fs::create_directories(path_);
-  }
-  ~TemporaryDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 std::string Which(const std::string& program) {
   for (const char* dir : {"/usr/bin", "/bin", "/usr/local/bin"}) {
@@ -118,7 +92,7 @@ std::vector<int> ThreadNiceValues(int pid) {
   std::error_code ignored;
   for (const auto& task :
        fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ignored)) {
-    const std::string stat = ReadFile(task.path() / "stat");
+    const std::string stat = pltest::ReadFile(task.path() / "stat");
     const size_t end_of_name = stat.rfind(')');
     if (end_of_name == std::string::npos) continue;
     // After the name: state, then fields 4 to 19 of stat(5); the nice value is field 19.
@@ -139,6 +113,18 @@ void InstallInto(const fs::path& root) {
   pltest::ToolResult installed = pltest::RunTool(
       PL_CMAKE_COMMAND, {"--install", PL_BUILD_DIR, "--prefix", "/usr"}, install_options);
   ASSERT_EQ(installed.exit_code, 0) << installed.out << installed.err;
+}
+
+// The state directory of the unit (or of its instance `below`) under the staging root, owned by
+// the unit's user as systemd makes it.
+fs::path MakeStateDirectory(const fs::path& root, const std::string& below = {}) {
+  fs::path state = root / "var/lib/plserver";
+  if (!below.empty()) state /= below;
+  fs::create_directories(state);
+  if (RunningAsRoot()) {
+    EXPECT_EQ(chown(state.c_str(), kNobody, kNobody), 0);
+  }
+  return state;
 }
 
 // Waits until plctl gets the server's status on `port`; its last result.
@@ -176,7 +162,7 @@ bool CarriesDebugData(const std::string& readelf, const fs::path& program) {
 TEST(PackagingTest, DebianPackageCarriesItsFilesAndPassesLintian) {
   const std::string dpkg_deb = Which("dpkg-deb");
   if (dpkg_deb.empty()) GTEST_SKIP() << "dpkg-deb is not installed";
-  TemporaryDirectory output;
+  pltest::TempDir output;
   pltest::ToolOptions options;
   // Building and compressing the package takes a minute or more on a busy machine; the limit
   // only stops a hung cpack, within the test's own time limit.
@@ -185,10 +171,10 @@ TEST(PackagingTest, DebianPackageCarriesItsFilesAndPassesLintian) {
   pltest::ToolResult built =
       pltest::RunTool(PL_CPACK_COMMAND,
                       {"-G", "DEB", "--config", std::string(PL_BUILD_DIR) + "/CPackConfig.cmake",
-                       "-B", output.path().string()},
+                       "-B", output.path()},
                       options);
   ASSERT_EQ(built.exit_code, 0) << built.out << built.err;
-  fs::path package = output.path() / "parlowind-server_1.2.0_amd64.deb";
+  fs::path package = output.File("parlowind-server_1.2.0_amd64.deb");
   for (const auto& entry : fs::directory_iterator(output.path())) {
     if (entry.path().extension() == ".deb") package = entry.path();
   }
@@ -206,7 +192,7 @@ TEST(PackagingTest, DebianPackageCarriesItsFilesAndPassesLintian) {
   for (const char* needed : {"libc6", "libstdc++6", "adduser"}) {
     EXPECT_NE(depends_line.find(needed), std::string::npos) << depends_line;
   }
-  for (const char* script : {"postinst", "prerm", "postrm"}) {
+  for (const char* script : {"postinst", "prerm", "postrm", "conffiles"}) {
     EXPECT_NE(info.out.find(script), std::string::npos) << script << " missing\n" << info.out;
   }
 
@@ -216,18 +202,18 @@ TEST(PackagingTest, DebianPackageCarriesItsFilesAndPassesLintian) {
        {"./usr/lib/plserver/plserver", "./usr/lib/plserver/plserver-prepare", "./usr/bin/plctl",
         "./usr/lib/systemd/system/plserver.service", "./usr/lib/systemd/system/plserver@.service",
         "./usr/share/plserver/plserver.ini", "./usr/share/plserver/fail2ban/plserver.conf",
-        "./usr/share/man/man8/plserver.8.gz", "./usr/share/man/man1/plctl.1.gz",
-        "./usr/share/doc/parlowind-server/copyright",
+        "./etc/logrotate.d/plserver", "./usr/share/man/man8/plserver.8.gz",
+        "./usr/share/man/man1/plctl.1.gz", "./usr/share/doc/parlowind-server/copyright",
         "./usr/share/doc/parlowind-server/changelog.gz"}) {
     EXPECT_NE(contents.out.find(std::string(file) + "\n"), std::string::npos)
         << file << " missing from\n"
         << contents.out;
   }
 
-  TemporaryDirectory unpacked;
-  ASSERT_EQ(pltest::RunTool(dpkg_deb, {"-x", package.string(), unpacked.path().string()}).exit_code,
-            0);
-  const std::string unit = ReadFile(unpacked.path() / "usr/lib/systemd/system/plserver.service");
+  pltest::TempDir unpacked;
+  ASSERT_EQ(pltest::RunTool(dpkg_deb, {"-x", package.string(), unpacked.path()}).exit_code, 0);
+  const std::string unit =
+      pltest::ReadFile(unpacked.File("usr/lib/systemd/system/plserver.service"));
   EXPECT_EQ(UnitValue(unit, "Type"), "simple");
   EXPECT_EQ(UnitValue(unit, "Restart"), "on-failure");
   EXPECT_EQ(UnitValue(unit, "StateDirectory"), "plserver");
@@ -238,13 +224,13 @@ TEST(PackagingTest, DebianPackageCarriesItsFilesAndPassesLintian) {
             0u)
       << unit;
   // The shipped configuration is current, so the server never rewrites it (and its comments).
-  EXPECT_NE(
-      ReadFile(unpacked.path() / "usr/share/plserver/plserver.ini").find("ServerVersion=v1.2.0"),
-      std::string::npos);
+  EXPECT_NE(pltest::ReadFile(unpacked.File("usr/share/plserver/plserver.ini"))
+                .find("ServerVersion=v1.2.0"),
+            std::string::npos);
   const std::string readelf = Which("readelf");
   if (!readelf.empty()) {
-    EXPECT_FALSE(CarriesDebugData(readelf, unpacked.path() / "usr/lib/plserver/plserver"));
-    EXPECT_FALSE(CarriesDebugData(readelf, unpacked.path() / "usr/bin/plctl"));
+    EXPECT_FALSE(CarriesDebugData(readelf, unpacked.File("usr/lib/plserver/plserver")));
+    EXPECT_FALSE(CarriesDebugData(readelf, unpacked.File("usr/bin/plctl")));
   }
 
   const std::string lintian = Which("lintian");
@@ -266,14 +252,10 @@ TEST(PackagingTest, DebianPackageCarriesItsFilesAndPassesLintian) {
 // unit's umask, limits and single capability. The -INI= path, taken from the program directory,
 // must reach <root>/var/lib/plserver; the relay thread gets its priority.
 TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
-  TemporaryDirectory root;
+  pltest::TempDir root;
   ASSERT_NO_FATAL_FAILURE(InstallInto(root.path()));
-  const std::string unit = ReadFile(root.path() / "usr/lib/systemd/system/plserver.service");
-  const fs::path state = root.path() / "var/lib/plserver";
-  fs::create_directories(state);
-  if (RunningAsRoot()) {
-    ASSERT_EQ(chown(state.c_str(), kNobody, kNobody), 0);
-  }
+  const std::string unit = pltest::ReadFile(root.File("usr/lib/systemd/system/plserver.service"));
+  const fs::path state = MakeStateDirectory(root.path());
   pltest::ToolOptions run_options;
   run_options.working_directory = state.string();
 
@@ -284,7 +266,7 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   EXPECT_EQ(ModeOf(state / "plserver.ini"), 0600u);
   // The operator's edit: a test port replaces the default one.
   const std::string port = std::to_string(pltest::PickFreePortPair());
-  std::string ini = ReadFile(state / "plserver.ini");
+  std::string ini = pltest::ReadFile(state / "plserver.ini");
   ini = std::regex_replace(ini, std::regex("TCPPort=8765"), "TCPPort=" + port);
   std::ofstream(state / "plserver.ini", std::ios::binary | std::ios::trunc) << ini;
 
@@ -293,7 +275,7 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   const UnitProcess start = AsTheUnitRunsIt(unit, root.path(), command);
   pltest::ToolProcess server(start.program, start.arguments, run_options);
   ASSERT_TRUE(server.started());
-  const std::string plctl = (root.path() / "usr/bin/plctl").string();
+  const std::string plctl = root.File("usr/bin/plctl");
   pltest::ToolResult status = WaitForStatus(plctl, port);
   ASSERT_EQ(status.exit_code, 0) << status.err;
   if (RunningAsRoot()) {
@@ -311,7 +293,7 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
           .exit_code,
       0);
   // The server confirms a change only once the file holds it.
-  const std::string written = ReadFile(state / "plserver.ini");
+  const std::string written = pltest::ReadFile(state / "plserver.ini");
   server.Signal(SIGTERM);
   pltest::ToolResult finished = server.Finish();
   EXPECT_EQ(finished.exit_code, 0) << finished.out << finished.err;
@@ -320,26 +302,68 @@ TEST(PackagingTest, InstalledServerRunsAsTheUnitStartsIt) {
   EXPECT_NE(written.find("; Parlowind server configuration."), std::string::npos)
       << "comments were lost";
   EXPECT_EQ(ModeOf(state / "plserver.ini"), 0600u);
-  EXPECT_FALSE(fs::exists(root.path() / "usr/lib/plserver/plserver.ini"));
+  EXPECT_FALSE(fs::exists(root.File("usr/lib/plserver/plserver.ini")));
   EXPECT_EQ(ModeOf(state / "plserver.log"), 0640u);
   if (RunningAsRoot()) {
     EXPECT_EQ(OwnerOf(state / "plserver.log"), kNobody);
   }
 }
 
+// The first start of a container or a service given its port and first administrator password
+// in its environment: a password the server could not read back is refused before anything is
+// written; one from a secret file, with blanks around it and a Windows line end, is in force.
+TEST(PackagingTest, FirstStartTakesThePortAndTheAdministratorPasswordFromTheEnvironment) {
+  pltest::TempDir root;
+  ASSERT_NO_FATAL_FAILURE(InstallInto(root.path()));
+  const std::string unit = pltest::ReadFile(root.File("usr/lib/systemd/system/plserver.service"));
+  const fs::path state = MakeStateDirectory(root.path());
+  const std::string port = std::to_string(pltest::PickFreePortPair());
+  pltest::ToolOptions run_options;
+  run_options.working_directory = state.string();
+  run_options.environment["PLSERVER_TCP_PORT"] = port;
+  const UnitProcess prepare = AsTheUnitRunsIt(unit, root.path(), UnitCommand(unit, "ExecStartPre"));
+
+  run_options.environment["PLSERVER_ADMIN_PASSWORD"] = std::string(31, 'x');
+  EXPECT_EQ(pltest::RunTool(prepare.program, prepare.arguments, run_options).exit_code, 1);
+  EXPECT_TRUE(fs::is_empty(state));
+
+  const std::string password = " a&b\\1|/\"q\" ";
+  const fs::path secret = root.File("admin-password");
+  pltest::WriteFile(secret, password + "\r\n");
+  fs::permissions(secret, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  run_options.environment["PLSERVER_ADMIN_PASSWORD"] = std::nullopt;
+  run_options.environment["PLSERVER_ADMIN_PASSWORD_FILE"] = secret.string();
+  pltest::ToolResult prepared = pltest::RunTool(prepare.program, prepare.arguments, run_options);
+  ASSERT_EQ(prepared.exit_code, 0) << prepared.err;
+  EXPECT_NE(pltest::ReadFile(state / "plserver.ini").find("\nTCPPort=" + port + "\n"),
+            std::string::npos);
+
+  const UnitProcess start = AsTheUnitRunsIt(unit, root.path(), UnitCommand(unit, "ExecStart"));
+  pltest::ToolProcess server(start.program, start.arguments, run_options);
+  ASSERT_TRUE(server.started());
+  const std::string plctl = root.File("usr/bin/plctl");
+  ASSERT_EQ(WaitForStatus(plctl, port).exit_code, 0);
+  auto admin_login = [&](const std::string& admin_password) {
+    pltest::ToolOptions admin;
+    admin.environment["PLCTL_ADMIN_PASSWORD"] = admin_password;
+    return pltest::RunTool(plctl, {"--host", "127.0.0.1", "--port", port, "admin-login"}, admin)
+        .exit_code;
+  };
+  EXPECT_EQ(admin_login(password), 0);
+  EXPECT_EQ(admin_login("rivet"), 1);
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Finish().exit_code, 0);
+}
+
 // An instance of the template named by a port: its first start makes its own directory's
 // configuration with that port, and the server runs from there.
 TEST(PackagingTest, InstanceNamedByAPortRunsInItsOwnDirectory) {
-  TemporaryDirectory root;
+  pltest::TempDir root;
   ASSERT_NO_FATAL_FAILURE(InstallInto(root.path()));
-  const std::string unit = ReadFile(root.path() / "usr/lib/systemd/system/plserver@.service");
+  const std::string unit = pltest::ReadFile(root.File("usr/lib/systemd/system/plserver@.service"));
   const std::string instance = std::to_string(pltest::PickFreePortPair());
-  const fs::path state = root.path() / "var/lib/plserver" / instance;
   ASSERT_EQ(UnitValue(unit, "WorkingDirectory"), "/var/lib/plserver/%i");
-  fs::create_directories(state);
-  if (RunningAsRoot()) {
-    ASSERT_EQ(chown(state.c_str(), kNobody, kNobody), 0);
-  }
+  const fs::path state = MakeStateDirectory(root.path(), instance);
   pltest::ToolOptions run_options;
   run_options.working_directory = state.string();
 
@@ -353,20 +377,21 @@ TEST(PackagingTest, InstanceNamedByAPortRunsInItsOwnDirectory) {
       AsTheUnitRunsIt(unit, root.path(), UnitCommand(unit, "ExecStartPre", instance));
   pltest::ToolResult prepared = pltest::RunTool(prepare.program, prepare.arguments, run_options);
   ASSERT_EQ(prepared.exit_code, 0) << prepared.out << prepared.err;
-  EXPECT_NE(ReadFile(state / "plserver.ini").find("\nTCPPort=" + instance + "\n"),
+  EXPECT_NE(pltest::ReadFile(state / "plserver.ini").find("\nTCPPort=" + instance + "\n"),
             std::string::npos);
 
   const UnitProcess start =
       AsTheUnitRunsIt(unit, root.path(), UnitCommand(unit, "ExecStart", instance));
   pltest::ToolProcess server(start.program, start.arguments, run_options);
   ASSERT_TRUE(server.started());
-  pltest::ToolResult status = WaitForStatus((root.path() / "usr/bin/plctl").string(), instance);
+  pltest::ToolResult status = WaitForStatus(root.File("usr/bin/plctl"), instance);
   EXPECT_EQ(status.exit_code, 0) << status.err;
   server.Signal(SIGTERM);
   pltest::ToolResult finished = server.Finish();
   EXPECT_EQ(finished.exit_code, 0) << finished.out << finished.err;
-  EXPECT_NE(ReadFile(state / "plserver.log").find("Parlowind server started"), std::string::npos);
-  EXPECT_EQ(pltest::DirectoryEntries((root.path() / "var/lib/plserver").string()),
+  EXPECT_NE(pltest::ReadFile(state / "plserver.log").find("Parlowind server started"),
+            std::string::npos);
+  EXPECT_EQ(pltest::DirectoryEntries(root.File("var/lib/plserver")),
             std::vector<std::string>{instance});
 }
 

@@ -50,12 +50,15 @@ class PlctlTest : public ::testing::Test {
 TEST(PlctlUsageTest, HelpForTheToolAndEveryCommandAndBadUsageIsExitTwo) {
   ToolResult help = pltest::RunTool(PLCTL_BINARY, {"--help"});
   EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("--socket PATH"), std::string::npos) << help.out;
   for (const char* command : {"status", "list", "player", "admin-login", "room", "kick", "password",
                               "save-rooms", "voice-check", "watch"}) {
     EXPECT_NE(help.out.find(std::string("  ") + command), std::string::npos) << command;
     ToolResult own = pltest::RunTool(PLCTL_BINARY, {command, "--help"});
     EXPECT_EQ(own.exit_code, 0) << command;
     EXPECT_NE(own.out.find(std::string("Usage: plctl ") + command), std::string::npos) << own.out;
+    // The global options are described once, in plctl --help.
+    EXPECT_EQ(own.out.find("--socket PATH"), std::string::npos) << own.out;
   }
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
            {},

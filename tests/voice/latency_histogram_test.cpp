@@ -49,7 +49,10 @@ TEST(LatencyHistogramTest, ConcurrentObservationsAndMergesAreAllCountedWhileRead
   });
   std::vector<std::thread> writers;
   for (int w = 0; w < kWriters; ++w) {
-    writers.emplace_back([&shared, w] {
+    writers.emplace_back([&shared, &reads, w] {
+      // The reader has read at least once before any writer starts, so reads overlap writes
+      // however the threads are scheduled.
+      while (reads.load() == 0) std::this_thread::yield();
       LocalHistogram local;
       for (uint64_t i = 0; i < kPerWriter; ++i) {
         const uint64_t us = (i * 37 + static_cast<uint64_t>(w)) % 400000;

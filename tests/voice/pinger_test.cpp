@@ -63,7 +63,7 @@ IniKeys QuietPinger() {
 
 voice::PingerParts Parts(TestServer& server, int tries, int idle, int wait) {
   voice::PingerParts parts = server.server().PingerParts();
-  parts.settings = voice::PingSettings{idle, wait, tries};
+  parts.settings = [=] { return voice::PingSettings{idle, wait, tries}; };
   return parts;
 }
 

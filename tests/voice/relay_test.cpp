@@ -2,8 +2,12 @@
 // the checks, the address rule, keep-alives.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "platform/client_socket.h"
 #include "support/voice_fixture.h"
+#include "voice/pingthread.h"
 #include "wire/global_types.h"
 
 namespace pltest {
@@ -233,6 +237,78 @@ TEST_F(Relay, AnIdIsOnlyBelievedFromTheAddressOfItsControlConnection) {
   ASSERT_TRUE(rebound->SendTo(forged.data(), forged.size(), {0x7F000001, server_.udp_port()}));
   EXPECT_EQ(b.Collect().size(), 1u);
   EXPECT_EQ(a.Record(server_)->PeerPort(), rebound->Local().port);
+}
+
+// A player's UDP socket on 127.0.0.1 that talks to the server at `server_ip`, registered for
+// the player with a keep-alive the server ignores.
+std::unique_ptr<plat::UdpClientSocket> TalkingTo(TestServer& server, const VoiceClient& player,
+                                                 uint32_t server_ip) {
+  auto socket = BindOn(0x7F000001);
+  const std::vector<uint8_t> hello = plclient::KeepAliveDatagram(player.id, 3, 0);
+  EXPECT_TRUE(socket->SendTo(hello.data(), hello.size(), {server_ip, server.udp_port()}));
+  EXPECT_TRUE(WaitUntil([&] { return player.Record(server)->PeerPort() == socket->Local().port; }));
+  return socket;
+}
+
+struct Arrival {
+  plat::Endpoint from;
+  uint8_t traffic_class = 0;
+};
+
+std::optional<Arrival> NextArrival(plat::UdpClientSocket& socket) {
+  uint8_t buffer[2048];
+  size_t received = 0;
+  Arrival arrival;
+  if (socket.Receive(buffer, sizeof buffer, 2000, &received, &arrival.from) != plat::IoStatus::kOk)
+    return std::nullopt;
+  arrival.traffic_class = socket.LastTrafficClass();
+  return arrival;
+}
+
+TEST_F(Relay, PongsCopiesAndPingsLeaveFromTheAddressEachPlayerTalksTo) {
+  VoiceClient a = JoinWithVoice(server_, "A");
+  VoiceClient b = JoinWithVoice(server_, "B");
+  auto a_socket = TalkingTo(server_, a, 0x7F000002);
+  auto b_socket = TalkingTo(server_, b, 0x7F000003);
+  const std::vector<uint8_t> ping = plclient::KeepAliveDatagram(a.id, 1, 3);
+  ASSERT_TRUE(a_socket->SendTo(ping.data(), ping.size(), {0x7F000002, server_.udp_port()}));
+  std::optional<Arrival> pong = NextArrival(*a_socket);
+  ASSERT_TRUE(pong);
+  EXPECT_EQ(pong->from, (plat::Endpoint{0x7F000002, server_.udp_port()}));
+  const std::vector<uint8_t> spoken = VoiceDatagramForRoom(a.id, 1, Payload(40));
+  ASSERT_TRUE(a_socket->SendTo(spoken.data(), spoken.size(), {0x7F000002, server_.udp_port()}));
+  std::optional<Arrival> copy = NextArrival(*b_socket);
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->from, (plat::Endpoint{0x7F000003, server_.udp_port()}));
+  voice::PingerParts pinger_parts = server_.server().PingerParts();
+  pinger_parts.settings = [] {
+    return voice::PingSettings{0, 60000, 3};
+  };  // every player is due at once
+  voice::TPingThread pinger(pinger_parts);
+  pinger.PingClients();
+  std::optional<Arrival> server_ping = NextArrival(*a_socket);
+  ASSERT_TRUE(server_ping);
+  EXPECT_EQ(server_ping->from, (plat::Endpoint{0x7F000002, server_.udp_port()}));
+}
+
+// The TOS byte of a relayed copy, with [Voice] DSCP at `dscp` (nothing: the default).
+uint8_t RelayedTrafficClass(std::optional<std::string> dscp) {
+  IniKeys keys;
+  if (dscp) keys.Set("Voice", "DSCP", *dscp);
+  TestServer server(keys);
+  VoiceClient a = JoinWithVoice(server, "A");
+  VoiceClient b = JoinWithVoice(server, "B");
+  auto b_socket = TalkingTo(server, b, 0x7F000001);
+  EXPECT_TRUE(b_socket->ReportTrafficClass());
+  EXPECT_TRUE(a.udp->Send(VoiceDatagramForRoom(a.id, 1, Payload(40))));
+  std::optional<Arrival> copy = NextArrival(*b_socket);
+  EXPECT_TRUE(copy);
+  return copy ? copy->traffic_class : 0xFF;
+}
+
+TEST(RelayMarking, VoiceLeavesMarkedForExpeditedForwardingUnlessTurnedOff) {
+  EXPECT_EQ(RelayedTrafficClass(std::nullopt), 0xB8);
+  EXPECT_EQ(RelayedTrafficClass("0"), 0x00);
 }
 
 TEST(RelayAnyAddress, TheSettingRestoresAcceptanceFromAnyAddress) {

@@ -88,7 +88,7 @@ TEST(WebPoster, QueryFollowsTheClientsAndThePasswordInForceAtEachCycle) {
   config.web_post_url = "http://" + LoopbackAddress(recorder.port()) + "/s";
   ASSERT_TRUE(fixture.Start(config));
   core::TParlowindServer& server = *fixture.server();
-  webpost::TWebPoster poster(server.PosterParts());
+  webpost::TWebPoster poster(fixture.PosterParts());
   const std::string head =
       "serverport=" + std::to_string(fixture.tcp_port()) + "&servername=Test%20Server&clients=";
   const std::string tail = "&maxclients=16&serverversion=v1.2.0%20Win32%20Service";
@@ -121,7 +121,7 @@ TEST(WebPoster, AnUnreachableListServerDoesNotKeepTheOtherFromItsPost) {
     config.web_post_url = url;
     ASSERT_TRUE(fixture.Start(config));
     size_t before = recorder.Requests().size();
-    webpost::TWebPoster(fixture.server()->PosterParts()).PostStatus();
+    webpost::TWebPoster(fixture.PosterParts()).PostStatus();
     auto requests = recorder.WaitForRequests(before + 1, kWaitMs);
     ASSERT_EQ(requests.size(), before + 1);
     EXPECT_EQ(requests.back().bytes.rfind("POST /other?serverport=", 0), 0u)
@@ -141,7 +141,7 @@ TEST(WebPoster, AListServerThatNeverAnswersHoldsACycleOnlyForTheTimeLimit) {
   config.site_active = true;
   config.web_post_url = "http://" + LoopbackAddress(recorder.port()) + "/after";
   ASSERT_TRUE(fixture.Start(config));
-  webpost::TWebPoster poster(fixture.server()->PosterParts());
+  webpost::TWebPoster poster(fixture.PosterParts());
   poster.SetRequestTimeLimit(300);
   poster.PostStatus();  // returns: the stalled connect is given up after 300 ms
   EXPECT_EQ(recorder.WaitForRequests(1, kWaitMs).size(), 1u);
@@ -182,7 +182,7 @@ TEST(WebPoster, TerminateWhileWaitingEndsTheThreadPromptlyWithItsEndLine) {
   config.active = false;
   config.web_post_url = "http://" + LoopbackAddress(recorder.port()) + "/";
   ASSERT_TRUE(fixture.Start(config));
-  webpost::TWebPoster poster(fixture.server()->PosterParts());
+  webpost::TWebPoster poster(fixture.PosterParts());
   poster.Start();
   ASSERT_EQ(recorder.WaitForRequests(1, kWaitMs).size(), 1u);
   auto started = std::chrono::steady_clock::now();
@@ -203,7 +203,7 @@ TEST(WebPoster, ACycleStartsOnePeriodAfterTheLastOneEndedOnTheClock) {
   config.web_post_url = "http://" + LoopbackAddress(recorder.port()) + "/p";
   ASSERT_TRUE(fixture.Start(config));
   pltest::ManualClock clock;
-  webpost::PosterParts parts = fixture.server()->PosterParts();
+  webpost::PosterParts parts = fixture.PosterParts();
   webpost::TWebPoster poster(webpost::PosterParts{
       parts.settings, parts.client_count, parts.password_protected, clock, parts.write_line});
   ASSERT_TRUE(pltest::Succeeded(poster.Start()));

@@ -2,6 +2,7 @@
 // --admin-password, PLCTL_ADMIN_PASSWORD or a prompt) and then waits for the server's own
 // confirmation: a broadcast for rooms and kicks, a Result for passwords and the saved rooms.
 #include "commands.h"
+#include "text/safe_text.h"
 #include "failure.h"
 #include "operator_link.h"
 #include "session.h"
@@ -57,7 +58,7 @@ int CreateRoom(const Invocation& invocation, const std::string& name, const Outp
   Done(
       output,
       Json::MakeObject().Add("room_created", static_cast<int>(created.room_byte)).Add("name", name),
-      "room " + std::to_string(created.room_byte) + " \"" + name + "\" created");
+      "room " + std::to_string(created.room_byte) + " " + text::QuotedName(name) + " created");
   return kExitDone;
 }
 

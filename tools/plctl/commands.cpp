@@ -5,7 +5,8 @@ namespace plctl {
 const std::vector<CommandSpec>& AllCommands() {
   static const std::vector<CommandSpec> all = [] {
     std::vector<CommandSpec> table;
-    for (auto group : {ServerCommands, AdminCommands, BanCommands, VoiceCommands, WatchCommands}) {
+    for (auto group :
+         {ServerCommands, AdminCommands, SocketOnlyCommands, VoiceCommands, WatchCommands}) {
       for (CommandSpec& command_spec : group()) table.push_back(std::move(command_spec));
     }
     return table;

@@ -20,14 +20,17 @@ struct CommandSpec {
   int (*run)(const Invocation& invocation, const Output& output);
 };
 
-std::vector<CommandSpec> ServerCommands();  // status, list, player
-std::vector<CommandSpec> AdminCommands();   // admin-login, room, kick, password, save-rooms
-std::vector<CommandSpec> VoiceCommands();   // voice-check
-std::vector<CommandSpec> WatchCommands();   // watch
-std::vector<CommandSpec> BanCommands();     // ban (operator socket only)
+std::vector<CommandSpec> ServerCommands();      // status, list, player
+std::vector<CommandSpec> AdminCommands();       // admin-login, room, kick, password, save-rooms
+std::vector<CommandSpec> VoiceCommands();       // voice-check
+std::vector<CommandSpec> WatchCommands();       // watch
+std::vector<CommandSpec> SocketOnlyCommands();  // ban, reload (operator socket only)
 
 const std::vector<CommandSpec>& AllCommands();
 const CommandSpec* FindCommand(const std::string& name);
 std::string ToolHelp();
+
+// Whether a watch is to end now: a termination signal, or SIGHUP (the terminal hung up).
+bool WatchInterrupted();
 
 }  // namespace plctl

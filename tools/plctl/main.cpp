@@ -1,6 +1,7 @@
 // plctl: the operator's command-line client. Parses the command line, runs one command and
 // turns its outcome into an exit code.
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "commands.h"
 #include "platform/client_socket.h"
@@ -26,7 +27,9 @@ int Run(const plctl::Invocation& invocation, const plctl::Output& output) {
   if (invocation.help || help_command || invocation.command.empty()) {
     const plctl::CommandSpec* command_spec = plctl::FindCommand(topic);
     if (!topic.empty() && !command_spec) plctl::ThrowUsage("unknown command \"" + topic + "\"");
-    std::cout << (command_spec ? command_spec->help + "\n" + plctl::kGlobalOptionsHelp
+    std::cout << (command_spec ? command_spec->help +
+                                     "\nThe global options (--socket, --host, --json, ...) are "
+                                     "described once, in plctl --help.\n"
                                : plctl::ToolHelp());
     // No command at all is a mistake of usage, though the help still helps.
     return invocation.command.empty() && !invocation.help ? plctl::kExitFailure : plctl::kExitDone;
@@ -54,6 +57,12 @@ int main(int argc, char** argv) {
     output.Failure(failure);
     if (failure.kind() == "usage") std::cerr << "(plctl --help lists the commands and options)\n";
     return failure.code();
+  } catch (const nlohmann::json::exception&) {
+    // Requests are checked before they are sent, so this is an answer plctl does not know;
+    // the library's own words would tell the operator nothing.
+    output.Failure(plctl::CommandFailure(plctl::kExitFailure, "protocol",
+                                         "the server's answer is not one this plctl understands"));
+    return plctl::kExitFailure;
   } catch (const std::exception& error) {
     output.Failure(plctl::CommandFailure(plctl::kExitFailure, "error", error.what()));
     return plctl::kExitFailure;

@@ -3,62 +3,71 @@
 #include <cstdlib>
 
 #include "failure.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "text/safe_text.h"
 
 namespace plctl {
+namespace {
+
+bool IsUtf8(std::string_view text) {
+  uint32_t code_point = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = text::Utf8SequenceLength(text, i, &code_point);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+// The socket speaks JSON, which holds UTF-8 text only: a name from a terminal that is not UTF-8
+// is refused here, its bytes shown as escapes when the failure is printed.
+void CheckTexts(const Json::Raw& request) {
+  for (const auto& [key, value] : request.items()) {
+    if (!value.is_string() || IsUtf8(value.get_ref<const std::string&>())) continue;
+    if (key == "password") ThrowUsage("the new password is not UTF-8 text, which the socket needs");
+    ThrowUsage("\"" + value.get<std::string>() +
+               "\" is not UTF-8 text, which the socket needs; a player or room can also be "
+               "named by its number");
+  }
+}
+
+}  // namespace
 
 std::unique_ptr<OperatorLink> OperatorLink::Open(const GlobalOptions& global) {
   const std::string path = SocketPath(global);
   std::string error;
-  auto socket = plat::LocalClientSocket::Connect(path, &error);
-  if (!socket) {
+  auto lines = plat::LocalLineClient::Connect(path, &error);
+  if (!lines) {
     throw CommandFailure(kExitFailure, "connect",
                          "cannot connect to the operator socket " + path + ": " + error +
                              " (--socket names another, --host uses the public protocol)");
   }
-  return std::unique_ptr<OperatorLink>(
-      new OperatorLink(std::move(socket), path, global.timeout_ms));
+  return std::unique_ptr<OperatorLink>(new OperatorLink(std::move(lines), path, global.timeout_ms));
 }
 
 std::optional<Json::Raw> OperatorLink::ReadMessage(int timeout_ms) {
-  const uint32_t started = plat::TickCount();
-  for (;;) {
-    const size_t end = buffer_.find('\n');
-    if (end != std::string::npos) {
-      std::string line = buffer_.substr(0, end);
-      buffer_.erase(0, end + 1);
-      Json::Raw message = Json::Raw::parse(line, nullptr, false);
-      if (message.is_discarded() || !message.is_object())
-        throw CommandFailure(kExitFailure, "protocol", "the server's answer is not JSON");
-      return message;
-    }
-    int left = -1;
-    if (timeout_ms >= 0) {
-      const uint32_t waited = plat::TickCount() - started;
-      if (waited >= static_cast<uint32_t>(timeout_ms)) return std::nullopt;
-      left = timeout_ms - static_cast<int>(waited);
-    }
-    char chunk[16384];
-    size_t count = 0;
-    switch (socket_->Receive(chunk, sizeof chunk, left, &count)) {
-      case plat::LocalIo::kOk:
-        buffer_.append(chunk, count);
-        break;
-      case plat::LocalIo::kWouldBlock:
-        return std::nullopt;
-      case plat::LocalIo::kClosed:
-        throw CommandFailure(kExitFailure, "closed", "the server closed the operator connection");
-    }
+  std::string line;
+  switch (lines_->ReadLine(timeout_ms, &line)) {
+    case plat::LocalLineClient::ReadResult::kLine:
+      break;
+    case plat::LocalLineClient::ReadResult::kTimedOut:
+      return std::nullopt;
+    case plat::LocalLineClient::ReadResult::kClosed:
+      throw CommandFailure(kExitFailure, "closed", "the server closed the operator connection");
   }
+  Json::Raw message = Json::Raw::parse(line, nullptr, false);
+  if (message.is_discarded() || !message.is_object())
+    throw CommandFailure(kExitFailure, "protocol", "the server's answer is not JSON");
+  return message;
 }
 
 Json::Raw OperatorLink::Call(Json::Raw request) {
+  CheckTexts(request);
   const int id = next_id_++;
   Json::Raw with_id = {{"id", id}};
   for (auto& [key, value] : request.items()) with_id[key] = value;
-  if (!socket_->SendAll(with_id.dump(-1, ' ', true) + "\n", timeout_ms_))
+  if (!lines_->SendLine(with_id.dump(-1, ' ', true), timeout_ms_))
     throw CommandFailure(kExitFailure, "closed", "the operator socket did not take the request");
   for (;;) {
     std::optional<Json::Raw> answer = ReadMessage(timeout_ms_);

@@ -8,7 +8,7 @@
 
 #include "cli.h"
 #include "json.h"
-#include "platform/local_socket.h"
+#include "platform/local_lines.h"
 
 namespace plctl {
 
@@ -26,13 +26,12 @@ class OperatorLink {
   const std::string& path() const { return path_; }
 
  private:
-  OperatorLink(std::unique_ptr<plat::LocalClientSocket> socket, std::string path, int timeout_ms)
-      : socket_(std::move(socket)), path_(std::move(path)), timeout_ms_(timeout_ms) {}
+  OperatorLink(std::unique_ptr<plat::LocalLineClient> lines, std::string path, int timeout_ms)
+      : lines_(std::move(lines)), path_(std::move(path)), timeout_ms_(timeout_ms) {}
 
-  std::unique_ptr<plat::LocalClientSocket> socket_;
+  std::unique_ptr<plat::LocalLineClient> lines_;
   std::string path_;
   int timeout_ms_;
-  std::string buffer_;
   int next_id_ = 1;
 };
 

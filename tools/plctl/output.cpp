@@ -25,6 +25,15 @@ void Output::Print(const Json& document, const std::string& text) const {
   std::cout.flush();
 }
 
+void Output::Stream(const Json& document, const std::string& text) const {
+  if (json_ || text.empty()) {
+    std::cout << document.Dump() << "\n";
+  } else {
+    std::cout << text::TerminalSafeText(text, false, false) << "\n";
+  }
+  std::cout.flush();
+}
+
 void Output::Failure(const CommandFailure& failure) const {
   std::cerr << "plctl: " << text::TerminalSafeText(failure.what()) << "\n";
   if (!json_) return;
@@ -63,12 +72,12 @@ std::string FormatTable(const std::vector<std::vector<std::string>>& rows) {
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()), 0);
     for (size_t i = 0; i < row.size(); ++i)
-      widths[i] = std::max(widths[i], text::TerminalSafeText(row[i]).size());
+      widths[i] = std::max(widths[i], text::NameText(row[i]).size());
   }
   std::string text;
   for (const auto& raw_row : rows) {
     std::vector<std::string> row;
-    for (const std::string& cell : raw_row) row.push_back(text::TerminalSafeText(cell));
+    for (const std::string& cell : raw_row) row.push_back(text::NameText(cell));
     std::string line;
     for (size_t i = 0; i < row.size(); ++i) {
       if (i) line += "  ";

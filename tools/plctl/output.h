@@ -21,6 +21,9 @@ class Output {
   // Prints the result of a command: `document` with --json, else `text` (which ends in a
   // newline). Flushed at once, so a watcher's output reaches a pipe as it happens.
   void Print(const Json& document, const std::string& text) const;
+  // One item of a stream (watch) as it came: `document` with --json, else the line `text`
+  // (without its line end); no "ok" is added. Flushed at once.
+  void Stream(const Json& document, const std::string& text) const;
   void Failure(const CommandFailure& failure) const;
   // A remark for people on standard error (never part of the JSON).
   void Note(const std::string& text) const;
@@ -33,7 +36,8 @@ class Output {
 std::string FormatDuration(uint32_t milliseconds);
 // Milliseconds with three decimals ("0.125 ms").
 std::string FormatMilliseconds(double milliseconds);
-// Rows of cells as aligned columns, two spaces apart, each line ending in a newline.
+// Rows of cells as aligned columns, two spaces apart, each line ending in a newline. Each cell is
+// written as text::NameText writes a name (cells are given as they came).
 std::string FormatTable(const std::vector<std::vector<std::string>>& rows);
 
 // The eight counters as a JSON object and as a small table for people.

@@ -8,6 +8,7 @@
 #include "platform/ascii_case.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "text/safe_text.h"
 #include "wire/global_types.h"
 
 namespace plctl {
@@ -154,7 +155,9 @@ uint8_t ResolvePlayer(const plclient::ServerLists& lists, const std::string& tex
   if (IsNumber(text)) return static_cast<uint8_t>(ParseNumber("a player number", text, 1, 255));
   auto found = FindByName(lists.players, text,
                           [](const plclient::PlayerRecord& p) { return p.player_byte; });
-  if (!found) ThrowNotFound("no player named \"" + text + "\" (or more than one: give the number)");
+  if (!found)
+    ThrowNotFound("no player named " + text::QuotedName(text) +
+                  " (or more than one: give the number)");
   return *found;
 }
 
@@ -162,7 +165,8 @@ uint8_t ResolveRoom(const plclient::ServerLists& lists, const std::string& text)
   if (IsNumber(text)) return static_cast<uint8_t>(ParseNumber("a room number", text, 1, 255));
   auto found =
       FindByName(lists.rooms, text, [](const plclient::RoomRecord& r) { return r.room_byte; });
-  if (!found) ThrowNotFound("no room named \"" + text + "\" (or more than one: give the number)");
+  if (!found)
+    ThrowNotFound("no room named " + text::QuotedName(text) + " (or more than one: give the number)");
   return *found;
 }
 

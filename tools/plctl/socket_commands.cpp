@@ -1,6 +1,7 @@
 #include "socket_commands.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include "commands.h"
@@ -8,11 +9,16 @@
 #include "operator_link.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "text/safe_text.h"
 
 namespace plctl {
 namespace {
 
 using Raw = Json::Raw;
+
+// The server's limits on bans, so that plctl can say them before asking.
+constexpr int64_t kLongestBanSeconds = 24 * 86400;
+constexpr int kWidestUnforcedBits = 16;
 
 void ExpectArguments(const Invocation& invocation, size_t count, const std::string& usage) {
   if (invocation.arguments.size() != count) ThrowUsage("usage: plctl " + usage);
@@ -70,27 +76,31 @@ std::optional<int64_t> ParseBanDuration(const std::string& text) {
     switch (digits.back()) {
       case 's':
         unit = 1;
-        digits.pop_back();
         break;
       case 'm':
         unit = 60;
-        digits.pop_back();
         break;
       case 'h':
         unit = 3600;
-        digits.pop_back();
         break;
       case 'd':
         unit = 86400;
-        digits.pop_back();
         break;
       default:
+        unit = 0;
         break;
     }
+    if (unit != 0) digits.pop_back();
+    unit = std::max<int64_t>(unit, 1);
   }
-  const int value = ParseNumber("--duration", digits, 1, 24 * 86400);
-  if (value * unit > 24 * 86400)
-    ThrowUsage("--duration is at most 24d; a longer ban is a permanent one");
+  int64_t value = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (digits.empty() || error == std::errc::invalid_argument ||
+      end != digits.data() + digits.size() || value < 1)
+    ThrowUsage("--duration takes a time such as 90, 90s, 15m, 2h or 7d, not \"" + text + "\"");
+  if (error == std::errc::result_out_of_range || value > kLongestBanSeconds / unit)
+    ThrowUsage("--duration is at most 24d (" + std::to_string(kLongestBanSeconds) +
+               " seconds), the longest ban with an end; --permanent bans without one");
   return value * unit;
 }
 
@@ -101,7 +111,10 @@ int SocketStatus(const Invocation& invocation, const Output& output) {
       FormatTable({{"version", Text(result["version"])},
                    {"uptime", FormatDuration(result.value("uptime_ms", 0u))},
                    {"players", Number(result["players"]) + " of " + Number(result["max_players"])},
-                   {"rooms", Number(result["rooms"])}}) +
+                   {"rooms", Number(result["rooms"])},
+                   {"configuration", result.value("config_changed", false)
+                                         ? "changed on disk since it was loaded (plctl reload)"
+                                         : "as loaded"}}) +
       CountersText(result["counters"]);
   std::vector<std::vector<std::string>> drops = {{"  dropped or refused", "count"}};
   for (auto& [key, value] : result["drops"].items()) drops.push_back({"  " + key, Number(value)});
@@ -152,7 +165,8 @@ int SocketKick(const Invocation& invocation, const Output& output) {
   ExpectArguments(invocation, 1, "kick <player>");
   Raw result = Call(invocation, {{"command", "kick"}, {"player", Target(invocation.arguments[0])}});
   Print(output, result,
-        "player " + Number(result["number"]) + " \"" + Text(result["name"]) + "\" kicked\n");
+        "player " + Number(result["number"]) + " " + text::QuotedName(Text(result["name"])) +
+            " kicked\n");
   return kExitDone;
 }
 
@@ -173,7 +187,7 @@ int SocketRoom(const Invocation& invocation, const Output& output) {
       }
       if (!target.is_number())
         throw CommandFailure(kExitRefused, "not-found",
-                             "no room named \"" + invocation.arguments[1] + "\"");
+                             "no room named " + text::QuotedName(invocation.arguments[1]));
     }
     request["room"] = target;
   } else {
@@ -181,7 +195,7 @@ int SocketRoom(const Invocation& invocation, const Output& output) {
   }
   Raw result = Call(invocation, request);
   Print(output, result,
-        "room " + Number(result["number"]) + " \"" + Text(result["name"]) + "\" " +
+        "room " + Number(result["number"]) + " " + text::QuotedName(Text(result["name"])) + " " +
             (action == "create" ? "created" : "deleted") + "\n");
   return kExitDone;
 }
@@ -213,9 +227,45 @@ int SocketSaveRooms(const Invocation& invocation, const Output& output) {
 
 namespace {
 
+// The prefix length of "address/bits"; 32 for a single address or text that is not one.
+int BlockBits(const std::string& address) {
+  const size_t slash = address.find('/');
+  if (slash == std::string::npos) return 32;
+  int bits = 32;
+  const char* digits = address.data() + slash + 1;
+  std::from_chars(digits, address.data() + address.size(), bits);
+  return bits;
+}
+
+int BanAdd(const Invocation& invocation, const Output& output) {
+  const std::string& address = invocation.arguments[1];
+  Raw request = {{"command", "ban"}, {"action", "add"}, {"address", address}};
+  if (invocation.Has("permanent") && invocation.Has("duration"))
+    ThrowUsage("--permanent and --duration exclude each other");
+  // Without either the server's default applies (a day).
+  if (invocation.Has("permanent")) request["duration"] = nullptr;
+  if (invocation.Has("duration")) {
+    std::optional<int64_t> seconds = ParseBanDuration(*invocation.Option("duration"));
+    request["duration"] = seconds ? Raw(*seconds) : Raw(nullptr);
+  }
+  if (BlockBits(address) < kWidestUnforcedBits && !invocation.Has("force"))
+    ThrowUsage(address + " is wider than a /16 and would shut out every player in it; --force " +
+               "bans it all the same");
+  if (invocation.Has("force")) request["force"] = true;
+  request["reason"] = invocation.Option("reason").value_or("");
+  Raw result = Call(invocation, request);
+  Print(output, result,
+        Text(result["address"]) + " banned " +
+            (result["until"].is_null() ? std::string("permanently")
+                                       : "until " + Text(result["until"])) +
+            "\n");
+  return kExitDone;
+}
+
 int Ban(const Invocation& invocation, const Output& output) {
   const std::string usage =
-      "ban add <address>[/<bits>] [--duration D] [--reason TEXT] | ban remove <address> | ban list";
+      "ban add <address>[/<bits>] [--duration D | --permanent] [--force] [--reason TEXT] | "
+      "ban remove <address> | ban list";
   if (invocation.global.use_protocol)
     ThrowUsage("ban works through the operator socket only, not with --host");
   if (invocation.arguments.empty()) ThrowUsage("usage: plctl " + usage);
@@ -240,29 +290,25 @@ int Ban(const Invocation& invocation, const Output& output) {
     return kExitDone;
   }
   if (action != "add") ThrowUsage("usage: plctl " + usage);
-  Raw request = {{"command", "ban"}, {"action", "add"}, {"address", invocation.arguments[1]}};
-  std::optional<int64_t> seconds =
-      ParseBanDuration(invocation.Option("duration").value_or("permanent"));
-  request["duration"] = seconds ? Raw(*seconds) : Raw(nullptr);
-  request["reason"] = invocation.Option("reason").value_or("");
-  Raw result = Call(invocation, request);
-  Print(output, result,
-        Text(result["address"]) + " banned " +
-            (result["until"].is_null() ? std::string("permanently")
-                                       : "until " + Text(result["until"])) +
-            "\n");
-  return kExitDone;
+  return BanAdd(invocation, output);
 }
 
-// One event of the server as a line for people: time, event, then its fields.
-std::string EventText(const Raw& event) {
-  std::string text = Text(event.value("time", Raw())) + "  " + Text(event.value("event", Raw()));
-  for (auto& [key, value] : event.items()) {
-    if (key == "time" || key == "event" || key == "level") continue;
-    text += " " + key + "=" +
-            (value.is_string() ? "\"" + value.get<std::string>() + "\"" : value.dump());
-  }
-  return text + "\n";
+int Reload(const Invocation& invocation, const Output& output) {
+  if (invocation.global.use_protocol)
+    ThrowUsage("reload works through the operator socket only, not with --host");
+  ExpectArguments(invocation, 0, "reload");
+  Raw result = Call(invocation, {{"command", "reload"}});
+  auto words = [](const Raw& list) {
+    std::string text;
+    for (const Raw& item : list) text += (text.empty() ? "" : " ") + Text(item);
+    return text.empty() ? std::string("nothing") : text;
+  };
+  std::string text = "configuration reloaded; changed: " + words(result["changed"]) + "\n";
+  if (!result["needs_restart"].empty())
+    text += "needs a restart (running values kept): " + words(result["needs_restart"]) + "\n";
+  for (const Raw& note : result["notes"]) text += "note: " + Text(note) + "\n";
+  Print(output, result, text);
+  return kExitDone;
 }
 
 }  // namespace
@@ -278,7 +324,7 @@ int SocketWatch(const Invocation& invocation, const Output& output) {
   const uint32_t started = plat::TickCount();
   int events = 0;
   for (;;) {
-    if (plat::WaitForSignalOrKey(false, 0).event == plat::ShellEvent::kTerminationSignal) break;
+    if (WatchInterrupted()) break;
     int slice = 100;
     if (duration_ms >= 0) {
       const uint32_t elapsed = plat::TickCount() - started;
@@ -288,28 +334,43 @@ int SocketWatch(const Invocation& invocation, const Output& output) {
     std::optional<Raw> message = link->ReadMessage(slice);
     if (!message || !message->contains("event")) continue;
     ++events;
-    const Raw& event = (*message)["event"];
-    Print(output, Raw{{"ok", true}, {"event", event}}, EventText(event));
+    // The server's own line in the form asked for, as its standard output would have it.
+    const Raw line = message->value("line", Raw());
+    output.Stream(Json::FromRaw((*message)["event"]),
+                  line.is_string() ? line.get<std::string>() : std::string());
   }
   output.Note(std::to_string(events) + " events");
   return kExitDone;
 }
 
-std::vector<CommandSpec> BanCommands() {
+std::vector<CommandSpec> SocketOnlyCommands() {
   return {
       {"ban",
        "ban an address or a block of addresses, lift a ban, list the bans",
-       "Usage: plctl ban add <address>[/<bits>] [--duration D] [--reason TEXT]\n"
+       "Usage: plctl ban add <address>[/<bits>] [--duration D | --permanent] [--force]\n"
+       "                     [--reason TEXT]\n"
        "       plctl ban remove <address>[/<bits>]\n"
        "       plctl ban list\n"
        "A ban closes the address's connections and players at once, refuses its new\n"
        "connections and ignores its datagrams. It is kept in the configuration file's [Bans]\n"
        "section, so it survives a restart. list shows the automatic bans of failed passwords\n"
        "too, with their end. Through the operator socket only.\n"
-       "  --duration D    90, 90s, 15m, 2h or 7d (at most 24d); permanent (the default)\n"
+       "  --duration D    90, 90s, 15m, 2h or 7d, at most 24d (1d when not given)\n"
+       "  --permanent     a ban without end, until ban remove\n"
+       "  --force         ban a block wider than a /16 (more than 65536 addresses)\n"
        "  --reason TEXT   why, kept with the ban\n",
-       {{"duration", true}, {"reason", true}},
+       {{"duration", true}, {"permanent", false}, {"force", false}, {"reason", true}},
        Ban},
+      {"reload",
+       "re-read the configuration file and put it in force without dropping anyone",
+       "Usage: plctl reload\n"
+       "The server reads its configuration file again, as SIGHUP has it do, and puts every\n"
+       "setting that can change while players talk in force; it names the keys it changed and\n"
+       "those that need a restart ([Networking] TCPPort and IP, [Operator] Socket). A file its\n"
+       "check (plserver --check-config) does not pass is refused whole: nothing changes, the\n"
+       "problems are named and the exit code is 1. Through the operator socket only.\n",
+       {},
+       Reload},
   };
 }
 

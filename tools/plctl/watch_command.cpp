@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "session.h"
 #include "socket_commands.h"
+#include "text/safe_text.h"
 #include "wire/global_types.h"
 
 namespace plctl {
@@ -57,13 +58,13 @@ class Watcher {
   }
   std::string Player(uint8_t player_byte) const {
     auto found = players_.find(player_byte);
-    return (found != players_.end() ? found->second + " " : std::string()) + "(#" +
-           std::to_string(player_byte) + ")";
+    return (found != players_.end() ? text::QuotedName(found->second) + " " : std::string()) +
+           "(#" + std::to_string(player_byte) + ")";
   }
   std::string Room(uint8_t room_byte) const {
     auto found = rooms_.find(room_byte);
     return std::to_string(room_byte) +
-           (found != rooms_.end() ? " " + found->second : std::string());
+           (found != rooms_.end() ? " " + text::QuotedName(found->second) : std::string());
   }
 
   const Output& output_;
@@ -137,7 +138,7 @@ int Watch(const Invocation& invocation, const Output& output) {
               (duration_ms >= 0 ? "" : " until interrupted"));
   const uint32_t started = plat::TickCount();
   for (;;) {
-    if (plat::WaitForSignalOrKey(false, 0).event == plat::ShellEvent::kTerminationSignal) break;
+    if (WatchInterrupted()) break;
     int slice = kReadSliceMs;
     if (duration_ms >= 0) {
       const uint32_t elapsed = plat::TickCount() - started;
@@ -164,16 +165,22 @@ int Watch(const Invocation& invocation, const Output& output) {
 
 }  // namespace
 
+bool WatchInterrupted() {
+  const plat::ShellEvent event = plat::WaitForSignalOrKey(plat::StdinWatch::kNothing, 0).event;
+  return event == plat::ShellEvent::kTerminationSignal || event == plat::ShellEvent::kReloadSignal;
+}
+
 std::vector<CommandSpec> WatchCommands() {
   return {
       {"watch",
        "print notifications as they arrive",
        "Usage: plctl watch [--duration SECONDS]\n"
        "Prints the server's events as they happen: joins, moves, leaves with their reason,\n"
-       "rooms, administrator logins, kicks, bans and failed logins, one line each (one JSON\n"
-       "document per line with --json), until interrupted (Ctrl-C) or until --duration\n"
-       "seconds have passed. Through the operator socket it is no player; with --host it logs\n"
-       "in and shows up as one, and sees only what players are told.\n"
+       "rooms, administrator logins, kicks, bans and failed logins, until interrupted (Ctrl-C)\n"
+       "or until --duration seconds have passed. Through the operator socket it is no player\n"
+       "and prints the server's own event lines, as its standard output has them (the JSON\n"
+       "form with --json). With --host it logs in and shows up as one, sees only what players\n"
+       "are told, and prints that in a form of its own.\n"
        "  --duration SECONDS   stop after this long\n"
        "Exit code 1 when an administrator kicks the watcher, 2 when the connection is lost.\n",
        {{"duration", true}},

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+
 #include "platform/clock.h"
 #include "platform/posix/socket_util.h"
 
@@ -22,6 +23,15 @@ bool WaitFor(int fd, short events, int timeout_ms, short* revents) {
     if (ready < 0 && errno == EINTR) continue;
     *revents = ready > 0 ? entry.revents : 0;
     return ready > 0;
+  }
+}
+
+// The TOS byte the message's control part carries, where it carries one.
+void ReadTrafficClass(msghdr& message, uint8_t* traffic_class) {
+  for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
+       part = CMSG_NXTHDR(&message, part)) {
+    if (part->cmsg_level == IPPROTO_IP && part->cmsg_type == IP_TOS)
+      std::memcpy(traffic_class, CMSG_DATA(part), 1);
   }
 }
 
@@ -149,6 +159,11 @@ UdpClientSocket::~UdpClientSocket() {
   close(fd_);
 }
 
+bool UdpClientSocket::ReportTrafficClass() {
+  int yes = 1;
+  return setsockopt(fd_, IPPROTO_IP, IP_RECVTOS, &yes, sizeof yes) == 0;
+}
+
 bool UdpClientSocket::SendTo(const uint8_t* data, size_t size, Endpoint to) {
   sockaddr_in address = ToSockaddr(to);
   ssize_t sent;
@@ -164,11 +179,20 @@ IoStatus UdpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, 
   uint32_t started = TickCount();
   for (;;) {
     sockaddr_in source{};
-    socklen_t length = sizeof source;
-    ssize_t got = recvfrom(fd_, buffer, size, 0, reinterpret_cast<sockaddr*>(&source), &length);
+    iovec vector{buffer, size};
+    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int))];
+    msghdr message{};
+    message.msg_name = &source;
+    message.msg_namelen = sizeof source;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t got = recvmsg(fd_, &message, 0);
     if (got >= 0) {
       *received = static_cast<size_t>(got);
       if (from) *from = FromSockaddr(source);
+      ReadTrafficClass(message, &last_traffic_class_);
       return IoStatus::kOk;
     }
     if (errno == EINTR) continue;

@@ -4,12 +4,14 @@
 
 namespace plat {
 
-uint32_t TickCount() {
+uint64_t MonotonicMilliseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t ms =
-      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+uint32_t TickCount() {
+  return static_cast<uint32_t>(MonotonicMilliseconds());
 }
 
 uint64_t MonotonicMicroseconds() {
@@ -30,14 +32,6 @@ LocalDateTime LocalAfter(uint32_t seconds) {
                        parts.tm_hour,        parts.tm_min,     parts.tm_sec};
   result.utc_offset_minutes = static_cast<int>(parts.tm_gmtoff / 60);
   return result;
-}
-
-uint32_t MillisecondsSinceUtcMidnight() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  uint64_t ms_of_day = (static_cast<uint64_t>(now.tv_sec) % 86400u) * 1000u +
-                       static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms_of_day);
 }
 
 void SleepMs(uint32_t milliseconds) {

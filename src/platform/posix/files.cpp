@@ -45,6 +45,25 @@ int OpenLogForAppend(const std::string& path) {
 
 }  // namespace
 
+std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, std::string* error) {
+  int fd = OpenLogForAppend(path);
+  if (fd < 0) {
+    if (error) *error = ErrorText("open", path);
+    return nullptr;
+  }
+  return std::unique_ptr<AppendFile>(new AppendFile(path, fd));
+}
+
+AppendFile::~AppendFile() {
+  close(static_cast<int>(handle_));
+}
+
+Status AppendFile::Write(std::string_view text) {
+  // One write for the whole text: with O_APPEND it lands whole at the end of the file.
+  if (!WriteAll(static_cast<int>(handle_), text)) return Status::Error(ErrorText("write", path_));
+  return Status::Ok();
+}
+
 Status AppendToFile(const std::string& path, std::string_view text) {
   int fd = OpenLogForAppend(path);
   if (fd < 0) return Status::Error(ErrorText("open", path));
@@ -82,16 +101,38 @@ FileContents ReadWholeFile(const std::string& path) {
   return result;
 }
 
-Status ReplaceFileAtomically(const std::string& given_path, std::string_view contents) {
-  // A file that is a symbolic link is replaced where the link points, and the link stays.
-  std::string path = given_path;
+namespace {
+
+// A file that is a symbolic link is replaced where the link points, and the link stays.
+std::string ReplacedFile(const std::string& path) {
   char resolved[PATH_MAX];
-  if (realpath(given_path.c_str(), resolved) != nullptr) path = resolved;
-  // The file's own write permission counts, as it would for a direct write: a read-only file
-  // is not replaced behind its back by the rename (which needs only the directory's).
+  if (realpath(path.c_str(), resolved) == nullptr) return path;
+  return resolved;
+}
+
+// The file's own write permission counts, as it would for a direct write: a read-only file is
+// not replaced behind its back by the rename (which needs only the directory's).
+Status OwnWritePermission(const std::string& path) {
   int probe = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (probe < 0 && errno != ENOENT) return Status::Error(ErrorText("open", path));
   if (probe >= 0) close(probe);
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status CheckReplaceable(const std::string& given_path) {
+  const std::string path = ReplacedFile(given_path);
+  if (Status writable = OwnWritePermission(path); !writable.ok()) return writable;
+  const std::string directory = DirectoryOf(path);
+  const char* where = directory.empty() ? "." : directory.c_str();
+  if (access(where, W_OK | X_OK) != 0) return Status::Error(ErrorText("access", where));
+  return Status::Ok();
+}
+
+Status ReplaceFileAtomically(const std::string& given_path, std::string_view contents) {
+  const std::string path = ReplacedFile(given_path);
+  if (Status writable = OwnWritePermission(path); !writable.ok()) return writable;
   // The temporary file gets a name no one can predict and is created exclusively (mkstemp:
   // O_CREAT|O_EXCL, mode 0600), so a link planted beside the file is never followed.
   std::string temporary = path + ".tmp-XXXXXX";

@@ -5,21 +5,35 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "platform/tcp_listener.h"
 
 namespace plat {
 namespace {
 
+// The library writes a body in chunks only while it counts itself as listening, which it reads
+// from its own listening socket. The listening here is the platform listener's, so the library
+// is given a stand-in that is never a descriptor; it would touch it only in listen() and
+// stop(), which are never called.
+constexpr socket_t kListeningStandIn = std::numeric_limits<int>::max();
+
+// The connection this thread is answering: a streamed answer needs it (its place, its set-up),
+// and the library hands the request handler only the parsed request.
+thread_local TcpConnection* served_connection = nullptr;
+
 // The library's request processing, which is protected: the library's own accept loop and
 // socket handling are not used, so that every read goes through the connection's time limit.
 class RequestProcessor : public httplib::Server {
  public:
+  RequestProcessor() { svr_sock_ = kListeningStandIn; }
   using httplib::Server::process_request;
 };
 
 // One connection as the library sees it: reads stop at the request's byte limit and at the
-// connection's input deadline; writes queue on the connection without blocking.
+// connection's input deadline; writes queue on the connection without blocking. Once the headers
+// have come in full (a request has no body here), the connection's place is marked as being
+// answered.
 class ConnectionStream : public httplib::Stream {
  public:
   explicit ConnectionStream(TcpConnection& connection) : connection_(connection) {}
@@ -32,6 +46,7 @@ class ConnectionStream : public httplib::Stream {
     const size_t allowed = std::min(size, HttpServer::kMaxRequestBytes - read_);
     const size_t got = connection_.Take(reinterpret_cast<uint8_t*>(ptr), allowed);
     read_ += got;
+    NoteHeaderEnd(ptr, got);
     return static_cast<ssize_t>(got);
   }
 
@@ -52,9 +67,87 @@ class ConnectionStream : public httplib::Stream {
   socket_t socket() const override { return INVALID_SOCKET; }
 
  private:
+  void NoteHeaderEnd(const char* data, size_t size) {
+    for (size_t i = 0; i < size && !complete_; ++i) {
+      tail_ = tail_ << 8 | static_cast<unsigned char>(data[i]);
+      if (tail_ == 0x0D0A0D0A) {  // CR LF CR LF
+        complete_ = true;
+        if (auto ticket = std::dynamic_pointer_cast<HttpAdmission::Ticket>(connection_.Slot()))
+          ticket->MarkAnswering();
+      }
+    }
+  }
+
   TcpConnection& connection_;
   size_t read_ = 0;
+  uint32_t tail_ = 0;
+  bool complete_ = false;
 };
+
+HttpRequest RequestOf(const httplib::Request& request) {
+  HttpRequest parsed;
+  parsed.method = request.method;
+  parsed.path = request.path;
+  parsed.query.insert(request.params.begin(), request.params.end());
+  return parsed;
+}
+
+void DiscardInput(TcpConnection& connection) {
+  uint8_t scratch[512];
+  while (connection.Take(scratch, sizeof scratch) > 0) {
+  }
+}
+
+// One call of the library's chunk provider: waits until the stream has bytes for a connection
+// that has sent everything before, and hands them on; a reader that stalls never holds more
+// than one such piece here. False when the connection ended first.
+bool SendNextPiece(TcpConnection& connection, HttpBodyStream& stream, httplib::DataSink& sink) {
+  for (;;) {
+    if (stream.Over()) {
+      sink.done();
+      return true;
+    }
+    if (connection.PendingOutput() == 0) {
+      const std::string piece = stream.Take();
+      if (!piece.empty()) return sink.write(piece.data(), piece.size());
+    }
+    if (!connection.Await(HttpServer::kStreamPollMs)) return false;
+    // A reader of a stream has nothing more to say; what it sends is dropped unread.
+    DiscardInput(connection);
+  }
+}
+
+// Turns the answer's stream into the response's chunked body when a stream's place is free;
+// otherwise the answer becomes a refusal.
+void StartStream(HttpAnswer& answer, TcpConnection& connection, httplib::Response& response) {
+  auto ticket = std::dynamic_pointer_cast<HttpAdmission::Ticket>(connection.Slot());
+  if (!ticket || !ticket->BecomeStream()) {
+    answer = HttpRefusal(503, "Too many event streams at the moment; try again later.\n");
+    answer.headers.emplace_back("Retry-After", "10");
+    return;
+  }
+  connection.ClearInputDeadline();
+  connection.LimitSendBuffer(HttpServer::kStreamSendBuffer);
+  std::shared_ptr<HttpBodyStream> stream = answer.stream;
+  std::weak_ptr<TcpConnection> weak = connection.shared_from_this();
+  stream->Begin([weak] {
+    if (std::shared_ptr<TcpConnection> alive = weak.lock()) alive->Wake();
+  });
+  response.set_chunked_content_provider(
+      answer.content_type,
+      [stream, &connection](size_t, httplib::DataSink& sink) {
+        return SendNextPiece(connection, *stream, sink);
+      },
+      [stream](bool) { stream->End(); });
+}
+
+void Respond(HttpAnswer answer, TcpConnection& connection, httplib::Response& response) {
+  if (answer.stream) StartStream(answer, connection, response);
+  response.status = answer.status;
+  if (!answer.allow.empty()) response.set_header("Allow", answer.allow);
+  for (const auto& [name, value] : answer.headers) response.set_header(name, value);
+  if (!answer.stream) response.set_content(answer.body, answer.content_type.c_str());
+}
 
 }  // namespace
 
@@ -70,20 +163,22 @@ HttpServer::~HttpServer() {
   Stop();
 }
 
-Status HttpServer::Start(Endpoint address, Handler handler) {
+Status HttpServer::Start(Endpoint address, Handler handler, HttpLimits limits) {
   impl_->processor.set_payload_max_length(0);
   impl_->processor.set_pre_routing_handler(
       [handler](const httplib::Request& request, httplib::Response& response) {
-        HttpAnswer answer = handler(request.method, request.path);
-        response.status = answer.status;
-        if (!answer.allow.empty()) response.set_header("Allow", answer.allow);
-        response.set_content(answer.body, answer.content_type.c_str());
+        TcpConnection& connection = *served_connection;
+        Respond(handler(RequestOf(request)), connection, response);
         return httplib::Server::HandlerResponse::Handled;
       });
   TcpListener& listener = impl_->listener;
   listener.AddBinding(address);
-  listener.SetAcceptFilter([&listener](TcpConnection& connection) {
-    if (listener.ConnectionCount() >= kMaxConnections) return false;
+  auto admission = std::make_shared<HttpAdmission>(limits);
+  listener.SetAcceptFilter([admission](TcpConnection& connection) {
+    std::shared_ptr<HttpAdmission::Ticket> ticket =
+        HttpAdmission::Admit(admission, connection.shared_from_this());
+    if (!ticket) return false;
+    connection.SetSlot(std::move(ticket));
     connection.SetInputDeadline(kRequestTimeMs);
     return true;
   });
@@ -91,11 +186,13 @@ Status HttpServer::Start(Endpoint address, Handler handler) {
   listener.SetHandler([&processor](TcpConnection& connection) {
     ConnectionStream stream(connection);
     bool closed_by_peer = false;
+    served_connection = &connection;
     try {
       processor.process_request(stream, true, closed_by_peer, nullptr);
     } catch (const std::exception&) {
       // A request the library cannot take ends its connection, nothing else.
     }
+    served_connection = nullptr;
     connection.Close();
   });
   if (Status error = listener.Activate(); !error.ok()) return error;

@@ -150,6 +150,16 @@ std::unique_ptr<LocalListener> LocalListener::Create(const std::string& path, un
       fd, path, static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)));
 }
 
+Status LocalListener::SetMode(unsigned mode) const {
+  struct stat info;
+  if (lstat(path_.c_str(), &info) != 0 || static_cast<uint64_t>(info.st_dev) != device_ ||
+      static_cast<uint64_t>(info.st_ino) != inode_)
+    return Status::Error(path_ + " is no longer the server's socket");
+  if (chmod(path_.c_str(), static_cast<mode_t>(mode)) != 0)
+    return Status::Error(ErrorText("chmod", path_, errno));
+  return Status::Ok();
+}
+
 LocalListener::~LocalListener() {
   close(static_cast<int>(fd_));
   struct stat info;

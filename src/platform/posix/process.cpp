@@ -81,7 +81,15 @@ void BlockTerminationSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-ShellInput WaitForSignalOrKey(bool watch_stdin, int timeout_ms) {
+namespace {
+
+ShellInput SignalInput(int signal_number) {
+  return {signal_number == SIGHUP ? ShellEvent::kReloadSignal : ShellEvent::kTerminationSignal, 0};
+}
+
+}  // namespace
+
+ShellInput WaitForSignalOrKey(StdinWatch watch, int timeout_ms) {
   static int signal_fd = -1;
   const sigset_t set = TerminationSignals();
   if (signal_fd < 0) signal_fd = signalfd(-1, &set, SFD_CLOEXEC);
@@ -90,21 +98,26 @@ ShellInput WaitForSignalOrKey(bool watch_stdin, int timeout_ms) {
     // the process could not be stopped: look at the pending ones at short intervals instead.
     constexpr int kPendingCheckMs = 100;
     timespec no_wait{};
-    if (sigtimedwait(&set, nullptr, &no_wait) > 0) return {ShellEvent::kTerminationSignal, 0};
+    if (int pending = sigtimedwait(&set, nullptr, &no_wait); pending > 0)
+      return SignalInput(pending);
     if (timeout_ms < 0 || timeout_ms > kPendingCheckMs) timeout_ms = kPendingCheckMs;
   }
-  pollfd fds[2] = {{signal_fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-  int count = watch_stdin ? 2 : 1;
+  // With no events asked for, poll still reports a terminal's hang-up and errors.
+  const short stdin_events = watch == StdinWatch::kKeys ? POLLIN : 0;
+  pollfd fds[2] = {{signal_fd, POLLIN, 0}, {STDIN_FILENO, stdin_events, 0}};
+  const int count = watch == StdinWatch::kNothing ? 1 : 2;
   int ready = poll(fds, static_cast<nfds_t>(count), timeout_ms);
   if (ready <= 0) return {};
+  // A hung-up terminal first: the hang-up also sends SIGHUP, which is then no reload request.
+  if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
+    return {ShellEvent::kEndOfInput, 0};
   if (fds[0].revents & POLLIN) {
-    signalfd_siginfo info;
-    if (read(signal_fd, &info, sizeof info) < 0) { /* the signal is what matters */
-    }
-    return {ShellEvent::kTerminationSignal, 0};
+    signalfd_siginfo info{};
+    if (read(signal_fd, &info, sizeof info) != static_cast<ssize_t>(sizeof info))
+      return {ShellEvent::kTerminationSignal, 0};  // a signal came; stopping is the safe reading
+    return SignalInput(static_cast<int>(info.ssi_signo));
   }
-  if (!watch_stdin || fds[1].revents == 0) return {};
-  if (fds[1].revents & POLLNVAL) return {ShellEvent::kEndOfInput, 0};
+  if (watch != StdinWatch::kKeys || fds[1].revents == 0) return {};
   char key = 0;
   ssize_t got = read(STDIN_FILENO, &key, 1);
   if (got == 1) return {ShellEvent::kKey, key};

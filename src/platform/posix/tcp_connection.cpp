@@ -25,32 +25,33 @@ TcpConnection::~TcpConnection() {
   if (wake_fd_ >= 0) close(wake_fd_);
 }
 
-bool TcpConnection::WaitForData() {
-  while (Buffered() == 0) {
-    if (WaitMustEnd()) return false;
-    bool want_output;
-    {
-      std::lock_guard<std::mutex> lock(output_mutex_);
-      want_output = pending_head_ < pending_.size();
-    }
-    pollfd fds[2] = {
-        {static_cast<int>(fd_), static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0},
-        {static_cast<int>(wake_fd_), POLLIN, 0}};
-    int ready = poll(fds, 2, PollTimeoutMs());
-    if (ready < 0 && errno != EINTR) {
-      peer_gone_ = true;
-      return false;
-    }
-    if (fds[1].revents & POLLIN) ConsumeWake();
-    if (fds[0].revents & POLLOUT) {
-      std::lock_guard<std::mutex> lock(output_mutex_);
-      DrainPendingLocked();
-    }
-    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      if (!ReceiveOnce() && Buffered() == 0) return false;
-    }
+bool TcpConnection::PollOnce(int timeout_ms) {
+  bool want_output;
+  {
+    std::lock_guard<std::mutex> lock(output_mutex_);
+    want_output = pending_head_ < pending_.size();
+  }
+  pollfd fds[2] = {
+      {static_cast<int>(fd_), static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0},
+      {static_cast<int>(wake_fd_), POLLIN, 0}};
+  int ready = poll(fds, 2, timeout_ms);
+  if (ready < 0 && errno != EINTR) {
+    peer_gone_ = true;
+    return false;
+  }
+  if (fds[1].revents & POLLIN) ConsumeWake();
+  if (fds[0].revents & POLLOUT) {
+    std::lock_guard<std::mutex> lock(output_mutex_);
+    DrainPendingLocked();
+  }
+  if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+    if (!ReceiveOnce() && Buffered() == 0) return false;
   }
   return true;
+}
+
+void TcpConnection::LimitSendBuffer(int bytes) {
+  setsockopt(static_cast<int>(fd_), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
 }
 
 bool TcpConnection::ReadAvailable(int timeout_ms) {

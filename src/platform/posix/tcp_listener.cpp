@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <string.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,10 +14,6 @@
 #include "platform/posix/socket_util.h"
 
 namespace plat {
-
-std::string SocketErrorText(const char* call, Endpoint endpoint, int error) {
-  return std::string(call) + "(" + endpoint.ToString() + "): " + strerror(error);
-}
 
 Status TcpListener::Activate() {
   std::vector<Endpoint> targets = bindings_;

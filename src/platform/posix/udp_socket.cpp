@@ -1,34 +1,73 @@
 #include "platform/udp_socket.h"
 
 #include <errno.h>
+#include <netinet/ip.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <exception>
+#include <cstring>
 #include <memory>
 
 #include "platform/posix/socket_util.h"
-#include "platform/thread_start.h"
 
 namespace plat {
 namespace {
 
 constexpr int kReceiveBatch = 16;
 constexpr int kSendBatch = 64;
+// Room for the one control message either way: the arrival address of a received datagram,
+// the source address of a sent one.
+constexpr size_t kAddressControlSize = CMSG_SPACE(sizeof(in_pktinfo));
+
+struct alignas(cmsghdr) AddressControl {
+  uint8_t bytes[kAddressControlSize];
+};
+
+bool UsableSource(uint32_t ip) {
+  // A datagram to a multicast or broadcast address is answered from the system's choice.
+  return ip != INADDR_BROADCAST && (ip >> 28) != 0xE;
+}
+
+// The server's address a received datagram was sent to; 0 when the message does not say.
+uint32_t ArrivalAddress(msghdr& message) {
+  for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
+       part = CMSG_NXTHDR(&message, part)) {
+    if (part->cmsg_level != IPPROTO_IP || part->cmsg_type != IP_PKTINFO) continue;
+    in_pktinfo info;
+    std::memcpy(&info, CMSG_DATA(part), sizeof info);
+    const uint32_t ip = ntohl(info.ipi_addr.s_addr);
+    return UsableSource(ip) ? ip : 0;
+  }
+  return 0;
+}
+
+// Sets the message's source address, where one is asked for; without one the message carries
+// no control part and the system chooses, as for a plain sendto.
+void SetSourceAddress(msghdr& message, AddressControl& control, uint32_t from_ip) {
+  if (from_ip == 0) {
+    message.msg_control = nullptr;
+    message.msg_controllen = 0;
+    return;
+  }
+  std::memset(control.bytes, 0, sizeof control.bytes);
+  message.msg_control = control.bytes;
+  message.msg_controllen = sizeof control.bytes;
+  cmsghdr* part = CMSG_FIRSTHDR(&message);
+  part->cmsg_level = IPPROTO_IP;
+  part->cmsg_type = IP_PKTINFO;
+  part->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+  in_pktinfo info{};
+  // Interface 0: the route decides the way out, only the source address is fixed.
+  info.ipi_spec_dst.s_addr = htonl(from_ip);
+  std::memcpy(CMSG_DATA(part), &info, sizeof info);
+}
 
 }  // namespace
 
-UdpListener::UdpListener() = default;
-
-UdpListener::~UdpListener() {
-  Deactivate();
-}
-
-Status UdpListener::Activate() {
-  Endpoint target = bindings_.empty() ? Endpoint{INADDR_ANY, default_port_} : bindings_.front();
+Status UdpListener::BindSocket(Endpoint target, NativeHandle* fd_out, Endpoint* bound) {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return Status::Error(SocketErrorText("socket", target, errno));
   sockaddr_in address = ToSockaddr(target);
@@ -37,31 +76,39 @@ Status UdpListener::Activate() {
     close(fd);
     return Status::Error(error);
   }
-  bound_ = LocalEndpointOf(fd);
-  bound_port_ = bound_.port;
-  // Voice arrives in bursts from many speakers; a larger kernel buffer rides them out.
-  int buffer_bytes = 1 << 20;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer_bytes, sizeof buffer_bytes);
-  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer_bytes, sizeof buffer_bytes);
-  // The listener re-checks its stop flag at least this often.
-  timeval wait{0, 200000};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  stopping_ = false;
-  fd_ = fd;
-  if (Status error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); }); !error.ok()) {
-    Deactivate();  // the socket is not left bound without its thread
-    return error;
-  }
+  // Each datagram tells which of the host's addresses it was sent to.
+  int yes = 1;
+  setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &yes, sizeof yes);
+  *bound = LocalEndpointOf(fd);
+  *fd_out = fd;
   return Status::Ok();
 }
 
+void UdpListener::SetBufferSizes(NativeHandle fd, int bytes) {
+  setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
+void UdpListener::SetReceiveWait(NativeHandle fd, uint32_t wait_ms) {
+  timeval wait{static_cast<time_t>(wait_ms / 1000),
+               static_cast<suseconds_t>(wait_ms % 1000 * 1000)};
+  setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+}
+
+void UdpListener::SetDscpMark(NativeHandle fd, int dscp) {
+  if (dscp == 0) return;
+  int tos = dscp << 2;  // the two low bits of the byte are ECN's
+  setsockopt(static_cast<int>(fd), IPPROTO_IP, IP_TOS, &tos, sizeof tos);
+}
+
 void UdpListener::ListenLoop() {
-  int fd = fd_.load();
+  int fd = static_cast<int>(fd_.load());
   // Not zero-filled: only the pages that datagrams reach become resident.
   std::unique_ptr<uint8_t[]> storage(new uint8_t[kReceiveBatch * kReceiveBufferSize]);
   uint8_t* const buffers = storage.get();
   iovec vectors[kReceiveBatch];
   sockaddr_in sources[kReceiveBatch];
+  AddressControl controls[kReceiveBatch];
   mmsghdr messages[kReceiveBatch];
   while (!stopping_.load(std::memory_order_acquire)) {
     for (int i = 0; i < kReceiveBatch; ++i) {
@@ -71,6 +118,8 @@ void UdpListener::ListenLoop() {
       messages[i].msg_hdr.msg_iovlen = 1;
       messages[i].msg_hdr.msg_name = &sources[i];
       messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+      messages[i].msg_hdr.msg_control = controls[i].bytes;
+      messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
     }
     int received = recvmmsg(fd, messages, kReceiveBatch, MSG_WAITFORONE, nullptr);
     if (received <= 0) continue;  // time-out, interruption or a transient error
@@ -78,13 +127,8 @@ void UdpListener::ListenLoop() {
     for (int i = 0; i < received; ++i) {
       // A datagram longer than the buffer is cut by the kernel; it never reaches the handler.
       if (messages[i].msg_hdr.msg_flags & MSG_TRUNC) continue;
-      try {
-        if (handler_) {
-          handler_(buffers + i * kReceiveBufferSize, messages[i].msg_len, FromSockaddr(sources[i]));
-        }
-      } catch (const std::exception&) {
-        // One bad datagram never stops the listener.
-      }
+      Deliver(buffers + i * kReceiveBufferSize, messages[i].msg_len, FromSockaddr(sources[i]),
+              ArrivalAddress(messages[i].msg_hdr));
     }
   }
 }
@@ -93,14 +137,21 @@ void UdpListener::CloseSocket(NativeHandle fd) {
   close(static_cast<int>(fd));
 }
 
-bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to) const {
+bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to, uint32_t from_ip) const {
   int fd = fd_.load(std::memory_order_relaxed);
   if (fd < 0) return false;
   sockaddr_in address = ToSockaddr(to);
+  iovec vector{const_cast<uint8_t*>(data), size};
+  AddressControl control;
+  msghdr message{};
+  message.msg_name = &address;
+  message.msg_namelen = sizeof address;
+  message.msg_iov = &vector;
+  message.msg_iovlen = 1;
+  SetSourceAddress(message, control, from_ip);
   ssize_t sent;
   do {
-    sent = sendto(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL,
-                  reinterpret_cast<sockaddr*>(&address), sizeof address);
+    sent = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
   return sent == static_cast<ssize_t>(size);
 }
@@ -112,6 +163,7 @@ size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, std::span
   for (size_t i = 0; i < batch.size(); ++i) sent[i] = false;
   if (fd < 0) return 0;
   sockaddr_in addresses[kSendBatch];
+  AddressControl controls[kSendBatch];
   iovec vectors[kSendBatch];
   mmsghdr messages[kSendBatch];
   size_t start = 0;
@@ -126,6 +178,7 @@ size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, std::span
       messages[i].msg_hdr.msg_namelen = sizeof addresses[i];
       messages[i].msg_hdr.msg_iov = &vectors[i];
       messages[i].msg_hdr.msg_iovlen = 1;
+      SetSourceAddress(messages[i].msg_hdr, controls[i], datagram.from_ip);
     }
     int done = sendmmsg(fd, messages, static_cast<unsigned>(count), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (done < 0) {

@@ -140,6 +140,11 @@ UdpClientSocket::~UdpClientSocket() {
   closesocket(AsSocket(fd_));
 }
 
+// Receiving the TOS byte needs WSARecvMsg; the Windows build's clients do without it.
+bool UdpClientSocket::ReportTrafficClass() {
+  return false;
+}
+
 bool UdpClientSocket::SendTo(const uint8_t* data, size_t size, Endpoint to) {
   sockaddr_in address = ToSockaddr(to);
   int sent = sendto(AsSocket(fd_), reinterpret_cast<const char*>(data), static_cast<int>(size), 0,

@@ -16,8 +16,12 @@ char LocaleSeparator(LCTYPE type, char fallback) {
 
 }  // namespace
 
+uint64_t MonotonicMilliseconds() {
+  return GetTickCount64();
+}
+
 uint32_t TickCount() {
-  return GetTickCount();
+  return static_cast<uint32_t>(GetTickCount64());
 }
 
 uint64_t MonotonicMicroseconds() {
@@ -69,12 +73,6 @@ LocalDateTime LocalAfter(uint32_t seconds) {
   result.minute = parts.wMinute;
   result.second = parts.wSecond;
   return result;
-}
-
-uint32_t MillisecondsSinceUtcMidnight() {
-  SYSTEMTIME now;
-  GetSystemTime(&now);
-  return ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
 }
 
 void SleepMs(uint32_t milliseconds) {

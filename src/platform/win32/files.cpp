@@ -44,6 +44,28 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
 
 }  // namespace
 
+std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, std::string* error) {
+  // Appending access only, shared with renames and deletes, so a rotation can move it away.
+  HANDLE file = CreateFileW(Widened(path).c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    if (error) *error = ErrorText("open", path);
+    return nullptr;
+  }
+  return std::unique_ptr<AppendFile>(new AppendFile(path, reinterpret_cast<NativeHandle>(file)));
+}
+
+AppendFile::~AppendFile() {
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+Status AppendFile::Write(std::string_view text) {
+  if (!WriteAll(reinterpret_cast<HANDLE>(handle_), text))
+    return Status::Error(ErrorText("write", path_));
+  return Status::Ok();
+}
+
 Status AppendToFile(const std::string& path, std::string_view text) {
   // Appending access only: every write lands at the end, also when another process appends too.
   FileHandle file(CreateFileW(Widened(path).c_str(), FILE_APPEND_DATA,
@@ -81,12 +103,32 @@ FileContents ReadWholeFile(const std::string& path) {
   return result;
 }
 
-Status ReplaceFileAtomically(const std::string& path, std::string_view contents) {
-  // A read-only file is not replaced behind its back: the attribute counts as it would for a
-  // direct write.
+namespace {
+
+// A read-only file is not replaced behind its back: the attribute counts as it would for a
+// direct write.
+Status OwnWritePermission(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(Widened(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     return Status::Error(ErrorText("open", path, ERROR_ACCESS_DENIED));
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status CheckReplaceable(const std::string& path) {
+  if (Status writable = OwnWritePermission(path); !writable.ok()) return writable;
+  std::string directory = DirectoryOf(path);
+  if (directory.empty()) directory = ".";
+  const DWORD directory_attributes = GetFileAttributesW(Widened(directory).c_str());
+  if (directory_attributes == INVALID_FILE_ATTRIBUTES ||
+      !(directory_attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return Status::Error(ErrorText("open", directory));
+  return Status::Ok();
+}
+
+Status ReplaceFileAtomically(const std::string& path, std::string_view contents) {
+  if (Status writable = OwnWritePermission(path); !writable.ok()) return writable;
   const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId());
   const std::wstring wide_temporary = Widened(temporary);
   {

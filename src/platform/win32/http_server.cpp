@@ -1,5 +1,6 @@
-// The Windows build has no HTTP server: Debian's cpp-httplib exists for the build machine only.
-// Asking for one is answered with an error the server reports as a warning.
+// The Windows build has no HTTP server (no metrics endpoint, no web view): Debian's cpp-httplib
+// exists for the build machine only. Asking for one is answered with an error the server reports
+// as a warning.
 #include "platform/http_server.h"
 
 namespace plat {
@@ -10,8 +11,8 @@ HttpServer::HttpServer() : impl_(std::make_unique<Impl>()) {}
 
 HttpServer::~HttpServer() = default;
 
-Status HttpServer::Start(Endpoint, Handler) {
-  return Status::Error("the Windows build has no metrics endpoint");
+Status HttpServer::Start(Endpoint, Handler, HttpLimits) {
+  return Status::Error("the Windows build has no HTTP server");
 }
 
 void HttpServer::Stop() {}

@@ -29,6 +29,10 @@ std::unique_ptr<LocalListener> LocalListener::Create(const std::string&, unsigne
 
 LocalListener::~LocalListener() = default;
 
+Status LocalListener::SetMode(unsigned) const {
+  return Status::Error("this build serves no local sockets");
+}
+
 std::unique_ptr<LocalStream> LocalListener::Accept() {
   return nullptr;
 }

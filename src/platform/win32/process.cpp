@@ -96,7 +96,7 @@ void BlockTerminationSignals() {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-ShellInput WaitForSignalOrKey(bool, int timeout_ms) {
+ShellInput WaitForSignalOrKey(StdinWatch, int timeout_ms) {
   DWORD wait = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
   if (WaitForSingleObject(TerminationEvent(), wait) == WAIT_OBJECT_0) {
     return {ShellEvent::kTerminationSignal, 0};

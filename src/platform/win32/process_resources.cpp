@@ -12,4 +12,8 @@ ProcessResources CurrentProcessResources() {
   return resources;
 }
 
+const char* PlatformName() {
+  return "windows";
+}
+
 }  // namespace plat

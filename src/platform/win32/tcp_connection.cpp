@@ -38,44 +38,44 @@ TcpConnection::~TcpConnection() {
   if (wake_fd_ != kNoHandle) WSACloseEvent(AsEvent(wake_fd_));
 }
 
-bool TcpConnection::WaitForData() {
-  while (Buffered() == 0) {
-    if (WaitMustEnd()) return false;
-    {
-      // Sending what the socket takes now also re-arms FD_WRITE when it takes nothing.
-      std::lock_guard<std::mutex> lock(output_mutex_);
-      if (pending_head_ < pending_.size()) DrainPendingLocked();
+bool TcpConnection::PollOnce(int timeout_ms) {
+  {
+    // Sending what the socket takes now also re-arms FD_WRITE when it takes nothing.
+    std::lock_guard<std::mutex> lock(output_mutex_);
+    if (pending_head_ < pending_.size()) DrainPendingLocked();
+  }
+  if (wake_fd_ == kNoHandle) {
+    // Without an event object the socket is looked at in short steps.
+    Sleep(10);
+    return ReceiveOnce() || Buffered() > 0 || !peer_gone_;
+  }
+  WSAWaitForMultipleEvents(1, reinterpret_cast<const WSAEVENT*>(&wake_fd_), FALSE,
+                           timeout_ms < 0 ? WSA_INFINITE : static_cast<DWORD>(timeout_ms), FALSE);
+  WSANETWORKEVENTS events{};
+  if (WSAEnumNetworkEvents(AsSocket(fd_), AsEvent(wake_fd_), &events) != 0) {
+    if (IsOpen()) peer_gone_ = true;
+    return false;
+  }
+  if (events.lNetworkEvents & FD_WRITE) {
+    std::lock_guard<std::mutex> lock(output_mutex_);
+    DrainPendingLocked();
+  }
+  if (events.lNetworkEvents & FD_READ) {
+    if (!ReceiveOnce() && Buffered() == 0 && peer_gone_) return false;
+  }
+  if (events.lNetworkEvents & FD_CLOSE) {
+    // No further read event follows the close: take everything the peer sent before it.
+    while (ReceiveOnce()) {
     }
-    const int timeout = PollTimeoutMs();
-    if (wake_fd_ == kNoHandle) {
-      // Without an event object the socket is looked at in short steps.
-      Sleep(10);
-      if (!ReceiveOnce() && Buffered() == 0 && peer_gone_) return false;
-      continue;
-    }
-    WSAWaitForMultipleEvents(1, reinterpret_cast<const WSAEVENT*>(&wake_fd_), FALSE,
-                             timeout < 0 ? WSA_INFINITE : static_cast<DWORD>(timeout), FALSE);
-    WSANETWORKEVENTS events{};
-    if (WSAEnumNetworkEvents(AsSocket(fd_), AsEvent(wake_fd_), &events) != 0) {
-      if (IsOpen()) peer_gone_ = true;
-      return false;
-    }
-    if (events.lNetworkEvents & FD_WRITE) {
-      std::lock_guard<std::mutex> lock(output_mutex_);
-      DrainPendingLocked();
-    }
-    if (events.lNetworkEvents & FD_READ) {
-      if (!ReceiveOnce() && Buffered() == 0 && peer_gone_) return false;
-    }
-    if (events.lNetworkEvents & FD_CLOSE) {
-      // No further read event follows the close: take everything the peer sent before it.
-      while (ReceiveOnce()) {
-      }
-      peer_gone_ = true;
-      if (Buffered() == 0) return false;
-    }
+    peer_gone_ = true;
+    if (Buffered() == 0) return false;
   }
   return true;
+}
+
+void TcpConnection::LimitSendBuffer(int bytes) {
+  setsockopt(AsSocket(fd_), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+             sizeof bytes);
 }
 
 bool TcpConnection::ReadAvailable(int timeout_ms) {

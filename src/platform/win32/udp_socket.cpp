@@ -1,9 +1,7 @@
 #include "platform/udp_socket.h"
 
 #include <algorithm>
-#include <exception>
 
-#include "platform/thread_start.h"
 #include "platform/win32/winsock_util.h"
 
 #ifndef SIO_UDP_CONNRESET
@@ -12,15 +10,8 @@
 
 namespace plat {
 
-UdpListener::UdpListener() = default;
-
-UdpListener::~UdpListener() {
-  Deactivate();
-}
-
-Status UdpListener::Activate() {
+Status UdpListener::BindSocket(Endpoint target, NativeHandle* fd_out, Endpoint* bound) {
   EnsureWinsock();
-  Endpoint target = bindings_.empty() ? Endpoint{INADDR_ANY, default_port_} : bindings_.front();
   SOCKET fd = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (fd == INVALID_SOCKET)
     return Status::Error(SocketErrorText("socket", target, WSAGetLastError()));
@@ -32,29 +23,35 @@ Status UdpListener::Activate() {
     closesocket(fd);
     return Status::Error(error);
   }
-  bound_ = LocalEndpointOf(fd);
-  bound_port_ = bound_.port;
+  *bound = LocalEndpointOf(fd);
   // A datagram to a client that has gone would otherwise make the next receive fail with a
   // connection reset (the port-unreachable answer of the peer's host).
   BOOL no = FALSE;
   DWORD returned = 0;
   WSAIoctl(fd, SIO_UDP_CONNRESET, &no, sizeof no, nullptr, 0, &returned, nullptr, nullptr);
-  // Voice arrives in bursts from many speakers; a larger buffer rides them out.
-  int buffer_bytes = 1 << 20;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer_bytes),
-             sizeof buffer_bytes);
-  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer_bytes),
-             sizeof buffer_bytes);
-  // The listener re-checks its stop flag at least this often.
-  DWORD wait_ms = 200;
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait_ms), sizeof wait_ms);
-  stopping_ = false;
-  fd_ = AsHandle(fd);
-  if (Status error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); }); !error.ok()) {
-    Deactivate();  // the socket is not left bound without its thread
-    return error;
-  }
+  *fd_out = AsHandle(fd);
   return Status::Ok();
+}
+
+void UdpListener::SetBufferSizes(NativeHandle fd, int bytes) {
+  setsockopt(AsSocket(fd), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+             sizeof bytes);
+  setsockopt(AsSocket(fd), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+             sizeof bytes);
+}
+
+void UdpListener::SetReceiveWait(NativeHandle fd, uint32_t wait_ms) {
+  DWORD wait = wait_ms;
+  setsockopt(AsSocket(fd), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait),
+             sizeof wait);
+}
+
+// Windows honours IP_TOS only where the administrator's policy lets programs mark their own
+// traffic; elsewhere the mark is ignored and the datagrams leave unmarked.
+void UdpListener::SetDscpMark(NativeHandle fd, int dscp) {
+  if (dscp == 0) return;
+  DWORD tos = static_cast<DWORD>(dscp) << 2;
+  setsockopt(AsSocket(fd), IPPROTO_IP, IP_TOS, reinterpret_cast<const char*>(&tos), sizeof tos);
 }
 
 void UdpListener::ListenLoop() {
@@ -70,11 +67,8 @@ void UdpListener::ListenLoop() {
     // cut, and never reaches the handler).
     if (received < 0) continue;
     if (stopping_.load(std::memory_order_acquire)) break;
-    try {
-      if (handler_) handler_(buffer.data(), static_cast<size_t>(received), FromSockaddr(source));
-    } catch (const std::exception&) {
-      // One bad datagram never stops the listener.
-    }
+    // The arrival address is not read here: answers leave from the system's choice.
+    Deliver(buffer.data(), static_cast<size_t>(received), FromSockaddr(source), 0);
   }
 }
 
@@ -82,7 +76,7 @@ void UdpListener::CloseSocket(NativeHandle fd) {
   closesocket(AsSocket(fd));
 }
 
-bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to) const {
+bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to, uint32_t) const {
   NativeHandle fd = fd_.load(std::memory_order_relaxed);
   if (fd == kNoHandle) return false;
   sockaddr_in address = ToSockaddr(to);
@@ -96,7 +90,7 @@ size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, std::span
   size_t delivered = 0;
   batch = batch.first(std::min(batch.size(), sent.size()));
   for (size_t i = 0; i < batch.size(); ++i) {
-    sent[i] = SendTo(batch[i].data, batch[i].size, batch[i].to);
+    sent[i] = SendTo(batch[i].data, batch[i].size, batch[i].to, batch[i].from_ip);
     if (sent[i]) ++delivered;
   }
   return delivered;

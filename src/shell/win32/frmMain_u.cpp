@@ -15,6 +15,8 @@ namespace shell {
 namespace {
 
 constexpr char kWindowClass[] = "TfrmMain";
+// The caption, the icon's tool tip and the quit question keep the names the desktop program has
+// always shown: tools that find its windows and answer its question look for these texts.
 constexpr char kCaption[] = "RERivize";
 constexpr char kTrayHint[] = "Corvane Server";
 constexpr char kConfirmTitle[] = "Confirm";
@@ -71,7 +73,7 @@ void TfrmMain::Run() {
   HWND window = static_cast<HWND>(window_);
   std::thread watcher([&window_closed, window] {
     while (!window_closed.load()) {
-      if (plat::WaitForSignalOrKey(false, kWatchIntervalMs).event ==
+      if (plat::WaitForSignalOrKey(plat::StdinWatch::kNothing, kWatchIntervalMs).event ==
           plat::ShellEvent::kTerminationSignal) {
         PostMessageA(window, WM_CLOSE, 0, 0);
         return;

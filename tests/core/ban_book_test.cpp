@@ -1,9 +1,9 @@
 // The operator's bans as the configuration file keeps them, and the address blocks they name.
-#include "operator/ban_book.h"
+#include "core/ban_book.h"
 
 #include <gtest/gtest.h>
 
-namespace oper {
+namespace core {
 namespace {
 
 TEST(BanBookText, AddressesAndBlocksReadAndWriteBack) {
@@ -52,4 +52,4 @@ TEST(BanBookFile, EntriesRoundTripEndedOnesAreDroppedAndBadOnesNamed) {
 }
 
 }  // namespace
-}  // namespace oper
+}  // namespace core

@@ -1,13 +1,14 @@
-// The operator's bans: each a block of addresses, an end in calendar time (or none) and a
-// reason. They are kept in the configuration file's [Bans] section, one key per block:
+// The manual bans (the operator's, and the file's own): each a block of addresses, an end in
+// calendar time (or none) and a reason. They are kept in the configuration file's [Bans] section, one key per block:
 //
 //   [Bans]
 //   203.0.113.7=permanent; spam bots
 //   198.51.100.0/24=1767225600; flooding until the end of the year (seconds since 1970, UTC)
 //
 // The server's ban list enforces them; the book remembers what to write back and what to show.
+// A reload replaces them with the file's.
 //
-// Threading: none of its own; the operator thread alone uses it.
+// Threading: none of its own; its owner serialises its use.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +20,19 @@
 #include "platform/ini_file.h"
 #include "security/ban_list.h"
 
-namespace oper {
+namespace core {
 
 inline constexpr char kBansSection[] = "Bans";
 // The longest ban with an end: the server's millisecond clock reaches this far ahead.
 inline constexpr int64_t kMaxBanSeconds = 24 * 86400;
 inline constexpr size_t kMaxReasonLength = 200;
+// What is said of a [Bans] entry that is not one.
+inline constexpr char kNotABan[] = "not an address or block with an end; ignored";
+// A ban added without a duration: a day, so that a forgotten ban does not stay for ever.
+inline constexpr int64_t kDefaultBanSeconds = 86400;
+// Blocks shorter than this (more than 65,536 addresses: a whole provider, a private range, or
+// every address) are added only when the operator insists; a /8 shuts out every player at once.
+inline constexpr uint8_t kWidestUnforcedBlock = 16;
 
 struct ManualBan {
   security::AddressPrefix prefix;
@@ -37,8 +45,6 @@ std::optional<security::AddressPrefix> ParsePrefix(std::string_view text);
 // The inverse: a single address without "/32".
 std::string PrefixText(const security::AddressPrefix& prefix);
 
-// Seconds since 1970 now (UTC).
-int64_t UnixNow();
 // "2026-12-08T10:21:07Z"
 std::string UtcText(int64_t unix_seconds);
 
@@ -65,4 +71,4 @@ class BanBook {
   std::vector<ManualBan> entries_;
 };
 
-}  // namespace oper
+}  // namespace core

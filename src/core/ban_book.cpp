@@ -1,13 +1,12 @@
-#include "operator/ban_book.h"
+#include "core/ban_book.h"
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 
 #include "platform/endpoint.h"
 
-namespace oper {
+namespace core {
 namespace {
 
 std::string Trim(std::string_view text) {
@@ -51,12 +50,6 @@ std::string PrefixText(const security::AddressPrefix& prefix) {
   std::string text = plat::Endpoint{prefix.network, 0}.IpText();
   if (prefix.length != 32) text += "/" + std::to_string(prefix.length);
   return text;
-}
-
-int64_t UnixNow() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
 }
 
 std::string UtcText(int64_t unix_seconds) {
@@ -144,4 +137,4 @@ const ManualBan* BanBook::Find(const security::AddressPrefix& prefix) const {
   return nullptr;
 }
 
-}  // namespace oper
+}  // namespace core

@@ -35,44 +35,60 @@ bool VerifyVoice(const EventHook& events, clients::TServerClient& client, uint8_
 
 }  // namespace
 
-bool TParlowindServer::ForeignSourceIgnored(const clients::TServerClient* client,
-                                            plat::Endpoint from, uint32_t now) {
-  if (client) {
-    // Its recorded address, or its first datagram: the source speaks for itself.
-    const plat::Endpoint recorded = client->Peer();
-    if (recorded.port == 0 || recorded == from) return false;
-  }
-  // An unknown Id, or a client recorded at another address: NAT rebinding meets this once per
-  // new port, a source probing for Ids many times.
-  security::UdpSourceFilter& sources = guard_.udp_sources();
-  if (!sources.Ignored(from.ip, from.port, now) && !sources.RecordForeign(from.ip, from.port, now))
+bool TParlowindServer::ProbeIgnored(const clients::TServerClient* client, uint16_t id,
+                                    plat::Endpoint from, uint64_t now_ms) {
+  security::IdProbeQuarantine& probes = guard_.id_probes();
+  bool ignored = true;
+  if (probes.Quarantined(from.ip, now_ms)) {
+    // Only the sources recorded for their Ids are heard from a quarantined address.
+  } else if (client &&
+             (client->Peer().port == 0 || client->Connection()->Peer().ip == from.ip)) {
+    // A player's own datagram (its Id from the address of its control connection, whatever the
+    // port: NAT rebinding) and a player's first datagram never count: nobody behind the same
+    // address can turn a player's own traffic against it.
     return false;
-  security::Count(guard_.counters().ForeignDatagramsIgnored);
-  return true;
+  } else {
+    ignored = probes.RecordProbe(from.ip, id, client == nullptr, now_ms);
+  }
+  if (ignored) security::Count(guard_.counters().ForeignDatagramsIgnored);
+  return ignored;
 }
 
-void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint from) {
+void TParlowindServer::CountFaulty(clients::TServerClient& client) {
+  Add(client.UdpErrors, 1);
+  relay_stats_.faulty.fetch_add(1, std::memory_order_relaxed);
+}
+
+void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint from,
+                                      uint32_t local_ip) {
   if (!server_lock_) return;
   std::lock_guard<std::mutex> server_lock(*server_lock_);
   const std::span<const uint8_t> bytes(data, size);
   Add(counters_.UdpBytesReceived, static_cast<uint32_t>(size));
   Add(counters_.UdpPacketsReceived, 1);
 
-  // A banned address's datagrams go nowhere: no pong, no address change, no relay.
-  if (!guard_.bans().Empty() && guard_.bans().IsBanned(from.ip, plat::TickCount())) return;
-  clients::ClientRef client = clients_.FindClientById(wire::ReadU16(bytes, wire::kOffsetId));
+  const uint64_t now_ms = clock_.MonotonicMs();
+  const uint32_t now = static_cast<uint32_t>(now_ms);
+  // An operator's ban silences the address: no pong, no address change, no relay. An automatic
+  // ban only keeps new connections out, so players logged in from a shared address keep talking.
+  security::BanList& bans = guard_.bans();
+  if (!bans.NoManualBans() && bans.IsBannedManually(from.ip, now_ms)) return;
+  const uint16_t id = wire::ReadU16(bytes, wire::kOffsetId);
+  clients::ClientRef client = clients_.FindClientById(id);
   // An Id is only believed from the address of its client's control connection (NAT may change
   // the port): anyone else could otherwise steal a client's voice address with one datagram.
-  if (client && !settings_.UdpFromAnyAddress && client->Connection()->Peer().ip != from.ip) {
+  if (client && !settings_.Get()->UdpFromAnyAddress && client->Connection()->Peer().ip != from.ip) {
     client = nullptr;
   }
   if (client && client->Dropped) return;
-  const uint32_t now = clock_.Now();
-  if (ForeignSourceIgnored(client.get(), from, now)) return;
+  // From the source its Id is recorded at, a datagram is taken without further ado; anything
+  // else may be a probe for Ids.
+  const bool recorded_source = client && client->Peer() == from;
+  if (!recorded_source && ProbeIgnored(client.get(), id, from, now_ms)) return;
   if (!client) return ReportUnknown(events_, from);
 
   client->SetLastSeen(now);
-  client->SetPeer(from);
+  client->SetPeer(from, local_ip);
   const uint16_t magic = wire::ReadU16(bytes, wire::kOffsetMagic);
   if (magic == wire::kFrameMagic) {
     Add(client->Counters.UdpPacketsReceived, 1);
@@ -80,7 +96,7 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
     // Too short for the header, or a list that runs past the end: counted, relayed to nobody.
     if (size < wire::kVoiceHeaderSize ||
         (wire::ReadU8(bytes, wire::kOffsetMode) == wire::kModeList && !wire::ListFits(bytes))) {
-      Add(client->UdpErrors, 1);
+      CountFaulty(*client);
       // Counted once: the next datagram is checked against this one's packet id where it has
       // one, and otherwise starts a new sequence, rather than counting as lost as well.
       const bool has_packet_id = size >= wire::kOffsetPacketId + 4;
@@ -89,12 +105,13 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
       return;
     }
     // Past the sender's rate it goes no further: one sender cannot crowd out the others.
-    if (!client->VoiceLimit.Admit(now, static_cast<uint32_t>(size))) {
+    guard_.Refresh(client->VoiceLimit);
+    if (!client->VoiceLimit.Admit(now_ms, static_cast<uint32_t>(size))) {
       Add(client->VoiceDropped, 1);
       security::Count(guard_.counters().VoiceDropped);
       return;
     }
-    if (!VerifyVoice(events_, *client, data, size)) Add(client->UdpErrors, 1);
+    if (!VerifyVoice(events_, *client, data, size)) CountFaulty(*client);
     if (voice_queue_.Append(data, size) && relay_event_) relay_event_->Set();
     return;
   }
@@ -107,7 +124,7 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
     case wire::KeepAliveKind::kPing: {
       uint8_t pong[wire::kKeepAliveSize];
       wire::BuildKeepAlive(pong, client->Id, wire::kTypePong, marker);
-      if (udp_listener_->SendTo(pong, sizeof pong, from)) {
+      if (udp_listener_->SendTo(pong, sizeof pong, from, local_ip)) {
         Add(counters_.UdpPacketsSent, 1);
         Add(counters_.UdpBytesSent, sizeof pong);
       }

@@ -1,0 +1,25 @@
+#include "platform/random.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace plat {
+
+void FillRandom(void* buffer, size_t size) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ssize_t got = getrandom(bytes, size, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error(std::string("getrandom: ") + std::strerror(errno));
+    }
+    bytes += got;
+    size -= static_cast<size_t>(got);
+  }
+}
+
+}  // namespace plat
