@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/ini_file.h"
+#include "platform/text_encoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
@@ -29,10 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ini.EraseSection("Channels");
   ini.WriteString("Channels", "0", "Lobby");
   // A value that cannot be stored is refused (the commit would fail); the document holds the rest.
-  std::string written = ini.Text();
-  // What was written must read back, whatever blanks and quotes it has. (A text that begins
-  // with the bytes of a byte-order mark would be read as marked: not what this checks.)
-  if (written.rfind("\xEF\xBB\xBF", 0) == 0 || written.rfind("\xFF\xFE", 0) == 0) return 0;
+  // The file gets the document in the encoding it was read in, as the commit stores it.
+  const plat::TextEncoding encoding = plat::DecodeText(text).encoding;
+  const std::string written = plat::EncodeText(ini.Text(), encoding);
+  // What was written must read back, whatever blanks and quotes it has. (A plain text that
+  // begins with the bytes of a byte-order mark would be read as marked: not what this checks.)
+  if (encoding == plat::TextEncoding::kPlain &&
+      (written.rfind("\xEF\xBB\xBF", 0) == 0 || written.rfind("\xFF\xFE", 0) == 0)) {
+    return 0;
+  }
   plat::IniFile again = plat::IniFile::Parse("/nonexistent/plserver.ini", written);
   if (again.ReadString("Channels", "0", "") != "Lobby") __builtin_trap();
   if (storable && again.ReadString("Passwords", "ServerPassword", "") != password) {
