@@ -193,6 +193,9 @@ Status HttpServer::Start(Endpoint address, Handler handler, HttpLimits limits) {
       // A request the library cannot take ends its connection, nothing else.
     }
     served_connection = nullptr;
+    // The place goes back before the close, which is what the client waits for: a scraper that
+    // asks again at once must not find its own finished request still holding a place.
+    connection.ClearSlot();
     connection.Close();
   });
   if (Status error = listener.Activate(); !error.ok()) return error;
