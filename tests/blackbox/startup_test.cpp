@@ -92,7 +92,7 @@ TEST_F(StartupTest, AddressThatIsNoAddressFailsAtTheBindings) {
   std::string output;
   EXPECT_EQ(RunToFailure({}, false, &output), 1);
   ExpectFatalLog(LogPath(), kFatalBind);
-  EXPECT_NE(output.find("\"not-an-ip\" is no IPv4 address"), std::string::npos) << output;
+  EXPECT_NE(output.find("\"not-an-ip\" is no IPv4 or IPv6 address"), std::string::npos) << output;
 }
 
 TEST_F(StartupTest, UnwritableLogAndUnreadableConfigurationNameTheirPathOnStandardError) {
