@@ -23,22 +23,16 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/socket_address.h"
+
 namespace bench {
 namespace {
-
-sockaddr_in ToAddress(plat::Endpoint endpoint) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(endpoint.ip);
-  address.sin_port = htons(endpoint.port);
-  return address;
-}
 
 bool CanBind(int type, uint16_t port) {
   int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  sockaddr_in address = ToAddress({INADDR_ANY, port});
-  bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  plat::SocketAddress address = plat::ToSockaddr(plat::Endpoint::Ipv4(INADDR_ANY, port));
+  bool bound = bind(fd, address.get(), address.length) == 0;
   close(fd);
   return bound;
 }
@@ -66,14 +60,17 @@ void RaiseFileLimit() {
 }
 
 std::unique_ptr<BenchUdpSocket> BenchUdpSocket::Open(uint16_t port, bool blocking,
-                                                     std::string* error) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
+                                                     std::string* error, bool ipv6) {
+  int fd = socket(ipv6 ? AF_INET6 : AF_INET,
+                  SOCK_DGRAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
   if (fd < 0) {
     if (error) *error = std::string("socket: ") + strerror(errno);
     return nullptr;
   }
-  sockaddr_in address = ToAddress({INADDR_LOOPBACK, port});
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  plat::IpAddress loopback = plat::IpAddress::FromIpv4(INADDR_LOOPBACK);
+  if (ipv6) loopback = *plat::ParseIpAddress("::1");
+  plat::SocketAddress address = plat::ToSockaddr(plat::Endpoint{loopback, port});
+  if (bind(fd, address.get(), address.length) != 0) {
     if (error) *error = std::string("bind: ") + strerror(errno);
     close(fd);
     return nullptr;
@@ -81,9 +78,7 @@ std::unique_ptr<BenchUdpSocket> BenchUdpSocket::Open(uint16_t port, bool blockin
   int buffer_bytes = 1 << 20;
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer_bytes, sizeof buffer_bytes);
   setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer_bytes, sizeof buffer_bytes);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return std::unique_ptr<BenchUdpSocket>(new BenchUdpSocket(fd, ntohs(address.sin_port)));
+  return std::unique_ptr<BenchUdpSocket>(new BenchUdpSocket(fd, plat::LocalEndpointOf(fd).port));
 }
 
 BenchUdpSocket::~BenchUdpSocket() {
@@ -91,22 +86,20 @@ BenchUdpSocket::~BenchUdpSocket() {
 }
 
 bool BenchUdpSocket::SendTo(const uint8_t* data, size_t size, plat::Endpoint to) {
-  sockaddr_in address = ToAddress(to);
+  plat::SocketAddress address = plat::ToSockaddr(to);
   ssize_t sent;
   do {
-    sent = sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
-                  sizeof address);
+    sent = sendto(fd_, data, size, MSG_NOSIGNAL, address.get(), address.length);
   } while (sent < 0 && errno == EINTR);
   return sent == static_cast<ssize_t>(size);
 }
 
 std::optional<size_t> BenchUdpSocket::ReceiveFrom(uint8_t* buffer, size_t size,
                                                   plat::Endpoint* from) {
-  sockaddr_in source{};
-  socklen_t length = sizeof source;
-  ssize_t received = recvfrom(fd_, buffer, size, 0, reinterpret_cast<sockaddr*>(&source), &length);
+  plat::SocketAddress source;
+  ssize_t received = recvfrom(fd_, buffer, size, 0, source.get(), &source.length);
   if (received < 0) return std::nullopt;
-  if (from) *from = {ntohl(source.sin_addr.s_addr), ntohs(source.sin_port)};
+  if (from) *from = plat::FromSockaddr(source);
   return static_cast<size_t>(received);
 }
 
@@ -176,8 +169,8 @@ namespace {
 int OpenWebStream(uint16_t port, std::string* error) {
   static const std::string kRequest = "GET /events HTTP/1.1\r\nHost: bench\r\n\r\n";
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = ToAddress({0x7F000001, port});
-  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  plat::SocketAddress address = plat::ToSockaddr(plat::Endpoint::Ipv4(0x7F000001, port));
+  if (fd < 0 || connect(fd, address.get(), address.length) != 0 ||
       send(fd, kRequest.data(), kRequest.size(), MSG_NOSIGNAL) !=
           static_cast<ssize_t>(kRequest.size())) {
     *error = std::string("web stream: ") + std::strerror(errno);

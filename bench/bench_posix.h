@@ -24,9 +24,10 @@ void RaiseFileLimit();
 
 class BenchUdpSocket {
  public:
-  // A non-blocking UDP socket bound to 127.0.0.1 on `port` (0: any free port).
+  // A non-blocking UDP socket bound to 127.0.0.1 (::1 when `ipv6`) on `port` (0: any free
+  // port).
   static std::unique_ptr<BenchUdpSocket> Open(uint16_t port = 0, bool blocking = false,
-                                              std::string* error = nullptr);
+                                              std::string* error = nullptr, bool ipv6 = false);
   ~BenchUdpSocket();
   BenchUdpSocket(const BenchUdpSocket&) = delete;
   BenchUdpSocket& operator=(const BenchUdpSocket&) = delete;

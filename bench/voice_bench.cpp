@@ -7,7 +7,10 @@
 //               [--clients N] [--rooms R] [--speakers K] [--rate HZ] [--payload BYTES]
 //               [--seconds S] [--rounds N] [--step-seconds S] [--ramp-factor F] [--out DIR]
 //               [--server PATH] [--reflector PATH] [--target HOST:PORT [--pid PID]] [--no-baseline]
-//               [--web-streams N]
+//               [--web-streams N] [--ipv6]
+//
+// HOST is a dotted IPv4 address, localhost or an IPv6 literal in brackets ("[::1]:8767"). --ipv6
+// has the clients of a server the benchmark starts come over ::1 instead of 127.0.0.1.
 //
 // --web-streams N turns the server's web view on and holds N of its event streams open for the
 // whole run (a started server only), so the voice path is measured with them beside it.
@@ -42,6 +45,7 @@ struct Options {
   int target_pid = -1;
   bool baseline = true;
   int web_streams = 0;
+  bool ipv6 = false;
 };
 
 [[noreturn]] void Usage(const char* problem) {
@@ -99,6 +103,8 @@ Options ParseOptions(int argc, char** argv) {
       options.target_pid = std::stoi(value());
     else if (word == "--no-baseline")
       options.baseline = false;
+    else if (word == "--ipv6")
+      options.ipv6 = true;
     else if (word == "--web-streams")
       options.web_streams = std::stoi(value());
     else if (word == "--target") {
@@ -106,6 +112,10 @@ Options ParseOptions(int argc, char** argv) {
       size_t colon = target.rfind(':');
       if (colon == std::string::npos) Usage("--target wants HOST:PORT");
       options.target_host = target.substr(0, colon);
+      // "[::1]:8767": an IPv6 literal in brackets.
+      if (options.target_host.size() > 2 && options.target_host.front() == '[' &&
+          options.target_host.back() == ']')
+        options.target_host = options.target_host.substr(1, options.target_host.size() - 2);
       options.target_port = static_cast<uint16_t>(std::stoi(target.substr(colon + 1)));
     } else {
       Usage(("unknown option " + word).c_str());
@@ -258,7 +268,7 @@ std::unique_ptr<Setup> Prepare(const Options& options, const LoadSpec& load) {
   if (host.empty()) {
     setup->server_process = StartServer(options, load.rooms);
     if (!setup->server_process) return nullptr;
-    host = "127.0.0.1";
+    host = options.ipv6 ? "::1" : "127.0.0.1";
     port = setup->server_process->port;
     setup->server.pid = setup->server_process->child->pid();
     std::fprintf(stderr, "server pid %d, TCP port %u\n", setup->server.pid, port);
@@ -267,8 +277,8 @@ std::unique_ptr<Setup> Prepare(const Options& options, const LoadSpec& load) {
   } else {
     setup->server.pid = options.target_pid;
   }
-  auto address = plat::ParseIpv4(host == "localhost" ? "127.0.0.1" : host);
-  if (!address) Usage("--target host must be a dotted IPv4 address");
+  auto address = plat::ParseIpAddress(host == "localhost" ? "127.0.0.1" : host);
+  if (!address) Usage("--target host must be a dotted IPv4 address or an IPv6 literal");
   setup->server.udp = {*address, static_cast<uint16_t>(port + 1)};
   if (!JoinServer(setup->server, host, port, load.clients, load.rooms, &error)) {
     std::fprintf(stderr, "voice_bench: server set-up failed: %s\n", error.c_str());
@@ -283,7 +293,7 @@ std::unique_ptr<Setup> Prepare(const Options& options, const LoadSpec& load) {
     setup->baseline.pid = setup->reflector_process->child->pid();
     std::fprintf(stderr, "reflector pid %d, UDP port %u\n", setup->baseline.pid,
                  setup->reflector_process->port);
-    setup->baseline.udp = {0x7F000001, setup->reflector_process->port};
+    setup->baseline.udp = plat::Endpoint::Ipv4(0x7F000001, setup->reflector_process->port);
     // The server raises its own priority; the baseline runs at the same one, since the
     // scheduling class changes what each copy costs (a high-priority sender pays for waking
     // low-priority receivers elsewhere).

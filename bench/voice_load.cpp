@@ -40,8 +40,9 @@ uint8_t RoomByteFor(int index, int rooms) {
   return static_cast<uint8_t>(index % rooms + 1);
 }
 
-bool OpenUdp(Participant& participant, std::string* error) {
-  participant.udp = BenchUdpSocket::Open(0, false, error);
+// On loopback of the target's family.
+bool OpenUdp(Participant& participant, const Target& target, std::string* error) {
+  participant.udp = BenchUdpSocket::Open(0, false, error, !target.udp.ip.IsIpv4());
   return participant.udp != nullptr;
 }
 
@@ -242,7 +243,7 @@ bool JoinServer(Target& target, const std::string& host, uint16_t tcp_port, int 
   for (int i = 0; i < clients; ++i) {
     Participant& participant = target.participants[static_cast<size_t>(i)];
     participant.room_byte = RoomByteFor(i, rooms);
-    if (!JoinOne(participant, host, tcp_port, i, error) || !OpenUdp(participant, error))
+    if (!JoinOne(participant, host, tcp_port, i, error) || !OpenUdp(participant, target, error))
       return false;
     // Every login tells all earlier clients; keep their connections read.
     if (i % 16 == 15) DrainControl(target);
@@ -261,7 +262,7 @@ bool JoinReflector(Target& target, int clients, int rooms, std::string* error) {
     Participant& participant = target.participants[static_cast<size_t>(i)];
     participant.id = static_cast<uint16_t>(i + 1);
     participant.room_byte = RoomByteFor(i, rooms);
-    if (!OpenUdp(participant, error)) return false;
+    if (!OpenUdp(participant, target, error)) return false;
     std::vector<uint8_t> datagram = RegistrationDatagram(participant);
     participant.udp->SendTo(datagram.data(), datagram.size(), target.udp);
   }

@@ -34,24 +34,14 @@ TServerClient::PingState TServerClient::PingSnapshot() {
   return Ping;
 }
 
-plat::Endpoint TServerClient::Peer() const {
-  uint64_t packed = peer_.load(std::memory_order_relaxed);
-  return plat::Endpoint{static_cast<uint32_t>(packed >> 16),
-                        static_cast<uint16_t>(packed & 0xFFFF)};
-}
-
 std::string TServerClient::PeerIP() const {
   plat::Endpoint peer = Peer();
-  if (peer.ip == 0 && peer.port == 0) return {};
+  if (peer.ip.IsUnspecified() && peer.port == 0) return {};
   return peer.IpText();
 }
 
-void TServerClient::SetPeer(plat::Endpoint peer, uint32_t reply_from) {
-  if (reply_from_.load(std::memory_order_relaxed) != reply_from)
-    reply_from_.store(reply_from, std::memory_order_relaxed);
-  uint64_t packed = (static_cast<uint64_t>(peer.ip) << 16) | peer.port;
-  if (peer_.load(std::memory_order_relaxed) != packed)
-    peer_.store(packed, std::memory_order_relaxed);
+void TServerClient::SetPeer(const plat::Endpoint& peer, const plat::IpAddress& reply_from) {
+  route_.Set({peer, reply_from});
 }
 
 std::string TServerClient::EventClientPart() const {

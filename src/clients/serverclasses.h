@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "clients/event_subject.h"
+#include "clients/peer_route.h"
 #include "clients/traffic_counters.h"
 #include "platform/endpoint.h"
 #include "platform/tcp_connection.h"
@@ -99,13 +100,14 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
   PingState PingSnapshot();
 
   // The UDP address of the last datagram that carried this client's Id (port 0: none yet).
-  plat::Endpoint Peer() const;
-  std::string PeerIP() const;  // dotted decimal, empty while none
+  plat::Endpoint Peer() const { return route_.Get().peer; }
+  // Dotted decimal for IPv4, the IPv6 text for IPv6; empty while none.
+  std::string PeerIP() const;
   uint16_t PeerPort() const { return Peer().port; }
-  // The server's address those datagrams were sent to, from which this client's datagrams
-  // leave (0: the system chooses).
-  uint32_t ReplyFrom() const { return reply_from_.load(std::memory_order_relaxed); }
-  void SetPeer(plat::Endpoint peer, uint32_t reply_from = 0);
+  // The peer with the server's address those datagrams were sent to, from which this client's
+  // datagrams leave (unspecified: the system chooses).
+  PeerRoute::Route Route() const { return route_.Get(); }
+  void SetPeer(const plat::Endpoint& peer, const plat::IpAddress& reply_from = plat::IpAddress{});
 
   bool IsOlderDialect() const { return ClientVersion == wire::kOlderDialectVersion; }
   // Client part of event reports.
@@ -146,10 +148,7 @@ class TServerClient final : public std::enable_shared_from_this<TServerClient>,
 
   std::shared_ptr<plat::TcpConnection> connection_;
   TrafficCounters* server_counters_;
-  std::atomic<uint64_t> peer_{0};  // ip << 16 | port
-  // Stored apart from peer_: a reader during a change may pair the new peer with the old
-  // address for one datagram, which a player moving between addresses tolerates anyway.
-  std::atomic<uint32_t> reply_from_{0};
+  PeerRoute route_;
   std::mutex out_queue_mutex_;
   std::deque<std::vector<uint8_t>> out_queue_;  // guarded by out_queue_mutex_
 };

@@ -36,7 +36,8 @@ bool TParlowindServer::AdminLogin(std::span<const uint8_t> frame, clients::TServ
   std::string password = TextField(frame);
   if (events_.Enabled())
     events_.Report("CMD <-", "AdminLogin PW: " + password, wire::kAdminLogin, &client);
-  const uint32_t ip = client.Connection() ? client.Connection()->Peer().ip : 0;
+  const plat::IpAddress ip =
+      client.Connection() ? client.Connection()->Peer().ip : plat::IpAddress::FromIpv4(0);
   // A banned address gets no password check at all: its guesses learn nothing.
   if (guard_.bans().IsBanned(ip, clock_.MonotonicMs())) {
     client.LeaveReason = "ban";

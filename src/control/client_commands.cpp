@@ -25,13 +25,15 @@ std::vector<uint8_t> LoginAccepted(const std::string& servername) {
 
 }  // namespace
 
-// Whether `ip` may not log in one more player: the clients logged in from it fill the places
-// one address may take, or it has logged in and out too often of late. Counts the refusal.
+// Whether `ip` may not log in one more player: the clients logged in from it (from its /64, for
+// IPv6) fill the places one address may take, or it has logged in and out too often of late.
+// Counts the refusal.
 bool TParlowindServer::AddressRefused(const std::vector<clients::ClientRef>& registered,
-                                      uint32_t ip) {
-  const size_t from_address = static_cast<size_t>(
-      std::count_if(registered.begin(), registered.end(), [ip](const clients::ClientRef& other) {
-        return other->Connection()->Peer().ip == ip;
+                                      const plat::IpAddress& ip) {
+  const plat::IpAddress group = plat::AddressGroup(ip);
+  const size_t from_address = static_cast<size_t>(std::count_if(
+      registered.begin(), registered.end(), [&group](const clients::ClientRef& other) {
+        return plat::AddressGroup(other->Connection()->Peer().ip) == group;
       }));
   const uint32_t limit = guard_.limits().max_clients_per_address;
   if (limit != 0 && from_address >= limit) {
@@ -79,7 +81,7 @@ bool TParlowindServer::ClientLogin(plat::TcpConnection& connection,
   }
   // Closed to make room for a newer connection: it does not log in any more.
   if (!connection.IsOpen()) return true;
-  const uint32_t ip = connection.Peer().ip;
+  const plat::IpAddress ip = connection.Peer().ip;
   // A banned address gets no password check at all (its connections are closed at accept; this
   // one came in just before the ban).
   if (guard_.bans().IsBanned(ip, clock_.MonotonicMs())) return true;

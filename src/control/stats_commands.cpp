@@ -26,6 +26,11 @@ void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame,
 
   const bool older = client.IsOlderDialect();
   const bool admin = client.IsAdmin;
+  // The field holds 15 characters, a dotted IPv4 address: an IPv6 address, which seldom fits
+  // and which clients do not expect there, goes out empty (its port still does); the operator
+  // socket shows it in full.
+  const plat::Endpoint peer = player->Peer();
+  const std::string address = admin && peer.ip.IsIpv4() ? player->PeerIP() : std::string();
   const uint32_t now = clock_.Now();
   clients::TServerClient::PingState ping = player->PingSnapshot();
   wire::FrameWriter reply(104);
@@ -34,8 +39,8 @@ void TParlowindServer::PlayerStatsReq(std::span<const uint8_t> frame,
       .F32(static_cast<float>(player->LossPercentage()))
       .U32(now - player->LastSeen.load())
       .U16(std::min(ping.PingRtt, kMaxReportedRtt))
-      .U16(admin ? player->PeerPort() : 0)
-      .CountedText(admin ? player->PeerIP() : std::string(), wire::kAddressLength);
+      .U16(admin ? peer.port : 0)
+      .CountedText(address, wire::kAddressLength);
   if (!older) reply.CountedText(player->ClientVersion, wire::kNameLength);
   PutCounters(reply, player->Counters);
   reply.U8(player_byte);

@@ -4,8 +4,6 @@
 #include <charconv>
 #include <cstdio>
 
-#include "platform/endpoint.h"
-
 namespace core {
 namespace {
 
@@ -31,25 +29,18 @@ void CivilFromDays(int64_t days, int& year, int& month, int& day) {
 
 }  // namespace
 
-std::optional<security::AddressPrefix> ParsePrefix(std::string_view text) {
-  const size_t slash = text.find('/');
-  std::optional<uint32_t> ip = plat::ParseIpv4(std::string(text.substr(0, slash)));
-  if (!ip) return std::nullopt;
-  int length = 32;
-  if (slash != std::string_view::npos) {
-    std::string_view digits = text.substr(slash + 1);
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-        length < 0 || length > 32)
-      return std::nullopt;
-  }
-  return security::AddressPrefix::Of(*ip, static_cast<uint8_t>(length));
+std::optional<plat::IpPrefix> ParsePrefix(std::string_view text) {
+  return plat::ParseIpPrefix(std::string(text));
 }
 
-std::string PrefixText(const security::AddressPrefix& prefix) {
-  std::string text = plat::Endpoint{prefix.network, 0}.IpText();
-  if (prefix.length != 32) text += "/" + std::to_string(prefix.length);
-  return text;
+std::string PrefixText(const plat::IpPrefix& prefix) {
+  return prefix.Text();
+}
+
+bool WiderThanUnforced(const plat::IpPrefix& prefix) {
+  if (prefix.address.IsIpv4() && prefix.length >= 96)
+    return prefix.ShownLength() < kWidestUnforcedBlock;
+  return prefix.length < kWidestUnforcedBlock6;
 }
 
 std::string UtcText(int64_t unix_seconds) {
@@ -75,7 +66,7 @@ std::string BanBook::FormatValue(const ManualBan& ban) {
 }
 
 std::optional<ManualBan> BanBook::ParseEntry(const std::string& key, const std::string& value) {
-  std::optional<security::AddressPrefix> prefix = ParsePrefix(Trim(key));
+  std::optional<plat::IpPrefix> prefix = ParsePrefix(Trim(key));
   if (!prefix) return std::nullopt;
   const size_t semicolon = value.find(';');
   const std::string end = Trim(std::string_view(value).substr(0, semicolon));
@@ -120,7 +111,7 @@ void BanBook::Put(ManualBan ban) {
   entries_.push_back(std::move(ban));
 }
 
-bool BanBook::Erase(const security::AddressPrefix& prefix) {
+bool BanBook::Erase(const plat::IpPrefix& prefix) {
   return std::erase_if(entries_, [&](const ManualBan& ban) { return ban.prefix == prefix; }) > 0;
 }
 
@@ -130,7 +121,7 @@ bool BanBook::DropEnded(int64_t now_unix) {
          }) > 0;
 }
 
-const ManualBan* BanBook::Find(const security::AddressPrefix& prefix) const {
+const ManualBan* BanBook::Find(const plat::IpPrefix& prefix) const {
   for (const ManualBan& ban : entries_) {
     if (ban.prefix == prefix) return &ban;
   }

@@ -89,10 +89,11 @@ void ReportSettings(const FileSettings& read, std::string& out) {
 void CheckStartUp(const plat::IniFile& ini, const FileSettings& read, SettingWarnings& problems) {
   const Settings& s = read.settings;
   if (!s.IP.empty()) {
-    const std::optional<uint32_t> address = plat::ParseIpv4(s.IP);
+    const std::optional<plat::IpAddress> address = plat::ParseIpAddress(s.IP);
     if (!address) {
       problems.push_back({"Networking", "IP", s.IP, s.IP,
-                          "not an IPv4 address (a.b.c.d, no port): the server cannot start"});
+                          "not an IPv4 or IPv6 address (a.b.c.d or 2001:db8::1, no port): the "
+                          "server cannot start"});
     } else if (plat::IsAddressOfThisMachine(*address) == false) {
       problems.push_back(
           {"Networking", "IP", s.IP, s.IP, "no address of this machine: the server cannot start"});

@@ -60,7 +60,8 @@ void ReadObservability(const CheckedReader& read, Settings& settings) {
   settings.EventFile = read.Text("Logging", "File", "");
   std::string listen = read.Text("Metrics", "Listen", "");
   if (!listen.empty() && !plat::ParseEndpoint(listen)) {
-    read.Warn({"Metrics", "Listen", listen, "", "not an IPv4 address and port; no metrics"});
+    read.Warn({"Metrics", "Listen", listen, "",
+               "not an address and port (a.b.c.d:port or [IPv6]:port); no metrics"});
     listen.clear();
   }
   settings.MetricsListen = listen;
@@ -90,7 +91,8 @@ void ReadOperator(const CheckedReader& read, Settings& settings) {
 void ReadWeb(const CheckedReader& read, Settings& settings) {
   std::string listen = read.Text("Web", "Listen", "");
   if (!listen.empty() && !plat::ParseEndpoint(listen)) {
-    read.Warn({"Web", "Listen", listen, "", "not an IPv4 address and port; no web view"});
+    read.Warn({"Web", "Listen", listen, "",
+               "not an address and port (a.b.c.d:port or [IPv6]:port); no web view"});
     listen.clear();
   }
   settings.WebListen = listen;

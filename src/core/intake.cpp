@@ -33,16 +33,21 @@ bool VerifyVoice(const EventHook& events, clients::TServerClient& client, uint8_
   return !faulty;
 }
 
+// Whether two addresses are one host's: the same IPv4 address, or the same IPv6 /64.
+bool SameHost(const plat::IpAddress& a, const plat::IpAddress& b) {
+  return plat::AddressGroup(a) == plat::AddressGroup(b);
+}
+
 }  // namespace
 
 bool TParlowindServer::ProbeIgnored(const clients::TServerClient* client, uint16_t id,
-                                    plat::Endpoint from, uint64_t now_ms) {
+                                    const plat::Endpoint& from, uint64_t now_ms) {
   security::IdProbeQuarantine& probes = guard_.id_probes();
   bool ignored = true;
   if (probes.Quarantined(from.ip, now_ms)) {
     // Only the sources recorded for their Ids are heard from a quarantined address.
   } else if (client &&
-             (client->Peer().port == 0 || client->Connection()->Peer().ip == from.ip)) {
+             (client->Peer().port == 0 || SameHost(client->Connection()->Peer().ip, from.ip))) {
     // A player's own datagram (its Id from the address of its control connection, whatever the
     // port: NAT rebinding) and a player's first datagram never count: nobody behind the same
     // address can turn a player's own traffic against it.
@@ -59,8 +64,8 @@ void TParlowindServer::CountFaulty(clients::TServerClient& client) {
   relay_stats_.faulty.fetch_add(1, std::memory_order_relaxed);
 }
 
-void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint from,
-                                      uint32_t local_ip) {
+void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, const plat::Endpoint& from,
+                                      const plat::IpAddress& local_ip) {
   if (!server_lock_) return;
   std::lock_guard<std::mutex> server_lock(*server_lock_);
   const std::span<const uint8_t> bytes(data, size);
@@ -76,8 +81,10 @@ void TParlowindServer::Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint
   const uint16_t id = wire::ReadU16(bytes, wire::kOffsetId);
   clients::ClientRef client = clients_.FindClientById(id);
   // An Id is only believed from the address of its client's control connection (NAT may change
-  // the port): anyone else could otherwise steal a client's voice address with one datagram.
-  if (client && !settings_.Get()->UdpFromAnyAddress && client->Connection()->Peer().ip != from.ip) {
+  // the port; an IPv6 host may use any address of its /64): anyone else could otherwise steal a
+  // client's voice address with one datagram.
+  if (client && !settings_.Get()->UdpFromAnyAddress &&
+      !SameHost(client->Connection()->Peer().ip, from.ip)) {
     client = nullptr;
   }
   if (client && client->Dropped) return;

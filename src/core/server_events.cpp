@@ -10,6 +10,8 @@ EventLine& AddActor(EventLine& line, const Actor& who) {
 }
 
 std::string BindText(const std::string& ip, int32_t port) {
+  // An IPv6 address goes in brackets, so that its last group is not taken for the port.
+  if (ip.find(':') != std::string::npos) return "[" + ip + "]:" + std::to_string(port);
   return (ip.empty() ? std::string("0.0.0.0") : ip) + ":" + std::to_string(port);
 }
 

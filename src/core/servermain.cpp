@@ -142,15 +142,14 @@ bool TParlowindServer::Server_Init() {
       [this](plat::TcpConnection& connection) { return AdmitConnection(connection); });
   udp_listener_->SetDefaultPort(static_cast<uint16_t>(ports_valid ? settings.UdpPort : 0));
   udp_listener_->SetHandler(
-      [this](uint8_t* data, size_t size, plat::Endpoint from, uint32_t local_ip) {
-        Server_UDPRead(data, size, from, local_ip);
-      });
+      [this](uint8_t* data, size_t size, const plat::Endpoint& from,
+             const plat::IpAddress& local_ip) { Server_UDPRead(data, size, from, local_ip); });
   udp_listener_->SetDscp(settings.VoiceDscp);
   // 12. Bindings to one address.
   if (!settings.IP.empty()) {
-    std::optional<uint32_t> address = plat::ParseIpv4(settings.IP);
+    std::optional<plat::IpAddress> address = plat::ParseIpAddress(settings.IP);
     if (!address)
-      return Fail(kFatalBind, "[Networking] IP \"" + settings.IP + "\" is no IPv4 address");
+      return Fail(kFatalBind, "[Networking] IP \"" + settings.IP + "\" is no IPv4 or IPv6 address");
     if (!ports_valid) return Fail(kFatalBind, PortPairError(settings.TCPPort));
     tcp_listener_->ClearBindings();
     tcp_listener_->AddBinding({*address, static_cast<uint16_t>(settings.TCPPort)});
@@ -184,6 +183,7 @@ bool TParlowindServer::Server_Init() {
     return Fail(kFatalCommunication, status.message());
   if (plat::Status status = tcp_listener_->Activate(); !status.ok())
     return Fail(kFatalCommunication, status.message());
+  NoteIpv4Only();
   if (plat::Status status = ping_thread_->Start(); !status.ok())
     return Fail(kFatalCommunication, status.message());
   const std::string metrics = StartMetrics(settings.MetricsListen);
@@ -197,6 +197,14 @@ bool TParlowindServer::Server_Init() {
   if (plat::Status status = log_.WriteLogLine("Parlowind server started"); !status.ok())
     return Fail("FATAL ERROR: Unable to write the log file", status.message());
   return true;
+}
+
+void TParlowindServer::NoteIpv4Only() {
+  std::string reason = tcp_listener_->Ipv4OnlyReason();
+  if (reason.empty()) reason = udp_listener_->Ipv4OnlyReason();
+  if (reason.empty()) return;
+  // A host without IPv6 is served on IPv4; the operator learns why IPv6 players cannot come.
+  log_.WriteLogLine("Listening on IPv4 only, no IPv6: " + reason);
 }
 
 std::string TParlowindServer::StartMetrics(const std::string& listen) {
@@ -249,7 +257,7 @@ plat::Status TParlowindServer::ApplyEventOutput(const Settings& settings) {
 }
 
 bool TParlowindServer::AdmitConnection(plat::TcpConnection& connection) {
-  const uint32_t ip = connection.Peer().ip;
+  const plat::IpAddress ip = connection.Peer().ip;
   if (guard_.bans().IsBanned(ip, clock_.MonotonicMs())) {
     security::Count(guard_.counters().BannedConnections);
     return false;
@@ -305,7 +313,10 @@ webpost::PosterParts TParlowindServer::PosterParts() {
     now.site_active = settings->ParlowindSite_Active;
     now.display_in_web_list = settings->ParlowindSite_DisplayInWebList;
     now.web_post_url = settings->WebPostURL;
-    now.local_ip = settings->IP;
+    // The poster speaks IPv4 only (its list servers do): an IPv6 IP leaves it the system's
+    // choice of IPv4 address.
+    const std::optional<plat::IpAddress> ip = plat::ParseIpAddress(settings->IP);
+    now.local_ip = ip && ip->IsIpv4() ? settings->IP : "";
     return now;
   };
   return webpost::PosterParts{post, [this] { return clients_.Count(); },
@@ -321,7 +332,7 @@ Actor TParlowindServer::ActorOf(const clients::TServerClient& client) {
   return who;
 }
 
-bool TParlowindServer::RecordAuthFailure(uint32_t ip) {
+bool TParlowindServer::RecordAuthFailure(const plat::IpAddress& ip) {
   security::Count(guard_.counters().AuthFailures);
   const security::AuthOutcome outcome = guard_.auth().RecordFailure(ip, clock_.MonotonicMs());
   if (outcome.banned) AnnounceAutomaticBan(*outcome.banned);
@@ -329,9 +340,8 @@ bool TParlowindServer::RecordAuthFailure(uint32_t ip) {
 }
 
 void TParlowindServer::AnnounceAutomaticBan(const security::AddressGroup& group) {
-  const security::AddressPrefix banned = security::AddressPrefix::Of(group);
-  std::string text = plat::Endpoint{banned.network, 0}.IpText();
-  if (banned.length != 32) text += "/" + std::to_string(banned.length);
+  const plat::IpPrefix banned = group.Prefix();
+  const std::string text = banned.Text();
   security::Count(guard_.counters().AddressesBanned);
   const auto ban_seconds = static_cast<uint32_t>(settings_.Get()->AuthBanSeconds);
   event_output_.Emit(BanLine(text, ban_seconds, plat::LocalAfter(ban_seconds)));
@@ -339,7 +349,7 @@ void TParlowindServer::AnnounceAutomaticBan(const security::AddressGroup& group)
   // Its connections without a client go now; its new ones are closed at accept. Players already
   // logged in from it stay, voice and all: they may be others behind the same address.
   for (const auto& pending : guard_.pending().TakeMatching(
-           [&banned](uint32_t candidate) { return banned.Contains(candidate); }))
+           [&banned](const plat::IpAddress& candidate) { return banned.Contains(candidate); }))
     std::static_pointer_cast<plat::TcpConnection>(pending)->RequestClose();
 }
 

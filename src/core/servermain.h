@@ -91,7 +91,8 @@ class TParlowindServer {
   void TcpExecute(plat::TcpConnection& connection);
 
   // --- Voice channel (on the UDP listener thread) ---------------------------------------------
-  void Server_UDPRead(uint8_t* data, size_t size, plat::Endpoint from, uint32_t local_ip = 0);
+  void Server_UDPRead(uint8_t* data, size_t size, const plat::Endpoint& from,
+                      const plat::IpAddress& local_ip = plat::IpAddress{});
 
   // --- Reload (any thread; one at a time) -----------------------------------------------------
   // Reads the configuration file again and puts it in force without dropping anyone, or refuses
@@ -184,16 +185,16 @@ class TParlowindServer {
   // A changed [Metrics] Listen: the endpoint moves there, or stays where it was when the new
   // address cannot be bound (and `next` then keeps the old value).
   void ApplyMetrics(const Settings& before, FileSettings& next, ReloadOutcome& outcome);
-  bool AddressRefused(const std::vector<clients::ClientRef>& registered, uint32_t ip);
+  bool AddressRefused(const std::vector<clients::ClientRef>& registered, const plat::IpAddress& ip);
   // A failed password check from `ip`: counted, and the address banned when it has failed too
   // often. True when the refusal may be answered; false when the address is banned.
-  bool RecordAuthFailure(uint32_t ip);
+  bool RecordAuthFailure(const plat::IpAddress& ip);
   // Tells of a ban the failed passwords set and closes its connections without a client.
   void AnnounceAutomaticBan(const security::AddressGroup& group);
   // Whether the datagram is to be ignored: its Id is not recorded at its exact source and its
   // address is quarantined for probing, or becomes so with it. `client`: the Id's player, null
   // when the datagram may not claim any.
-  bool ProbeIgnored(const clients::TServerClient* client, uint16_t id, plat::Endpoint from,
+  bool ProbeIgnored(const clients::TServerClient* client, uint16_t id, const plat::Endpoint& from,
                     uint64_t now_ms);
   // A voice datagram that failed a check: counted for its sender and for the server.
   void CountFaulty(clients::TServerClient& client);
@@ -201,6 +202,8 @@ class TParlowindServer {
   // Starts the metrics endpoint when `listen` asks for it, in place of the one running; returns
   // what the start line says of it ("off" when it cannot: a warning, not a failed start).
   std::string StartMetrics(const std::string& listen);
+  // Writes a log line when the listeners on every address could take IPv4 only.
+  void NoteIpv4Only();
   metrics::Sources MetricsSources();
   void StopMetrics();
   void RunShutdownSteps();

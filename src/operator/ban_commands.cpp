@@ -11,6 +11,10 @@
 namespace oper {
 namespace {
 
+constexpr char kAddressHelp[] =
+    "\"address\" must be an IPv4 or IPv6 address or a block such as 198.51.100.0/24 or "
+    "2001:db8::/48";
+
 std::optional<uint32_t> RemainingMs(const ManualBan& ban, int64_t now_unix) {
   if (!ban.until_unix) return std::nullopt;
   const int64_t seconds = std::clamp<int64_t>(*ban.until_unix - now_unix, 0, kMaxBanSeconds);
@@ -32,7 +36,7 @@ bool SameBan(const ManualBan& a, const ManualBan& b) {
 
 }  // namespace
 
-void OperatorCommands::Enforce(const security::AddressPrefix& prefix) {
+void OperatorCommands::Enforce(const plat::IpPrefix& prefix) {
   std::vector<clients::ClientRef> hit;
   {
     clients::ClientList::Lock lock = access_.clients.Acquire();
@@ -44,7 +48,7 @@ void OperatorCommands::Enforce(const security::AddressPrefix& prefix) {
     if (clients::AnnounceDeparture(access_.clients, *client, "ban", wire::kReasonKicked))
       client->Connection()->RequestClose();
   }
-  auto inside = [&](uint32_t ip) { return prefix.Contains(ip); };
+  auto inside = [&](const plat::IpAddress& ip) { return prefix.Contains(ip); };
   for (const auto& pending : access_.guard.pending().TakeMatching(inside))
     std::static_pointer_cast<plat::TcpConnection>(pending)->RequestClose();
 }
@@ -126,15 +130,15 @@ Json OperatorCommands::Ban(const Json& request) {
 }
 
 Json OperatorCommands::BanAdd(const Json& request) {
-  std::optional<security::AddressPrefix> prefix = ParsePrefix(StringArgument(request, "address"));
-  if (!prefix)
-    throw CommandError(error_code::kBadArgument,
-                       "\"address\" must be an IPv4 address or a block such as 198.51.100.0/24");
+  std::optional<plat::IpPrefix> prefix = ParsePrefix(StringArgument(request, "address"));
+  if (!prefix) throw CommandError(error_code::kBadArgument, kAddressHelp);
   const bool forced = request.contains("force") && request["force"] == true;
-  if (prefix->length < core::kWidestUnforcedBlock && !forced)
+  if (core::WiderThanUnforced(*prefix) && !forced)
     throw CommandError(error_code::kBadArgument,
-                       PrefixText(*prefix) +
-                           " is wider than a /16 and would shut out every player in it; "
+                       PrefixText(*prefix) + " is wider than a /" +
+                           std::to_string(prefix->address.IsIpv4() ? core::kWidestUnforcedBlock
+                                                                   : core::kWidestUnforcedBlock6) +
+                           " and would shut out every player in it; "
                            "\"force\": true adds it all the same");
   ManualBan ban{*prefix, std::nullopt, ""};
   if (request.contains("reason") && !request["reason"].is_null()) {
@@ -176,10 +180,8 @@ Json OperatorCommands::BanAdd(const Json& request) {
 }
 
 Json OperatorCommands::BanRemove(const Json& request) {
-  std::optional<security::AddressPrefix> prefix = ParsePrefix(StringArgument(request, "address"));
-  if (!prefix)
-    throw CommandError(error_code::kBadArgument,
-                       "\"address\" must be an IPv4 address or a block such as 198.51.100.0/24");
+  std::optional<plat::IpPrefix> prefix = ParsePrefix(StringArgument(request, "address"));
+  if (!prefix) throw CommandError(error_code::kBadArgument, kAddressHelp);
   std::lock_guard<std::mutex> lock(book_mutex_);
   BanBook next = book_;
   const bool in_book = next.Erase(*prefix);
@@ -200,7 +202,7 @@ Json OperatorCommands::BanList() {
   const int64_t now = access_.clock.UnixSeconds();
   Json bans = Json::array();
   for (const security::BanEntry& entry : access_.guard.bans().List(access_.clock.MonotonicMs())) {
-    const security::AddressPrefix prefix{entry.ip, entry.prefix_length};
+    const plat::IpPrefix& prefix = entry.prefix;
     Json item{{"address", PrefixText(prefix)},
               {"kind", entry.kind == security::BanKind::kManual ? "manual" : "automatic"}};
     const ManualBan* kept = entry.kind == security::BanKind::kManual ? book_.Find(prefix) : nullptr;

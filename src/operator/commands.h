@@ -88,7 +88,7 @@ class OperatorCommands {
   // The player a request names ("player": its number as clients show it, or its name).
   clients::ClientRef FindPlayer(const Json& request);
   // Closes the connections and clients of the block at once.
-  void Enforce(const security::AddressPrefix& prefix);
+  void Enforce(const plat::IpPrefix& prefix);
   // Writes the book to the configuration file; the reason when the file cannot take it.
   plat::Status StoreBook(const BanBook& book);
 

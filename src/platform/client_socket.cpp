@@ -5,16 +5,19 @@
 
 namespace plat {
 
-std::optional<uint32_t> ParseClientHost(const std::string& host) {
-  if (host == "localhost") return 0x7F000001u;
-  return ParseIpv4(host);
+std::optional<IpAddress> ParseClientHost(const std::string& host) {
+  if (host == "localhost") return IpAddress::FromIpv4(0x7F000001u);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    return ParseIpAddress(host.substr(1, host.size() - 2));
+  return ParseIpAddress(host);
 }
 
-std::optional<uint32_t> ResolveHost(const std::string& host, std::string* error) {
-  if (std::optional<uint32_t> ip = ParseClientHost(host)) return ip;
-  HostLookup lookup = LookUpHost(host);
-  if (!lookup.ip && error) *error = host + ": " + lookup.reason;
-  return lookup.ip;
+std::vector<IpAddress> ResolveHost(const std::string& host, std::string* error) {
+  if (std::optional<IpAddress> ip = ParseClientHost(host)) return {*ip};
+  std::string reason;
+  std::vector<IpAddress> found = LookUpAddresses(host, &reason);
+  if (found.empty() && error) *error = host + ": " + reason;
+  return found;
 }
 
 }  // namespace plat

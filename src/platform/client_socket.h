@@ -10,17 +10,19 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/endpoint.h"
 #include "platform/native_handle.h"
 
 namespace plat {
 
-// Resolves "127.0.0.1"-style text or "localhost" (taken as 127.0.0.1) without any name lookup.
-std::optional<uint32_t> ParseClientHost(const std::string& host);
-// As ParseClientHost, then a host name looked up for its first IPv4 address; nothing and an
-// error text when there is none.
-std::optional<uint32_t> ResolveHost(const std::string& host, std::string* error);
+// Reads a dotted IPv4 address, an IPv6 literal (with or without brackets) or "localhost" (taken
+// as 127.0.0.1) without any name lookup.
+std::optional<IpAddress> ParseClientHost(const std::string& host);
+// As ParseClientHost, then a host name looked up for every IPv4 and IPv6 address, in the
+// resolver's order; none and an error text when there is none.
+std::vector<IpAddress> ResolveHost(const std::string& host, std::string* error);
 
 enum class IoStatus { kOk, kTimeout, kClosed, kError };
 
@@ -30,7 +32,8 @@ struct TcpClientOptions {
   // reader that stops reading fill up quickly).
   int receive_buffer_bytes = 0;
   bool no_delay = true;
-  // When not 0, the local address to connect from (tests stand for other hosts with 127.0.0.x).
+  // When not 0, the local IPv4 address to connect to an IPv4 server from (tests stand for other
+  // hosts with 127.0.0.x).
   uint32_t local_ip = 0;
 };
 

@@ -1,13 +1,15 @@
 #include "platform/host_lookup.h"
 
+#include <algorithm>
+
 #ifdef _WIN32
 #include "platform/win32/winsock_util.h"
 #else
 #include <netdb.h>
 #include <sys/socket.h>
+#endif
 
 #include "platform/socket_address.h"
-#endif
 
 namespace plat {
 namespace {
@@ -34,11 +36,32 @@ HostLookup LookUpHost(const std::string& host) {
   const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
   HostLookup lookup;
   if (status == 0 && found != nullptr)
-    lookup.ip = FromSockaddr(*reinterpret_cast<const sockaddr_in*>(found->ai_addr)).ip;
+    lookup.ip = FromSockaddr(found->ai_addr).ip.Ipv4();
   else
     lookup.reason = status == 0 ? "no IPv4 address" : LookupFailureText(status);
   if (found != nullptr) freeaddrinfo(found);
   return lookup;
+}
+
+std::vector<IpAddress> LookUpAddresses(const std::string& host, std::string* reason) {
+#ifdef _WIN32
+  EnsureWinsock();
+#endif
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  std::vector<IpAddress> addresses;
+  for (addrinfo* entry = status == 0 ? found : nullptr; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6) continue;
+    const IpAddress address = FromSockaddr(entry->ai_addr).ip;
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+      addresses.push_back(address);
+  }
+  if (addresses.empty() && reason) *reason = status == 0 ? "no address" : LookupFailureText(status);
+  if (found != nullptr) freeaddrinfo(found);
+  return addresses;
 }
 
 }  // namespace plat

@@ -15,7 +15,8 @@ bool Full(size_t count, size_t limit) {
 std::shared_ptr<HttpAdmission::Ticket> HttpAdmission::Admit(
     const std::shared_ptr<HttpAdmission>& admission,
     const std::shared_ptr<TcpConnection>& connection) {
-  const uint32_t ip = connection->Peer().ip;
+  // An IPv6 host may take any address of its /64: it counts as one.
+  const IpAddress ip = AddressGroup(connection->Peer().ip);
   std::vector<std::shared_ptr<TcpConnection>> to_close;
   std::shared_ptr<Ticket> ticket;
   {
@@ -32,7 +33,7 @@ std::shared_ptr<HttpAdmission::Ticket> HttpAdmission::Admit(
   return ticket;
 }
 
-bool HttpAdmission::MakeRoomLocked(uint32_t ip,
+bool HttpAdmission::MakeRoomLocked(const IpAddress& ip,
                                    std::vector<std::shared_ptr<TcpConnection>>& to_close) {
   auto from_ip = [this, ip] {
     auto at = by_ip_.find(ip);
@@ -45,7 +46,7 @@ bool HttpAdmission::MakeRoomLocked(uint32_t ip,
 }
 
 bool HttpAdmission::EvictOldestWaitingLocked(
-    bool only_ip, uint32_t ip, std::vector<std::shared_ptr<TcpConnection>>& to_close) {
+    bool only_ip, const IpAddress& ip, std::vector<std::shared_ptr<TcpConnection>>& to_close) {
   auto oldest = std::find_if(waiting_.begin(), waiting_.end(),
                              [&](const Ticket* ticket) { return !only_ip || ticket->ip_ == ip; });
   if (oldest == waiting_.end()) return false;
@@ -87,7 +88,7 @@ HttpAdmission::Ticket::~Ticket() {
   if (!released_) admission_->ReleaseLocked(ip_, stream_);
 }
 
-void HttpAdmission::ReleaseLocked(uint32_t ip, bool stream) {
+void HttpAdmission::ReleaseLocked(const IpAddress& ip, bool stream) {
   auto at = by_ip_.find(ip);
   if (stream) {
     --total_.streams;

@@ -45,11 +45,11 @@ class HttpAdmission {
    private:
     friend class HttpAdmission;
     Ticket(std::shared_ptr<HttpAdmission> admission, std::weak_ptr<TcpConnection> connection,
-           uint32_t ip)
+           IpAddress ip)
         : admission_(std::move(admission)), connection_(std::move(connection)), ip_(ip) {}
     std::shared_ptr<HttpAdmission> admission_;
     std::weak_ptr<TcpConnection> connection_;
-    uint32_t ip_;
+    IpAddress ip_;           // the address group it counts under
     bool stream_ = false;    // guarded by the admission's mutex_
     bool released_ = false;  // guarded by the admission's mutex_: the place was given to another
   };
@@ -69,17 +69,17 @@ class HttpAdmission {
   };
   // Whether a request from `ip` fits, after closing the oldest waiting connections that must
   // make room. REQUIRES: mutex_ held.
-  bool MakeRoomLocked(uint32_t ip, std::vector<std::shared_ptr<TcpConnection>>& to_close);
+  bool MakeRoomLocked(const IpAddress& ip, std::vector<std::shared_ptr<TcpConnection>>& to_close);
   // Gives the oldest waiting ticket's place back (of `ip` only when only_ip); false when there
   // is none. REQUIRES: mutex_ held.
-  bool EvictOldestWaitingLocked(bool only_ip, uint32_t ip,
+  bool EvictOldestWaitingLocked(bool only_ip, const IpAddress& ip,
                                 std::vector<std::shared_ptr<TcpConnection>>& to_close);
-  void ReleaseLocked(uint32_t ip, bool stream);
+  void ReleaseLocked(const IpAddress& ip, bool stream);
 
   const HttpLimits limits_;
   mutable std::mutex mutex_;
   Counts total_;                      // guarded by mutex_
-  std::map<uint32_t, Counts> by_ip_;  // guarded by mutex_; only addresses holding a place
+  std::map<IpAddress, Counts> by_ip_;  // guarded by mutex_; only addresses holding a place
   std::list<Ticket*> waiting_;        // guarded by mutex_; requests not yet in full, oldest first
 };
 

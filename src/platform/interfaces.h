@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/ip_address.h"
+
 namespace plat {
 
-// Whether `ip` (host byte order) is an address this machine can bind: the address of one of its
-// network interfaces, a loopback address or 0.0.0.0. Nothing where the platform cannot tell.
-std::optional<bool> IsAddressOfThisMachine(uint32_t ip);
+// Whether `ip` is an address this machine can bind: the address of one of its network
+// interfaces, a loopback address or an unspecified one. Nothing where the platform cannot tell.
+std::optional<bool> IsAddressOfThisMachine(const IpAddress& ip);
 
 }  // namespace plat

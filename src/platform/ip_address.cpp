@@ -3,12 +3,17 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/endpoint.h"
-
 namespace plat {
 namespace {
 
 constexpr std::array<uint8_t, 12> kMappedPrefix = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+
+std::string Ipv4Text(uint32_t ip) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (ip >> 24) & 0xFF, (ip >> 16) & 0xFF,
+                (ip >> 8) & 0xFF, ip & 0xFF);
+  return text;
+}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -123,8 +128,53 @@ uint32_t IpAddress::Ipv4() const {
          static_cast<uint32_t>(bytes[14]) << 8 | bytes[15];
 }
 
+bool IpAddress::IsUnspecified() const {
+  return *this == IpAddress{} || *this == FromIpv4(0);
+}
+
+bool IpAddress::IsLoopback() const {
+  if (IsIpv4()) return (Ipv4() >> 24) == 127;
+  return High() == 0 && Low() == 1;
+}
+
+uint64_t IpAddress::High() const {
+  uint64_t value = 0;
+  for (int i = 0; i < 8; ++i) value = value << 8 | bytes[i];
+  return value;
+}
+
+uint64_t IpAddress::Low() const {
+  uint64_t value = 0;
+  for (int i = 8; i < 16; ++i) value = value << 8 | bytes[i];
+  return value;
+}
+
 std::string IpAddress::Text() const {
-  return IsIpv4() ? Endpoint{Ipv4(), 0}.IpText() : Ipv6Text(*this);
+  return IsIpv4() ? Ipv4Text(Ipv4()) : Ipv6Text(*this);
+}
+
+std::optional<uint32_t> ParseIpv4(const std::string& text) {
+  uint32_t result = 0;
+  int parts = 0;
+  size_t i = 0;
+  while (parts < 4) {
+    if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
+    uint32_t part = 0;
+    int digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+      part = part * 10 + static_cast<uint32_t>(text[i] - '0');
+      if (++digits > 3 || part > 255) return std::nullopt;
+      ++i;
+    }
+    result = (result << 8) | part;
+    ++parts;
+    if (parts < 4) {
+      if (i >= text.size() || text[i] != '.') return std::nullopt;
+      ++i;
+    }
+  }
+  if (i != text.size()) return std::nullopt;
+  return result;
 }
 
 std::optional<IpAddress> ParseIpAddress(const std::string& text) {
@@ -150,10 +200,13 @@ bool IpPrefix::Contains(const IpAddress& candidate) const {
   return Masked(candidate, length) == address;
 }
 
+int IpPrefix::ShownLength() const {
+  return address.IsIpv4() && length >= 96 ? length - 96 : length;
+}
+
 std::string IpPrefix::Text() const {
   if (length == 128) return address.Text();
-  const int shown = address.IsIpv4() && length >= 96 ? length - 96 : length;
-  return address.Text() + "/" + std::to_string(shown);
+  return address.Text() + "/" + std::to_string(ShownLength());
 }
 
 std::optional<IpPrefix> ParseIpPrefix(const std::string& text) {

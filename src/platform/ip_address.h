@@ -17,6 +17,13 @@ struct IpAddress {
   static IpAddress FromIpv4(uint32_t ip);  // host order: 127.0.0.1 is 0x7F000001
   bool IsIpv4() const;                     // IPv4-mapped
   uint32_t Ipv4() const;                   // host order; 0 for an IPv6 address
+  // "::" or 0.0.0.0: no address in particular (every address, to a bind; the system's choice,
+  // as a source).
+  bool IsUnspecified() const;
+  bool IsLoopback() const;  // ::1 or 127.0.0.0/8
+  // The leading or trailing 64 bits, for keys and hashes.
+  uint64_t High() const;
+  uint64_t Low() const;
   // Dotted decimal for IPv4; for IPv6 the shortest text (lower case, the longest run of two or
   // more zero groups as "::", the first of equal runs).
   std::string Text() const;
@@ -24,6 +31,8 @@ struct IpAddress {
   auto operator<=>(const IpAddress&) const = default;
 };
 
+// Parses a dotted IPv4 address (host order); nothing on bad text.
+std::optional<uint32_t> ParseIpv4(const std::string& text);
 // A dotted IPv4 address or an IPv6 literal without brackets or zone; nothing on any other text.
 std::optional<IpAddress> ParseIpAddress(const std::string& text);
 
@@ -34,6 +43,8 @@ struct IpPrefix {
   int length = 128;   // of the IPv6 form: an IPv4 /24 is 120 here
 
   bool Contains(const IpAddress& address) const;
+  // The length as the operator writes it: 0..32 for IPv4, 0..128 for IPv6.
+  int ShownLength() const;
   std::string Text() const;  // "2001:db8::/48", "10.1.0.0/16", a single address without length
   auto operator<=>(const IpPrefix&) const = default;
 };

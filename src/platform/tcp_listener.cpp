@@ -4,6 +4,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/socket_address.h"
 #include "platform/tcp_listener.h"
 #include "platform/thread_start.h"
 
@@ -89,6 +90,32 @@ void TcpListener::CloseConnectionsAndWait(uint32_t wait_ms) {
 size_t TcpListener::ConnectionCount() const {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   return shared_->connections.size();
+}
+
+Status TcpListener::BindAll() {
+  ipv4_only_reason_.clear();
+  if (!bindings_.empty()) {
+    for (const Endpoint& target : bindings_) {
+      NativeHandle fd = kNoHandle;
+      if (Status bound = BindSocket(target, FamilyOf(target), &fd); !bound.ok()) {
+        CloseSockets();
+        return bound;
+      }
+      if (bound_port_ == 0) bound_port_ = PortOf(fd);
+      listen_fds_.push_back(fd);
+    }
+    return Status::Ok();
+  }
+  NativeHandle fd = kNoHandle;
+  if (Status dual = BindSocket({IpAddress{}, default_port_}, AF_INET6, &fd); !dual.ok()) {
+    // A host without IPv6 still serves IPv4.
+    if (Status bound = BindSocket(Endpoint::Ipv4(0, default_port_), AF_INET, &fd); !bound.ok())
+      return bound;
+    ipv4_only_reason_ = dual.message();
+  }
+  bound_port_ = PortOf(fd);
+  listen_fds_.push_back(fd);
+  return Status::Ok();
 }
 
 Status TcpListener::StartAccepting() {

@@ -53,9 +53,20 @@ class TcpListener {
   size_t ConnectionCount() const;
   // The first bound port (useful when the default port was 0).
   uint16_t BoundPort() const { return bound_port_; }
+  // Empty, or why the default binding (every IPv4 and IPv6 address) takes IPv4 only.
+  const std::string& Ipv4OnlyReason() const { return ipv4_only_reason_; }
 
  private:
   struct Shared;
+  // Binds and listens on every binding or, without one, on the default port of every IPv4 and
+  // IPv6 address (IPv4 only where the host has no IPv6); on failure nothing stays open.
+  Status BindAll();
+  // The backend's part: a listening socket of `family` on `target` (an unspecified IPv6 target
+  // takes IPv4 too), or an error text naming the call and the address; the bound port; closing
+  // every listening socket.
+  static Status BindSocket(const Endpoint& target, int family, NativeHandle* fd);
+  static uint16_t PortOf(NativeHandle fd);
+  void CloseSockets();
   void AcceptLoop();
   // Starts the accept thread once the sockets listen; without it they are closed again.
   Status StartAccepting();
@@ -70,6 +81,7 @@ class TcpListener {
   std::vector<NativeHandle> listen_fds_;
   NativeHandle wake_fd_ = kNoHandle;
   uint16_t bound_port_ = 0;
+  std::string ipv4_only_reason_;
   std::thread accept_thread_;
   std::shared_ptr<Shared> shared_;
 };

@@ -25,13 +25,27 @@ UdpListener::~UdpListener() {
 }
 
 Status UdpListener::Activate() {
-  Endpoint target = bindings_.empty() ? Endpoint{INADDR_ANY, default_port_} : bindings_.front();
   NativeHandle fd = kNoHandle;
-  if (Status bound = BindSocket(target, &fd, &bound_); !bound.ok()) return bound;
+  int family = AF_INET6;
+  ipv4_only_reason_.clear();
+  if (!bindings_.empty()) {
+    family = FamilyOf(bindings_.front());
+    if (Status bound = BindSocket(bindings_.front(), family, &fd, &bound_); !bound.ok())
+      return bound;
+  } else if (Status dual = BindSocket({IpAddress{}, default_port_}, family, &fd, &bound_);
+             !dual.ok()) {
+    // A host without IPv6 still serves IPv4.
+    family = AF_INET;
+    if (Status bound = BindSocket(Endpoint::Ipv4(0, default_port_), family, &fd, &bound_);
+        !bound.ok())
+      return bound;
+    ipv4_only_reason_ = dual.message();
+  }
   bound_port_ = bound_.port;
   SetBufferSizes(fd, kSocketBufferBytes);
   SetReceiveWait(fd, kStopCheckMs);
-  SetDscpMark(fd, dscp_);
+  SetDscpMark(fd, family, dscp_);
+  family_ = family;
   stopping_ = false;
   fd_ = fd;
   if (Status error = StartThread(thread_, "UDP listener", [this] { ListenLoop(); }); !error.ok()) {
@@ -47,7 +61,7 @@ void UdpListener::Deactivate() {
   stopping_ = true;
   // Wake the receive at once with a datagram to ourselves; the receive time-out is the fallback.
   Endpoint self = bound_;
-  if (self.ip == INADDR_ANY) self.ip = INADDR_LOOPBACK;
+  if (self.ip.IsUnspecified()) self.ip = IpAddress::FromIpv4(0x7F000001);
   uint8_t nudge = 0;
   SendTo(&nudge, 1, self);
   if (thread_.joinable()) thread_.join();
@@ -55,10 +69,11 @@ void UdpListener::Deactivate() {
   CloseSocket(fd);
 }
 
-void UdpListener::Deliver(uint8_t* data, size_t size, Endpoint from, uint32_t local_ip) {
+void UdpListener::Deliver(uint8_t* data, size_t size, const Endpoint& from,
+                          const IpAddress& local) {
   if (!handler_) return;
   try {
-    handler_(data, size, from, local_ip);
+    handler_(data, size, from, local);
   } catch (const std::exception&) {
     // One bad datagram never stops the listener.
   }

@@ -8,9 +8,9 @@ namespace plclient {
 std::unique_ptr<ProtocolClient> ProtocolClient::Connect(const std::string& host, uint16_t port,
                                                         const ClientOptions& options,
                                                         std::string* error) {
-  std::optional<uint32_t> ip = plat::ParseClientHost(host);
+  std::optional<plat::IpAddress> ip = plat::ParseClientHost(host);
   if (!ip) {
-    if (error) *error = "not an IPv4 address: " + host;
+    if (error) *error = "not an IPv4 or IPv6 address: " + host;
     return nullptr;
   }
   plat::TcpClientOptions socket_options;

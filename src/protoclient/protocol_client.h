@@ -23,7 +23,7 @@ struct ClientOptions {
   int send_timeout_ms = 2000;
   // When above 0, the kernel receive buffer of the connection (set before connecting).
   int receive_buffer_bytes = 0;
-  // When not 0, the local address to connect from (host byte order).
+  // When not 0, the local IPv4 address to connect to an IPv4 server from (host byte order).
   uint32_t local_ip = 0;
 };
 
@@ -36,8 +36,8 @@ struct LoginOutcome {
 
 class ProtocolClient {
  public:
-  // Connects to host:port (host is a dotted IPv4 address or "localhost"); nothing and an error
-  // text when that fails.
+  // Connects to host:port (host is a dotted IPv4 address, an IPv6 literal or "localhost");
+  // nothing and an error text when that fails.
   static std::unique_ptr<ProtocolClient> Connect(const std::string& host, uint16_t port,
                                                  const ClientOptions& options = {},
                                                  std::string* error = nullptr);

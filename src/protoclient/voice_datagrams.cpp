@@ -70,13 +70,15 @@ std::optional<KeepAlive> ParseKeepAlive(std::span<const uint8_t> datagram) {
 }
 
 std::unique_ptr<VoicePeer> VoicePeer::Open(uint16_t server_udp_port, std::string* error) {
-  return Open(plat::Endpoint{kLoopback, server_udp_port}, error);
+  return Open(plat::Endpoint::Ipv4(kLoopback, server_udp_port), error);
 }
 
 std::unique_ptr<VoicePeer> VoicePeer::Open(plat::Endpoint server, std::string* error) {
-  const bool loopback = (server.ip >> 24) == 127;
-  std::unique_ptr<plat::UdpClientSocket> socket =
-      plat::UdpClientSocket::Bind({loopback ? kLoopback : 0u, 0}, error);
+  // The socket is of the server's family; a server on loopback is reached from loopback.
+  plat::Endpoint local{server.ip.IsIpv4() ? plat::IpAddress::FromIpv4(0) : plat::IpAddress{}, 0};
+  if (server.ip.IsLoopback())
+    local.ip = server.ip.IsIpv4() ? plat::IpAddress::FromIpv4(kLoopback) : server.ip;
+  std::unique_ptr<plat::UdpClientSocket> socket = plat::UdpClientSocket::Bind(local, error);
   if (!socket) return nullptr;
   return std::unique_ptr<VoicePeer>(new VoicePeer(std::move(socket), server));
 }

@@ -33,7 +33,7 @@ AuthOutcome AuthThrottle::BanUnanswered(const AddressGroup& group, uint64_t now_
   return {AuthVerdict::kBannedNoAnswer, group};
 }
 
-AuthOutcome AuthThrottle::RecordFailure(uint32_t ip, uint64_t now_ms) {
+AuthOutcome AuthThrottle::RecordFailure(const plat::IpAddress& ip, uint64_t now_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (limits_.failures_before_ban == 0) return {};
   // Checked under this lock: of failures that race, only those before the ban are answered.

@@ -60,7 +60,7 @@ class AuthThrottle {
   size_t RecordCapacity();
 
   // Records one failed check from `ip` at `now_ms` and says how to treat it.
-  AuthOutcome RecordFailure(uint32_t ip, uint64_t now_ms);
+  AuthOutcome RecordFailure(const plat::IpAddress& ip, uint64_t now_ms);
 
  private:
   struct Record {

@@ -7,12 +7,12 @@ namespace security {
 
 BanList::BanList() : automatic_(kMaxAutomatic), manual_(kMaxManual) {}
 
-BanList::Ban* BanList::FindManual(uint32_t ip, AddressPrefix* found) {
-  // One look-up per block length in use: at most 33, usually one or two.
-  for (int length = 32; length >= 0; --length) {
-    if (!(manual_lengths_ >> length & 1)) continue;
-    const AddressPrefix prefix = AddressPrefix::Of(ip, static_cast<uint8_t>(length));
-    if (Ban* ban = manual_.Find(prefix.Key())) {
+BanList::Ban* BanList::FindManual(const plat::IpAddress& ip, plat::IpPrefix* found) {
+  // One look-up per block length in use: at most 129, usually one or two.
+  for (int length = 128; length >= 0; --length) {
+    if (!manual_lengths_[static_cast<size_t>(length)]) continue;
+    const plat::IpPrefix prefix{plat::Masked(ip, length), length};
+    if (Ban* ban = manual_.Find(prefix)) {
       *found = prefix;
       return ban;
     }
@@ -20,11 +20,11 @@ BanList::Ban* BanList::FindManual(uint32_t ip, AddressPrefix* found) {
   return nullptr;
 }
 
-bool BanList::BannedManuallyLocked(uint32_t ip, uint64_t now_ms) {
-  AddressPrefix prefix;
+bool BanList::BannedManuallyLocked(const plat::IpAddress& ip, uint64_t now_ms) {
+  plat::IpPrefix prefix;
   while (Ban* ban = FindManual(ip, &prefix)) {
     if (!ban->Ended(now_ms)) return true;
-    manual_.Erase(prefix.Key());
+    manual_.Erase(prefix);
     Recount();  // the block lengths FindManual walks
   }
   return false;
@@ -37,14 +37,14 @@ bool BanList::AutomaticallyBanned(const AddressGroup& group, uint64_t now_ms) {
   return banned;
 }
 
-bool BanList::IsBanned(uint32_t ip, uint64_t now_ms) {
+bool BanList::IsBanned(const plat::IpAddress& ip, uint64_t now_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (BannedManuallyLocked(ip, now_ms)) return true;
   return AutomaticallyBanned(AddressGroup::Host(ip), now_ms) ||
          AutomaticallyBanned(AddressGroup::Block(ip), now_ms);
 }
 
-bool BanList::IsBannedManually(uint32_t ip, uint64_t now_ms) {
+bool BanList::IsBannedManually(const plat::IpAddress& ip, uint64_t now_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   return BannedManuallyLocked(ip, now_ms);
 }
@@ -59,24 +59,27 @@ bool BanList::BanAutomatically(const AddressGroup& group, uint64_t now_ms, uint3
   return true;
 }
 
-bool BanList::AddManual(AddressPrefix prefix, uint64_t now_ms,
+bool BanList::AddManual(const plat::IpPrefix& prefix, uint64_t now_ms,
                         std::optional<uint32_t> duration_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   DropExpired(now_ms);
   // Operators' bans are never forgotten to make room: a full list refuses the next one.
-  if (!manual_.Find(prefix.Key()) && manual_.Size() >= manual_.Capacity()) return false;
-  manual_.Touch(prefix.Key()) = Ban{!duration_ms.has_value(), now_ms + duration_ms.value_or(0)};
+  if (!manual_.Find(prefix) && manual_.Size() >= manual_.Capacity()) return false;
+  manual_.Touch(prefix) = Ban{!duration_ms.has_value(), now_ms + duration_ms.value_or(0)};
   Recount();
   return true;
 }
 
-bool BanList::Remove(AddressPrefix prefix) {
+bool BanList::Remove(const plat::IpPrefix& prefix) {
   std::lock_guard<std::mutex> lock(mutex_);
-  bool found = manual_.Find(prefix.Key()) != nullptr;
-  manual_.Erase(prefix.Key());
+  bool found = manual_.Find(prefix) != nullptr;
+  manual_.Erase(prefix);
   for (const AddressGroup group :
-       {AddressGroup::Host(prefix.network), AddressGroup::Block(prefix.network)}) {
-    if (AddressPrefix::Of(group) != prefix) continue;
+       {AddressGroup::Host(prefix.address), AddressGroup::Block(prefix.address)}) {
+    // An IPv6 host is banned by its /64: lifting the address lifts it.
+    const plat::IpPrefix banned = group.Prefix();
+    if (banned != prefix && !(group.kind() == AddressGroup::Kind::kHost6 && prefix.length == 128))
+      continue;
     found = found || automatic_.Find(group, 0) != nullptr;
     automatic_.Erase(group);
   }
@@ -88,22 +91,19 @@ std::vector<BanEntry> BanList::List(uint64_t now_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   DropExpired(now_ms);
   std::vector<BanEntry> entries;
-  manual_.ForEach([&](uint64_t key, const Ban& ban) {
-    entries.push_back(Describe(static_cast<uint32_t>(key >> 8), static_cast<uint8_t>(key & 0xFF),
-                               BanKind::kManual, ban, now_ms));
+  manual_.ForEach([&](const plat::IpPrefix& prefix, const Ban& ban) {
+    entries.push_back(Describe(prefix, BanKind::kManual, ban, now_ms));
   });
   automatic_.ForEach([&](const AddressGroup& group, const Ban& ban) {
-    entries.push_back(
-        Describe(group.Network(), group.PrefixLength(), BanKind::kAutomatic, ban, now_ms));
+    entries.push_back(Describe(group.Prefix(), BanKind::kAutomatic, ban, now_ms));
   });
   return entries;
 }
 
-BanEntry BanList::Describe(uint32_t network, uint8_t length, BanKind kind, const Ban& ban,
+BanEntry BanList::Describe(const plat::IpPrefix& prefix, BanKind kind, const Ban& ban,
                            uint64_t now_ms) {
   BanEntry entry;
-  entry.ip = network;
-  entry.prefix_length = length;
+  entry.prefix = prefix;
   entry.kind = kind;
   if (!ban.permanent) {
     entry.remaining_ms = static_cast<uint32_t>(
@@ -113,15 +113,16 @@ BanEntry BanList::Describe(uint32_t network, uint8_t length, BanKind kind, const
 }
 
 void BanList::DropExpired(uint64_t now_ms) {
-  manual_.EraseIf([now_ms](uint64_t, const Ban& ban) { return ban.Ended(now_ms); });
+  manual_.EraseIf([now_ms](const plat::IpPrefix&, const Ban& ban) { return ban.Ended(now_ms); });
   automatic_.SweepEnded(now_ms);
   Recount();
 }
 
 void BanList::Recount() {
-  manual_lengths_ = 0;
-  manual_.ForEach(
-      [&](uint64_t key, const Ban&) { manual_lengths_ |= uint64_t{1} << (key & 0xFF); });
+  manual_lengths_.reset();
+  manual_.ForEach([&](const plat::IpPrefix& prefix, const Ban&) {
+    manual_lengths_.set(static_cast<size_t>(prefix.length));
+  });
   manual_held_.store(manual_.Size(), std::memory_order_relaxed);
   held_.store(manual_.Size() + automatic_.Size(), std::memory_order_relaxed);
 }

@@ -14,11 +14,15 @@
 #pragma once
 
 #include <atomic>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <vector>
+
+#include "platform/ip_address.h"
 
 #include "security/address_group.h"
 #include "security/bounded_table.h"
@@ -28,28 +32,24 @@ namespace security {
 
 enum class BanKind { kAutomatic, kManual };
 
-// An IPv4 address (length 32) or a block of them: the addresses whose first `length` bits are
-// those of `network`.
-struct AddressPrefix {
-  uint32_t network = 0;  // host byte order; bits past the length are zero
-  uint8_t length = 32;   // 0..32
-
-  static uint32_t Mask(uint8_t length) { return length == 0 ? 0 : ~uint32_t{0} << (32 - length); }
-  // The block of `length` bits that holds `ip`.
-  static AddressPrefix Of(uint32_t ip, uint8_t length) {
-    return AddressPrefix{ip & Mask(length), length};
+// Keys the manual bans by block, spread with a secret of the process like AddressGroup::Hash.
+struct PrefixHash {
+  size_t operator()(const plat::IpPrefix& prefix) const {
+    const uint64_t high = AddressGroup::Hash::Mix(prefix.address.High() ^ Secret());
+    return static_cast<size_t>(AddressGroup::Hash::Mix(high ^ prefix.address.Low() ^
+                                                       static_cast<uint64_t>(prefix.length)));
   }
-  static AddressPrefix Of(const AddressGroup& group) {
-    return AddressPrefix{group.Network(), group.PrefixLength()};
+  static uint64_t Secret() {
+    static const uint64_t secret = [] {
+      std::random_device source;
+      return (uint64_t{source()} << 32) ^ source();
+    }();
+    return secret;
   }
-  bool Contains(uint32_t ip) const { return (ip & Mask(length)) == network; }
-  uint64_t Key() const { return (uint64_t{network} << 8) | length; }
-  bool operator==(const AddressPrefix&) const = default;
 };
 
 struct BanEntry {
-  uint32_t ip = 0;  // host byte order, as plat::Endpoint holds it; the network of a block
-  uint8_t prefix_length = 32;
+  plat::IpPrefix prefix;  // a single address, or the block
   BanKind kind = BanKind::kAutomatic;
   // Milliseconds until the ban ends; nothing for a manual ban without end.
   std::optional<uint32_t> remaining_ms;
@@ -64,27 +64,28 @@ class BanList {
   BanList();
 
   // Whether `ip` is banned at `now_ms`, by either kind of ban.
-  bool IsBanned(uint32_t ip, uint64_t now_ms);
+  bool IsBanned(const plat::IpAddress& ip, uint64_t now_ms);
   // Whether an operator's ban holds `ip` (these close everything; an automatic ban only keeps
   // new connections out).
-  bool IsBannedManually(uint32_t ip, uint64_t now_ms);
+  bool IsBannedManually(const plat::IpAddress& ip, uint64_t now_ms);
   // Bans the group for `duration_ms` from now; a longer ban already in force stays. False when
   // the table is full of bans in force (nothing is banned then).
   bool BanAutomatically(const AddressGroup& group, uint64_t now_ms, uint32_t duration_ms);
-  bool BanAutomatically(uint32_t ip, uint64_t now_ms, uint32_t duration_ms) {
+  bool BanAutomatically(const plat::IpAddress& ip, uint64_t now_ms, uint32_t duration_ms) {
     return BanAutomatically(AddressGroup::Host(ip), now_ms, duration_ms);
   }
   // A manual ban, for `duration_ms` or (nothing) for ever; false when the manual list is full.
-  bool AddManual(uint32_t ip, uint64_t now_ms, std::optional<uint32_t> duration_ms) {
-    return AddManual(AddressPrefix{ip, 32}, now_ms, duration_ms);
+  bool AddManual(const plat::IpAddress& ip, uint64_t now_ms, std::optional<uint32_t> duration_ms) {
+    return AddManual(plat::IpPrefix{ip, 128}, now_ms, duration_ms);
   }
   // The same for a block of addresses (replacing a ban of the same block).
-  bool AddManual(AddressPrefix prefix, uint64_t now_ms, std::optional<uint32_t> duration_ms);
+  bool AddManual(const plat::IpPrefix& prefix, uint64_t now_ms,
+                 std::optional<uint32_t> duration_ms);
   // Lifts every ban of `ip`; false when there was none.
-  bool Remove(uint32_t ip) { return Remove(AddressPrefix{ip, 32}); }
+  bool Remove(const plat::IpAddress& ip) { return Remove(plat::IpPrefix{ip, 128}); }
   // Lifts the manual ban of exactly that block and the automatic ban of exactly that address or
-  // block.
-  bool Remove(AddressPrefix prefix);
+  // block (an IPv6 host's automatic ban is its /64's).
+  bool Remove(const plat::IpPrefix& prefix);
   // Whether no ban is held at all, or no manual one (quick tests without the lock, for the voice
   // path).
   bool Empty() const { return held_.load(std::memory_order_relaxed) == 0; }
@@ -98,23 +99,23 @@ class BanList {
     uint64_t until_ms = 0;
     bool Ended(uint64_t now_ms) const { return !permanent && now_ms >= until_ms; }
   };
-  static BanEntry Describe(uint32_t network, uint8_t length, BanKind kind, const Ban& ban,
+  static BanEntry Describe(const plat::IpPrefix& prefix, BanKind kind, const Ban& ban,
                            uint64_t now_ms);
   // The automatic ban of `group` unless it has ended; REQUIRES: mutex_ held.
   bool AutomaticallyBanned(const AddressGroup& group, uint64_t now_ms);
   // REQUIRES: mutex_ held.
-  bool BannedManuallyLocked(uint32_t ip, uint64_t now_ms);
+  bool BannedManuallyLocked(const plat::IpAddress& ip, uint64_t now_ms);
   // REQUIRES: mutex_ held.
   void DropExpired(uint64_t now_ms);
   // Recounts the held bans and the block lengths in use; REQUIRES: mutex_ held.
   void Recount();
   // The manual ban whose block holds `ip`, or null; REQUIRES: mutex_ held.
-  Ban* FindManual(uint32_t ip, AddressPrefix* found);
+  Ban* FindManual(const plat::IpAddress& ip, plat::IpPrefix* found);
 
   std::mutex mutex_;
   ExpiringTable<AddressGroup, Ban, AddressGroup::Hash> automatic_;  // guarded by mutex_
-  BoundedTable<uint64_t, Ban> manual_;  // guarded by mutex_; keyed by AddressPrefix::Key
-  uint64_t manual_lengths_ = 0;         // guarded by mutex_; bit n: a block of length n
+  BoundedTable<plat::IpPrefix, Ban, PrefixHash> manual_;            // guarded by mutex_
+  std::bitset<129> manual_lengths_;  // guarded by mutex_; bit n: a block of length n (IPv6 form)
   std::atomic<size_t> held_{0};
   std::atomic<size_t> manual_held_{0};
 };

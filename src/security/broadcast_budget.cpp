@@ -11,7 +11,7 @@ void BroadcastBudget::Configure(uint32_t per_second) {
   buckets_ = BoundedTable<AddressGroup, TokenBucket, AddressGroup::Hash>(kMaxAddresses);
 }
 
-bool BroadcastBudget::Admit(uint32_t ip, uint64_t now_ms) {
+bool BroadcastBudget::Admit(const plat::IpAddress& ip, uint64_t now_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (per_second_ == 0) return true;
   const AddressGroup group = AddressGroup::Host(ip);

@@ -31,7 +31,7 @@ class BroadcastBudget {
   // 0: no limit.
   void Configure(uint32_t per_second);
   // Whether a frame that causes a broadcast may be handled for `ip` at `now_ms`.
-  bool Admit(uint32_t ip, uint64_t now_ms);
+  bool Admit(const plat::IpAddress& ip, uint64_t now_ms);
 
  private:
   std::mutex mutex_;

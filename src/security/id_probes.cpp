@@ -6,12 +6,13 @@ namespace security {
 
 IdProbeQuarantine::IdProbeQuarantine() : addresses_(kMaxAddresses) {}
 
-bool IdProbeQuarantine::Quarantined(uint32_t ip, uint64_t now_ms) {
+bool IdProbeQuarantine::Quarantined(const plat::IpAddress& ip, uint64_t now_ms) {
   const Address* address = addresses_.Find(AddressGroup::Host(ip), now_ms);
   return address && now_ms < address->quarantined_until_ms;
 }
 
-bool IdProbeQuarantine::RecordProbe(uint32_t ip, uint16_t id, bool unknown_id, uint64_t now_ms) {
+bool IdProbeQuarantine::RecordProbe(const plat::IpAddress& ip, uint16_t id, bool unknown_id,
+                                    uint64_t now_ms) {
   Address* address = addresses_.FindOrAdd(AddressGroup::Host(ip), now_ms);
   if (!address) return true;
   if (now_ms < address->quarantined_until_ms) return true;

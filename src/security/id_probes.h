@@ -36,11 +36,11 @@ class IdProbeQuarantine {
   IdProbeQuarantine();
 
   // Whether the address is quarantined at `now_ms`.
-  bool Quarantined(uint32_t ip, uint64_t now_ms);
+  bool Quarantined(const plat::IpAddress& ip, uint64_t now_ms);
   // Records a probe from `ip` carrying `id`; `unknown_id`: an Id nobody holds. True when the
   // probe is to be ignored: the address is quarantined from now on (this probe included), or
   // there is no room to count it.
-  bool RecordProbe(uint32_t ip, uint16_t id, bool unknown_id, uint64_t now_ms);
+  bool RecordProbe(const plat::IpAddress& ip, uint16_t id, bool unknown_id, uint64_t now_ms);
   size_t Size() const { return addresses_.Size(); }
 
  private:

@@ -11,7 +11,7 @@ void LoginChurnLimit::Configure(uint32_t max_logins) {
   max_logins_ = max_logins;
 }
 
-bool LoginChurnLimit::Admit(uint32_t ip, size_t logged_in, uint64_t now_ms) {
+bool LoginChurnLimit::Admit(const plat::IpAddress& ip, size_t logged_in, uint64_t now_ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (max_logins_ == 0) return true;
   std::deque<uint64_t>& times = logins_.Touch(AddressGroup::Host(ip));

@@ -36,7 +36,7 @@ class LoginChurnLimit {
 
   // Whether a login from `ip`, which has `logged_in` players at the moment, may go ahead at
   // `now_ms`; an admitted login is recorded.
-  bool Admit(uint32_t ip, size_t logged_in, uint64_t now_ms);
+  bool Admit(const plat::IpAddress& ip, size_t logged_in, uint64_t now_ms);
 
  private:
   std::mutex mutex_;

@@ -16,13 +16,15 @@ void PendingConnections::SetSpokeTest(SpokeTest spoke) {
 }
 
 std::vector<PendingConnections::Connection> PendingConnections::Admit(
-    uint32_t ip, const Connection& connection) {
+    const plat::IpAddress& ip, const Connection& connection) {
   std::lock_guard<std::mutex> lock(mutex_);
   DropGone();
   std::vector<Connection> evicted;
-  while (per_address_ > 0 && CountForLocked(ip) >= per_address_) EvictOldest(true, ip, evicted);
-  while (entries_.size() >= total_) EvictOldest(false, ip, evicted);
-  entries_.push_back(Entry{ip, connection});
+  const AddressGroup group = AddressGroup::Host(ip);
+  while (per_address_ > 0 && CountForLocked(group) >= per_address_)
+    EvictOldest(true, group, evicted);
+  while (entries_.size() >= total_) EvictOldest(false, group, evicted);
+  entries_.push_back(Entry{ip, group, connection});
   return evicted;
 }
 
@@ -34,12 +36,13 @@ void PendingConnections::Remove(const void* connection) {
   });
 }
 
-std::vector<PendingConnections::Connection> PendingConnections::TakeAddress(uint32_t ip) {
-  return TakeMatching([ip](uint32_t candidate) { return candidate == ip; });
+std::vector<PendingConnections::Connection> PendingConnections::TakeAddress(
+    const plat::IpAddress& ip) {
+  return TakeMatching([&ip](const plat::IpAddress& candidate) { return candidate == ip; });
 }
 
 std::vector<PendingConnections::Connection> PendingConnections::TakeMatching(
-    const std::function<bool(uint32_t ip)>& matches) {
+    const std::function<bool(const plat::IpAddress& ip)>& matches) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Connection> taken;
   std::erase_if(entries_, [&](const Entry& entry) {
@@ -56,18 +59,19 @@ size_t PendingConnections::Count() {
   return entries_.size();
 }
 
-size_t PendingConnections::CountFor(uint32_t ip) {
+size_t PendingConnections::CountFor(const plat::IpAddress& ip) {
   std::lock_guard<std::mutex> lock(mutex_);
   DropGone();
-  return CountForLocked(ip);
+  return CountForLocked(AddressGroup::Host(ip));
 }
 
 void PendingConnections::DropGone() {
   std::erase_if(entries_, [](const Entry& entry) { return entry.connection.expired(); });
 }
 
-void PendingConnections::EvictOldest(bool only_ip, uint32_t ip, std::vector<Connection>& evicted) {
-  auto candidate = [&](const Entry& entry) { return !only_ip || entry.ip == ip; };
+void PendingConnections::EvictOldest(bool only_group, const AddressGroup& group,
+                                     std::vector<Connection>& evicted) {
+  auto candidate = [&](const Entry& entry) { return !only_group || entry.group == group; };
   auto idle = [&](const Entry& entry) {
     if (!candidate(entry)) return false;
     Connection held = entry.connection.lock();
@@ -80,9 +84,10 @@ void PendingConnections::EvictOldest(bool only_ip, uint32_t ip, std::vector<Conn
   entries_.erase(oldest);
 }
 
-size_t PendingConnections::CountForLocked(uint32_t ip) const {
-  return static_cast<size_t>(std::count_if(entries_.begin(), entries_.end(),
-                                           [ip](const Entry& entry) { return entry.ip == ip; }));
+size_t PendingConnections::CountForLocked(const AddressGroup& group) const {
+  return static_cast<size_t>(
+      std::count_if(entries_.begin(), entries_.end(),
+                    [&group](const Entry& entry) { return entry.group == group; }));
 }
 
 }  // namespace security

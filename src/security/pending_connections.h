@@ -1,5 +1,6 @@
 // The connections that have no client yet, in the order they were accepted. A connection costs a
-// thread, so their number is limited per address and in all; at a limit the oldest one (of that
+// thread, so their number is limited per address (an IPv6 /64 counts as one address, see
+// AddressGroup) and in all; at a limit the oldest one (of that
 // address, or of all) makes room for the new one, so a flood of idle connections never keeps a
 // player from logging in. The oldest that has sent nothing goes first: a player whose login is
 // on its way is not closed for an idle connection that came after it.
@@ -18,6 +19,9 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/ip_address.h"
+#include "security/address_group.h"
+
 namespace security {
 
 class PendingConnections {
@@ -33,27 +37,31 @@ class PendingConnections {
 
   // Records `connection` from `ip` and returns the connections to close to make room for it,
   // oldest first.
-  std::vector<Connection> Admit(uint32_t ip, const Connection& connection);
+  std::vector<Connection> Admit(const plat::IpAddress& ip, const Connection& connection);
   // The connection has a client now (or is gone): it no longer counts.
   void Remove(const void* connection);
   // Forgets every connection of `ip` and returns them, to be closed.
-  std::vector<Connection> TakeAddress(uint32_t ip);
+  std::vector<Connection> TakeAddress(const plat::IpAddress& ip);
   // Forgets every connection whose address `matches` and returns them, to be closed.
-  std::vector<Connection> TakeMatching(const std::function<bool(uint32_t ip)>& matches);
+  std::vector<Connection> TakeMatching(
+      const std::function<bool(const plat::IpAddress& ip)>& matches);
 
   size_t Count();
-  size_t CountFor(uint32_t ip);
+  // The connections counted against the limit of `ip`'s address group.
+  size_t CountFor(const plat::IpAddress& ip);
 
  private:
   struct Entry {
-    uint32_t ip;
+    plat::IpAddress ip;
+    AddressGroup group;
     std::weak_ptr<void> connection;
   };
   // REQUIRES: mutex_ held.
   void DropGone();
-  // Removes the oldest entry (of `ip` when only_ip) that is still there; REQUIRES: mutex_ held.
-  void EvictOldest(bool only_ip, uint32_t ip, std::vector<Connection>& evicted);
-  size_t CountForLocked(uint32_t ip) const;
+  // Removes the oldest entry (of `group` when only_group) that is still there; REQUIRES: mutex_
+  // held.
+  void EvictOldest(bool only_group, const AddressGroup& group, std::vector<Connection>& evicted);
+  size_t CountForLocked(const AddressGroup& group) const;
 
   std::mutex mutex_;
   size_t per_address_ = 8;     // guarded by mutex_

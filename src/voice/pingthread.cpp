@@ -61,11 +61,11 @@ bool TPingThread::PingClient(clients::TServerClient& client, const PingSettings&
   if (ping.PingTries > settings.max_tries) return true;
   ping.PingPending = false;
   ping.PingSentAt = 0;
-  const plat::Endpoint peer = client.Peer();
-  if (peer.port == 0) return false;  // no datagram from the client yet: never pinged
+  const clients::PeerRoute::Route route = client.Route();
+  if (route.peer.port == 0) return false;  // no datagram from the client yet: never pinged
   uint8_t datagram[wire::kKeepAliveSize];
   wire::BuildKeepAlive(datagram, client.Id, wire::kTypePing, wire::kServerPingMarker);
-  if (parts_.udp.SendTo(datagram, sizeof datagram, peer, client.ReplyFrom())) {
+  if (parts_.udp.SendTo(datagram, sizeof datagram, route.peer, route.reply_from)) {
     ping.PingSentAt = now;
     ping.PingPending = true;
     clients::Add(parts_.counters.UdpPacketsSent, 1);

@@ -118,9 +118,9 @@ void TUDPSender::RelayToList(const clients::TServerClient& sender, const uint8_t
 }
 
 void TUDPSender::AddCopy(clients::TServerClient& recipient, const uint8_t* datagram, size_t size) {
-  const plat::Endpoint peer = recipient.Peer();
+  const clients::PeerRoute::Route route = recipient.Route();
   // A client that has sent no datagram has no address to send to.
-  if (peer.port == 0) return;
+  if (route.peer.port == 0) return;
   const size_t slot = (size + 15) & ~size_t{15};
   if (outgoing_.size() == kBatchCopies || copies_used_ + slot > kCopyStorage) SendBatch();
   uint8_t* copy = copies_.get() + copies_used_;
@@ -128,7 +128,7 @@ void TUDPSender::AddCopy(clients::TServerClient& recipient, const uint8_t* datag
   std::memcpy(copy, datagram, size);
   wire::StoreU16(copy + wire::kOffsetId, recipient.Id);
   wire::Seal(copy, size);
-  outgoing_.push_back({copy, size, peer, recipient.ReplyFrom()});
+  outgoing_.push_back({copy, size, route.peer, route.reply_from});
   recipients_.push_back(&recipient);
 }
 

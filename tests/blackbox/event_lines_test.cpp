@@ -8,6 +8,7 @@
 
 #include "blackbox/server_fixture.h"
 #include "protoclient/protocol_client.h"
+#include "support/addresses.h"
 #include "support/tool_runner.h"
 
 namespace pltest {
@@ -30,10 +31,9 @@ class EventLinesTest : public ServerFixture {
                                           "\r\n[Channels]\r\n0=Lobby\r\n1=Music\r\n" + logging));
     });
   }
-  std::unique_ptr<plclient::ProtocolClient> Connect() {
+  std::unique_ptr<plclient::ProtocolClient> Connect(const std::string& host = "127.0.0.1") {
     std::string error;
-    auto client =
-        plclient::ProtocolClient::Connect("127.0.0.1", static_cast<uint16_t>(port_), {}, &error);
+    auto client = plclient::ProtocolClient::Connect(host, static_cast<uint16_t>(port_), {}, &error);
     EXPECT_TRUE(client) << error;
     return client;
   }
@@ -144,8 +144,8 @@ TEST_F(EventLinesTest, JsonGivesOneObjectPerLineAndEventsZeroGivesNone) {
 #ifdef PL_SOURCE_DIR
 // The shipped fail2ban filter, run by fail2ban's own fail2ban-regex on the server's real lines
 // in both forms, as written (time stamp first) and as the journal gives them ("host
-// plserver[pid]: " first): it finds exactly the failed logins, and no text inside a player's
-// name makes a line match.
+// plserver[pid]: " first): it finds exactly the failed logins, from IPv4 and IPv6 addresses,
+// and no text inside a player's name makes a line match.
 TEST_F(EventLinesTest, TheFail2banFilterMatchesFailedLoginsInBothFormsAndNothingInsideNames) {
   if (!pltest::FileExists("/usr/bin/fail2ban-regex"))
     GTEST_SKIP() << "fail2ban is not installed (scripts/test.sh installs it)";
@@ -166,6 +166,11 @@ TEST_F(EventLinesTest, TheFail2banFilterMatchesFailedLoginsInBothFormsAndNothing
     auto guesser = Connect();
     ASSERT_TRUE(guesser &&
                 guesser->Login("warning login-failed addr=192.0.2.67", kWrongServer).refused);
+    const bool ipv6 = HasIpv6Loopback();
+    if (ipv6) {
+      auto guesser6 = Connect("::1");
+      ASSERT_TRUE(guesser6 && guesser6->Login("six", kWrongServer).refused);
+    }
     ASSERT_TRUE(forger->SendAdminLogin(kWrongAdmin));
     ASSERT_TRUE(forger->Await(&plclient::ParseResult, 3000));
     const std::string output = Stop(*server);
@@ -183,7 +188,12 @@ TEST_F(EventLinesTest, TheFail2banFilterMatchesFailedLoginsInBothFormsAndNothing
       pltest::ToolResult result =
           pltest::RunTool("/usr/bin/fail2ban-regex", arguments, {{}, "", 60000});
       ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
-      EXPECT_NE(result.out.find("Failregex: 2 total"), std::string::npos) << result.out;
+      EXPECT_NE(result.out.find(ipv6 ? "Failregex: 3 total" : "Failregex: 2 total"),
+                std::string::npos)
+          << result.out;
+      if (ipv6) {
+        EXPECT_NE(result.out.find("  ::1  "), std::string::npos) << result.out;
+      }
       EXPECT_EQ(result.out.find("192.0.2."), std::string::npos) << result.out;
     }
   }

@@ -15,6 +15,7 @@
 #include "platform/local_socket.h"
 #include "protoclient/protocol_client.h"
 #include "protoclient/voice_datagrams.h"
+#include "support/addresses.h"
 #include "support/operator_client.h"
 #include "support/test_server.h"
 
@@ -142,7 +143,8 @@ TEST_F(OperatorSocketTest, EveryCommandAnswersThroughTheSocket) {
       ErrorCode(op->Call({{"command", "ban"}, {"action", "remove"}, {"address", "192.0.2.0/24"}})),
       "not-found");
   EXPECT_TRUE(Ok(op->Call({{"command", "ban"}, {"action", "list"}}))["bans"].empty());
-  // Without a duration a ban has an end (a day); a block wider than a /16 needs "force".
+  // Without a duration a ban has an end (a day); a block wider than a /16 (for IPv6 a /32)
+  // needs "force".
   EXPECT_TRUE(
       Ok(op->Call({{"command", "ban"}, {"action", "add"}, {"address", "192.0.2.9"}}))["until"]
           .is_string());
@@ -151,6 +153,12 @@ TEST_F(OperatorSocketTest, EveryCommandAnswersThroughTheSocket) {
   OpJson forced = wide;
   forced["force"] = true;
   EXPECT_EQ(Ok(op->Call(forced))["address"], "10.0.0.0/8");
+  EXPECT_EQ(
+      ErrorCode(op->Call({{"command", "ban"}, {"action", "add"}, {"address", "2001:db8::/31"}})),
+      "bad-argument");
+  EXPECT_EQ(Ok(op->Call(
+                {{"command", "ban"}, {"action", "add"}, {"address", "2001:DB8::/32"}}))["address"],
+            "2001:db8::/32");
 }
 
 TEST_F(OperatorSocketTest, WatchStreamsEventsWithoutJoiningAsAPlayer) {
@@ -311,6 +319,27 @@ TEST_F(OperatorSocketTest, BanSurvivesARestartAndRefusesTheAddressBeforeAnyFrame
     EXPECT_TRUE(refused->WaitForClose(3000));  // closed at accept, before any frame
   }
   EXPECT_TRUE(Player("welcome", kOther));
+  EXPECT_GE(Ok(op->Call({{"command", "status"}}))["drops"]["banned_connections"], 1);
+}
+
+// The server listens on IPv6 too; an operator's ban of an IPv6 address closes its player and
+// refuses its next connection at accept, while IPv4 players stay welcome.
+TEST_F(OperatorSocketTest, AnIPv6BanRefusesItsAddress) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no ::1 on this host";
+  auto server = Start();
+  ASSERT_TRUE(server);
+  auto op = Operator();
+  ASSERT_TRUE(op);
+  const uint16_t port = static_cast<uint16_t>(port_);
+  auto before = plclient::ProtocolClient::Connect("::1", port);
+  ASSERT_TRUE(before && before->Login("six").accepted);
+  Ok(op->Call({{"command", "ban"}, {"action", "add"}, {"address", "::1"}}));
+  EXPECT_TRUE(before->WaitForClose(3000));
+  auto refused = plclient::ProtocolClient::Connect("::1", port);
+  if (refused) {
+    EXPECT_TRUE(refused->WaitForClose(3000));  // closed at accept, before any frame
+  }
+  EXPECT_TRUE(Player("four"));
   EXPECT_GE(Ok(op->Call({{"command", "status"}}))["drops"]["banned_connections"], 1);
 }
 

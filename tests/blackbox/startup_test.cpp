@@ -7,6 +7,7 @@
 
 #include "blackbox/server_fixture.h"
 #include "protoclient/protocol_client.h"
+#include "support/addresses.h"
 #include "support/operator_client.h"
 #include "support/tool_runner.h"
 
@@ -92,7 +93,25 @@ TEST_F(StartupTest, AddressThatIsNoAddressFailsAtTheBindings) {
   std::string output;
   EXPECT_EQ(RunToFailure({}, false, &output), 1);
   ExpectFatalLog(LogPath(), kFatalBind);
-  EXPECT_NE(output.find("\"not-an-ip\" is no IPv4 address"), std::string::npos) << output;
+  EXPECT_NE(output.find("\"not-an-ip\" is no IPv4 or IPv6 address"), std::string::npos) << output;
+}
+
+// IP takes an IPv6 literal: the listeners are on that address alone and the start line names it
+// in brackets.
+TEST_F(StartupTest, AnIPv6AddressIsServedAlone) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no ::1 on this host";
+  const int port = pltest::PickFreePortPair();
+  WriteFile(IniPath(), CurrentIni(port, "IP=::1\r\n"));
+  auto server = Spawn();
+  ASSERT_TRUE(server->WaitForLogText(LogPath(), kStarted, 10s)) << server->Output();
+  auto player = plclient::ProtocolClient::Connect("::1", static_cast<uint16_t>(port));
+  ASSERT_TRUE(player);
+  EXPECT_TRUE(player->Login("six").accepted);
+  EXPECT_FALSE(pltest::TcpConnects(port)) << "127.0.0.1 is not the address asked for";
+  server->Signal(SIGTERM);
+  ASSERT_EQ(server->WaitForExit(15s), 0);
+  EXPECT_NE(server->Output().find("tcp=[::1]:" + std::to_string(port) + " "), std::string::npos)
+      << server->Output();
 }
 
 TEST_F(StartupTest, UnwritableLogAndUnreadableConfigurationNameTheirPathOnStandardError) {

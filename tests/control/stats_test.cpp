@@ -72,6 +72,15 @@ TEST(PlayerStats, NewerDialectIs104BytesWithTheVersionAndShowsTheAddressToAnAdmi
   EXPECT_EQ(stats->counters.tcp_packets_received, 1u);
   EXPECT_EQ(wire::ReadU32(frame->bytes, 95), 1u) << "counters start at the odd offset 71";
   EXPECT_EQ(frame->bytes[103], player.player_byte);
+
+  // An IPv6 address does not fit the field's 15 characters: empty, with the port.
+  RecordPeer(server, player.player_byte, {*plat::ParseIpAddress("2001:db8::1"), 40002});
+  frame = StatsAbout(admin, player.player_byte);
+  ASSERT_TRUE(frame);
+  stats = plclient::ParsePlayerStats(*frame);
+  ASSERT_TRUE(stats);
+  EXPECT_EQ(stats->peer_port, 40002);
+  EXPECT_EQ(stats->peer_ip, "");
 }
 
 TEST(PlayerStats, AnAdministratorSeesNoAddressBeforeTheFirstDatagram) {

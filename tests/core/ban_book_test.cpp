@@ -10,7 +10,9 @@ TEST(BanBookText, AddressesAndBlocksReadAndWriteBack) {
   EXPECT_EQ(PrefixText(*ParsePrefix("203.0.113.7")), "203.0.113.7");
   EXPECT_EQ(PrefixText(*ParsePrefix("198.51.100.77/24")), "198.51.100.0/24");  // host bits cleared
   EXPECT_EQ(PrefixText(*ParsePrefix("10.1.2.3/0")), "0.0.0.0/0");
-  EXPECT_EQ(ParsePrefix("10.1.2.3/32")->length, 32);
+  EXPECT_EQ(ParsePrefix("10.1.2.3/32")->ShownLength(), 32);
+  EXPECT_EQ(PrefixText(*ParsePrefix("2001:DB8:0:7::1/48")), "2001:db8::/48");
+  EXPECT_EQ(PrefixText(*ParsePrefix("2001:db8::7/128")), "2001:db8::7");
   for (const char* bad : {"", "10.1.2", "10.1.2.3/", "10.1.2.3/33", "10.1.2.3/-1", "10.1.2.3/8x",
                           "host.example", "10.1.2.256", "10.1.2.3 "}) {
     EXPECT_FALSE(ParsePrefix(bad)) << bad;
@@ -39,15 +41,18 @@ TEST(BanBookFile, EntriesRoundTripEndedOnesAreDroppedAndBadOnesNamed) {
 
   // Written back: the same bans, the rest of the file untouched.
   book.Put({*ParsePrefix("192.0.2.0/28"), 9999, ""});
+  book.Put({*ParsePrefix("2001:db8::/48"), 9999, "v6"});
   EXPECT_TRUE(book.Erase(*ParsePrefix("203.0.113.7")));
   book.Store(ini);
   BanBook again;
   again.Load(ini, 1500, nullptr);
-  ASSERT_EQ(again.entries().size(), 2u);
+  ASSERT_EQ(again.entries().size(), 3u);
   EXPECT_TRUE(again.Find(*ParsePrefix("192.0.2.0/28")));
+  ASSERT_TRUE(again.Find(*ParsePrefix("2001:db8::/48")));
+  EXPECT_EQ(again.Find(*ParsePrefix("2001:db8::/48"))->reason, "v6");
   EXPECT_EQ(ini.ReadString("General", "Servername", ""), "x");
   EXPECT_TRUE(again.DropEnded(2000));
-  EXPECT_EQ(again.entries().size(), 1u);
+  EXPECT_EQ(again.entries().size(), 2u);
   EXPECT_FALSE(again.DropEnded(2000));
 }
 

@@ -51,7 +51,8 @@ TEST(ServerClock, BansEndWhenTheServerClockPassesTheirEnd) {
 
   constexpr uint32_t kBanned = 0x7F000002;  // 127.0.0.2
   // An operator's ban: it silences the address's datagrams too.
-  server.server().guard().bans().AddManual(kBanned, clock.MonotonicMs(), 2000);
+  server.server().guard().bans().AddManual(plat::IpAddress::FromIpv4(kBanned), clock.MonotonicMs(),
+                                           2000);
   EXPECT_NE(Metrics(server).find("\nplserver_active_bans 2\n"), std::string::npos);
   std::string error;
   auto banned = plat::UdpClientSocket::Bind({kBanned, 0}, &error);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "platform/socket_address.h"
+
 namespace {
 
 using plat::IpAddress;
@@ -58,6 +62,30 @@ TEST(IpAddress, PrefixesAndTheGroupsTheLimitsCountBy) {
             plat::AddressGroup(*ParseIpAddress("2001:db8:1:3::1")));
   EXPECT_NE(plat::AddressGroup(IpAddress::FromIpv4(0x0A000001)),
             plat::AddressGroup(IpAddress::FromIpv4(0x0A000002)));
+}
+
+// A peer of a dual-stack socket comes IPv4-mapped: it is the same endpoint, with the same text,
+// as the peer of an IPv4 socket; IPv6 endpoints are written and read in brackets.
+TEST(Endpoint, MappedPeersEqualIpv4OnesAndIpv6EndpointsUseBrackets) {
+  sockaddr_in in{};
+  in.sin_family = AF_INET;
+  in.sin_addr.s_addr = htonl(0x7F000001);
+  in.sin_port = htons(8765);
+  sockaddr_in6 mapped{};
+  mapped.sin6_family = AF_INET6;
+  const uint8_t bytes[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 127, 0, 0, 1};
+  std::memcpy(&mapped.sin6_addr, bytes, 16);
+  mapped.sin6_port = htons(8765);
+  const plat::Endpoint from_v4 = plat::FromSockaddr(reinterpret_cast<const sockaddr*>(&in));
+  EXPECT_EQ(plat::FromSockaddr(reinterpret_cast<const sockaddr*>(&mapped)), from_v4);
+  EXPECT_EQ(from_v4.ToString(), "127.0.0.1:8765");
+
+  const std::optional<plat::Endpoint> v6 = plat::ParseEndpoint("[2001:DB8::1]:80");
+  ASSERT_TRUE(v6);
+  EXPECT_EQ(v6->ToString(), "[2001:db8::1]:80");
+  EXPECT_EQ(plat::ParseEndpoint("127.0.0.1:9766")->ToString(), "127.0.0.1:9766");
+  for (const char* text : {"2001:db8::1:80", "[127.0.0.1]:80", "[::1]", "[::1]:", "[::1]:65536"})
+    EXPECT_FALSE(plat::ParseEndpoint(text)) << text;
 }
 
 }  // namespace

@@ -4,14 +4,18 @@
 #include <memory>
 #include <vector>
 
-#include "security/pending_connections.h"
 #include "security/id_probes.h"
+#include "security/pending_connections.h"
+#include "support/addresses.h"
 
 namespace security {
 namespace {
 
-constexpr uint32_t kAttacker = 0x7F000002;
-constexpr uint32_t kOther = 0x7F000003;
+using pltest::Ip;
+using pltest::V4;
+
+const plat::IpAddress kAttacker = V4(0x7F000002);
+const plat::IpAddress kOther = V4(0x7F000003);
 
 std::shared_ptr<void> NewConnection() {
   return std::make_shared<int>(0);
@@ -37,10 +41,29 @@ TEST(PendingConnections, TheOldestOfTheAddressMakesRoomThenTheOldestOfAll) {
   auto second_other = NewConnection();
   EXPECT_TRUE(pending.Admit(kOther, second_other).empty());
   auto third_address = NewConnection();
-  closed = pending.Admit(0x7F000004, third_address);
+  closed = pending.Admit(V4(0x7F000004), third_address);
   ASSERT_EQ(closed.size(), 1u);
   EXPECT_EQ(closed[0], attacker[1]);
   EXPECT_EQ(pending.Count(), 5u);
+}
+
+// A host on IPv6 may take any address of its /64: all of them share the one limit, while the
+// next /64 has its own.
+TEST(PendingConnections, TheAddressesOfAnIPv6SlashSixtyFourShareOneLimit) {
+  PendingConnections pending;
+  pending.Configure(2, 128);
+  std::vector<std::shared_ptr<void>> held;
+  for (const char* address : {"2001:db8::1", "2001:db8::2", "2001:db8::ffff:3"}) {
+    held.push_back(NewConnection());
+    std::vector<std::shared_ptr<void>> closed = pending.Admit(Ip(address), held.back());
+    if (held.size() == 3) {
+      ASSERT_EQ(closed.size(), 1u);
+      EXPECT_EQ(closed[0], held[0]);
+    }
+  }
+  EXPECT_EQ(pending.CountFor(Ip("2001:db8::9")), 2u);
+  auto neighbour = NewConnection();
+  EXPECT_TRUE(pending.Admit(Ip("2001:db8:0:1::1"), neighbour).empty());
 }
 
 TEST(PendingConnections, AConnectionThatHasSpokenIsSparedWhileIdleOnesAreThere) {
@@ -108,12 +131,12 @@ TEST(IdProbeQuarantine, AFewProbesAreToleratedThenTheAddressIsQuarantinedForAWhi
 TEST(IdProbeQuarantine, NoCountingAddressIsForgottenAFullTableIgnoresNewcomers) {
   IdProbeQuarantine probes;
   for (uint32_t ip = 1; ip <= IdProbeQuarantine::kMaxAddresses; ++ip)
-    ASSERT_FALSE(probes.RecordProbe(ip, 1, true, 0));
+    ASSERT_FALSE(probes.RecordProbe(V4(ip), 1, true, 0));
   EXPECT_TRUE(probes.RecordProbe(kAttacker, 1, true, 0)) << "no room to count it";
   EXPECT_EQ(probes.Size(), IdProbeQuarantine::kMaxAddresses);
   for (uint16_t id = 2; id <= IdProbeQuarantine::kProbesBeforeQuarantine; ++id)
-    ASSERT_FALSE(probes.RecordProbe(1, id, true, 1));
-  EXPECT_TRUE(probes.RecordProbe(1, 50, true, 1)) << "the first address still counts";
+    ASSERT_FALSE(probes.RecordProbe(V4(1), id, true, 1));
+  EXPECT_TRUE(probes.RecordProbe(V4(1), 50, true, 1)) << "the first address still counts";
   // Once their windows are over there is room again.
   EXPECT_FALSE(probes.RecordProbe(kAttacker, 1, true, IdProbeQuarantine::kWindowMs));
 }

@@ -14,7 +14,8 @@ using Clock = std::chrono::steady_clock;
 
 std::unique_ptr<plat::TcpClientSocket> Open(int port) {
   std::string error;
-  return plat::TcpClientSocket::Connect({0x7F000001, static_cast<uint16_t>(port)}, {}, &error);
+  return plat::TcpClientSocket::Connect(
+      plat::Endpoint::Ipv4(0x7F000001, static_cast<uint16_t>(port)), {}, &error);
 }
 
 // Everything the server sends until it closes; nothing when it is still open at the deadline.

@@ -92,17 +92,18 @@ std::string TestServer::ReadIni() const {
 }
 
 std::unique_ptr<plclient::ProtocolClient> TestServer::Connect(
-    const plclient::ClientOptions& options) {
+    const plclient::ClientOptions& options, const std::string& host) {
   std::string error;
-  auto client = plclient::ProtocolClient::Connect("127.0.0.1", tcp_port_, options, &error);
+  auto client = plclient::ProtocolClient::Connect(host, tcp_port_, options, &error);
   EXPECT_TRUE(client) << error;
   return client;
 }
 
 std::unique_ptr<plclient::ProtocolClient> TestServer::LoggedIn(const std::string& name,
                                                                const std::string& version,
-                                                               const std::string& password) {
-  auto client = Connect();
+                                                               const std::string& password,
+                                                               const std::string& host) {
+  auto client = Connect({}, host);
   if (!client) return nullptr;
   plclient::LoginOutcome outcome = client->Login(name, password, version);
   EXPECT_TRUE(outcome.accepted) << "login of " << name << " was not accepted";

@@ -64,12 +64,14 @@ class TestServer {
   // otherwise the file's TCPPort is moved to a free pair). Connections of the old run are gone.
   bool Restart();
 
-  // A new control connection to the server (fails the test when it cannot connect).
-  std::unique_ptr<plclient::ProtocolClient> Connect(const plclient::ClientOptions& options = {});
+  // A new control connection to the server at `host` (fails the test when it cannot connect).
+  std::unique_ptr<plclient::ProtocolClient> Connect(const plclient::ClientOptions& options = {},
+                                                    const std::string& host = "127.0.0.1");
   // Connects and logs in; fails the test unless LoginAccepted arrives.
   std::unique_ptr<plclient::ProtocolClient> LoggedIn(const std::string& name,
                                                      const std::string& version = "1.3.0",
-                                                     const std::string& password = "");
+                                                     const std::string& password = "",
+                                                     const std::string& host = "127.0.0.1");
   // Logs in and fetches the lists; fails the test when either does not come.
   Member Join(const std::string& name, const std::string& version = "1.3.0");
   // Joins and makes the member an administrator (newer dialect: waits for its PlayerIsAdmin).

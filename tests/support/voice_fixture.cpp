@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/client_socket.h"
+
 namespace pltest {
 
 clients::ClientRef VoiceClient::Record(TestServer& server) const {
@@ -16,9 +18,9 @@ std::vector<std::vector<uint8_t>> VoiceClient::Collect(int timeout_ms) {
 }
 
 VoiceClient JoinWithVoice(TestServer& server, const std::string& name, uint8_t room_byte,
-                          const std::string& version) {
+                          const std::string& version, const std::string& host) {
   VoiceClient client;
-  client.control = server.LoggedIn(name, version);
+  client.control = server.LoggedIn(name, version, "", host);
   EXPECT_TRUE(client.control->SendListsReq());
   auto lists = client.control->Await(plclient::ParseServerLists, 2000);
   EXPECT_TRUE(lists.has_value());
@@ -35,7 +37,7 @@ VoiceClient JoinWithVoice(TestServer& server, const std::string& name, uint8_t r
         },
         2000));
   }
-  client.udp = plclient::VoicePeer::Open(server.udp_port());
+  client.udp = plclient::VoicePeer::Open({plat::ParseClientHost(host).value(), server.udp_port()});
   EXPECT_TRUE(client.udp != nullptr);
   EXPECT_TRUE(client.udp->Send(plclient::KeepAliveDatagram(client.id, 3, 0)));
   clients::ClientRef record = client.Record(server);

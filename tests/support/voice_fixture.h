@@ -26,9 +26,10 @@ struct VoiceClient {
 };
 
 // Logs in, learns the Id, moves to `room_byte` when it is not 1, and registers a UDP address
-// with a keep-alive datagram of a type the server ignores.
+// with a keep-alive datagram of a type the server ignores; all of it over loopback `host`.
 VoiceClient JoinWithVoice(TestServer& server, const std::string& name, uint8_t room_byte = 1,
-                          const std::string& version = "1.3.0");
+                          const std::string& version = "1.3.0",
+                          const std::string& host = "127.0.0.1");
 
 std::vector<uint8_t> Payload(size_t size, uint8_t seed = 1);
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/client_socket.h"
+#include "support/addresses.h"
 #include "support/voice_fixture.h"
 #include "voice/pingthread.h"
 #include "wire/global_types.h"
@@ -239,11 +240,14 @@ TEST_F(Relay, AnIdIsOnlyBelievedFromTheAddressOfItsControlConnection) {
   EXPECT_EQ(a.Record(server_)->PeerPort(), rebound->Local().port);
 }
 
-// A player's UDP socket on 127.0.0.1 that talks to the server at `server_ip`, registered for
-// the player with a keep-alive the server ignores.
+// A player's UDP socket on 127.0.0.1 (::1 for an IPv6 `server_ip`) that talks to the server at
+// `server_ip`, registered for the player with a keep-alive the server ignores.
 std::unique_ptr<plat::UdpClientSocket> TalkingTo(TestServer& server, const VoiceClient& player,
-                                                 uint32_t server_ip) {
-  auto socket = BindOn(0x7F000001);
+                                                 const plat::IpAddress& server_ip) {
+  std::string error;
+  auto socket =
+      plat::UdpClientSocket::Bind({server_ip.IsIpv4() ? V4(0x7F000001) : Ip("::1"), 0}, &error);
+  EXPECT_TRUE(socket) << error;
   const std::vector<uint8_t> hello = plclient::KeepAliveDatagram(player.id, 3, 0);
   EXPECT_TRUE(socket->SendTo(hello.data(), hello.size(), {server_ip, server.udp_port()}));
   EXPECT_TRUE(WaitUntil([&] { return player.Record(server)->PeerPort() == socket->Local().port; }));
@@ -268,18 +272,18 @@ std::optional<Arrival> NextArrival(plat::UdpClientSocket& socket) {
 TEST_F(Relay, PongsCopiesAndPingsLeaveFromTheAddressEachPlayerTalksTo) {
   VoiceClient a = JoinWithVoice(server_, "A");
   VoiceClient b = JoinWithVoice(server_, "B");
-  auto a_socket = TalkingTo(server_, a, 0x7F000002);
-  auto b_socket = TalkingTo(server_, b, 0x7F000003);
+  auto a_socket = TalkingTo(server_, a, V4(0x7F000002));
+  auto b_socket = TalkingTo(server_, b, V4(0x7F000003));
   const std::vector<uint8_t> ping = plclient::KeepAliveDatagram(a.id, 1, 3);
   ASSERT_TRUE(a_socket->SendTo(ping.data(), ping.size(), {0x7F000002, server_.udp_port()}));
   std::optional<Arrival> pong = NextArrival(*a_socket);
   ASSERT_TRUE(pong);
-  EXPECT_EQ(pong->from, (plat::Endpoint{0x7F000002, server_.udp_port()}));
+  EXPECT_EQ(pong->from, (plat::Endpoint::Ipv4(0x7F000002, server_.udp_port())));
   const std::vector<uint8_t> spoken = VoiceDatagramForRoom(a.id, 1, Payload(40));
   ASSERT_TRUE(a_socket->SendTo(spoken.data(), spoken.size(), {0x7F000002, server_.udp_port()}));
   std::optional<Arrival> copy = NextArrival(*b_socket);
   ASSERT_TRUE(copy);
-  EXPECT_EQ(copy->from, (plat::Endpoint{0x7F000003, server_.udp_port()}));
+  EXPECT_EQ(copy->from, (plat::Endpoint::Ipv4(0x7F000003, server_.udp_port())));
   voice::PingerParts pinger_parts = server_.server().PingerParts();
   pinger_parts.settings = [] {
     return voice::PingSettings{0, 60000, 3};
@@ -288,17 +292,19 @@ TEST_F(Relay, PongsCopiesAndPingsLeaveFromTheAddressEachPlayerTalksTo) {
   pinger.PingClients();
   std::optional<Arrival> server_ping = NextArrival(*a_socket);
   ASSERT_TRUE(server_ping);
-  EXPECT_EQ(server_ping->from, (plat::Endpoint{0x7F000002, server_.udp_port()}));
+  EXPECT_EQ(server_ping->from, (plat::Endpoint::Ipv4(0x7F000002, server_.udp_port())));
 }
 
-// The TOS byte of a relayed copy, with [Voice] DSCP at `dscp` (nothing: the default).
-uint8_t RelayedTrafficClass(std::optional<std::string> dscp) {
+// The TOS byte (IPv6: traffic class) of a relayed copy to a player on loopback `host`, with
+// [Voice] DSCP at `dscp` (nothing: the default).
+uint8_t RelayedTrafficClass(std::optional<std::string> dscp,
+                            const std::string& host = "127.0.0.1") {
   IniKeys keys;
   if (dscp) keys.Set("Voice", "DSCP", *dscp);
   TestServer server(keys);
   VoiceClient a = JoinWithVoice(server, "A");
-  VoiceClient b = JoinWithVoice(server, "B");
-  auto b_socket = TalkingTo(server, b, 0x7F000001);
+  VoiceClient b = JoinWithVoice(server, "B", 1, "1.3.0", host);
+  auto b_socket = TalkingTo(server, b, Ip(host));
   EXPECT_TRUE(b_socket->ReportTrafficClass());
   EXPECT_TRUE(a.udp->Send(VoiceDatagramForRoom(a.id, 1, Payload(40))));
   std::optional<Arrival> copy = NextArrival(*b_socket);
@@ -309,6 +315,25 @@ uint8_t RelayedTrafficClass(std::optional<std::string> dscp) {
 TEST(RelayMarking, VoiceLeavesMarkedForExpeditedForwardingUnlessTurnedOff) {
   EXPECT_EQ(RelayedTrafficClass(std::nullopt), 0xB8);
   EXPECT_EQ(RelayedTrafficClass("0"), 0x00);
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no ::1 on this host";
+  EXPECT_EQ(RelayedTrafficClass(std::nullopt, "::1"), 0xB8);
+}
+
+// One socket takes both families: a player on IPv4 and one on IPv6 hear each other, and the
+// IPv6 one is known by its own address.
+TEST_F(Relay, PlayersOnIPv4AndIPv6HearEachOther) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "no ::1 on this host";
+  VoiceClient v4 = JoinWithVoice(server_, "A");
+  VoiceClient v6 = JoinWithVoice(server_, "B", 1, "1.3.0", "::1");
+  EXPECT_EQ(v6.Record(server_)->PeerIP(), "::1");
+  ASSERT_TRUE(v4.udp->Send(VoiceDatagramForRoom(v4.id, 1, Payload(40))));
+  std::vector<std::vector<uint8_t>> heard = v6.Collect();
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(IdOf(heard[0]), v6.id);
+  ASSERT_TRUE(v6.udp->Send(VoiceDatagramForRoom(v6.id, 1, Payload(40))));
+  heard = v4.Collect();
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(IdOf(heard[0]), v4.id);
 }
 
 TEST(RelayAnyAddress, TheSettingRestoresAcceptanceFromAnyAddress) {
@@ -319,7 +344,7 @@ TEST(RelayAnyAddress, TheSettingRestoresAcceptanceFromAnyAddress) {
   std::vector<uint8_t> datagram = VoiceDatagramForRoom(a.id, 1, Payload(20));
   ASSERT_TRUE(stranger->SendTo(datagram.data(), datagram.size(), {0x7F000001, server.udp_port()}));
   EXPECT_EQ(b.Collect().size(), 1u);
-  EXPECT_EQ(a.Record(server)->Peer().ip, 0x7F000002u);
+  EXPECT_EQ(a.Record(server)->Peer().ip, plat::IpAddress::FromIpv4(0x7F000002));
 }
 
 }  // namespace

@@ -15,6 +15,20 @@ std::optional<std::vector<plctl::OptionSpec>> OptionsOf(const std::string& comma
   return command_spec->options;
 }
 
+// The first of the host's addresses whose port takes a connection: a name with IPv4 and IPv6
+// addresses reaches the server on whichever it listens on. With one address, that one.
+std::string ReachableAddress(const std::vector<plat::IpAddress>& addresses,
+                             const plctl::GlobalOptions& global) {
+  if (addresses.size() == 1) return addresses.front().Text();
+  plat::TcpClientOptions options;
+  options.connect_timeout_ms = global.timeout_ms;
+  for (const plat::IpAddress& address : addresses) {
+    if (plat::TcpClientSocket::Connect({address, global.port}, options, nullptr))
+      return address.Text();
+  }
+  return addresses.front().Text();  // the connection that follows says why it fails
+}
+
 int Run(const plctl::Invocation& invocation, const plctl::Output& output) {
   const bool help_command = invocation.command == "help";
   const std::string topic = help_command && !invocation.arguments.empty() ? invocation.arguments[0]
@@ -47,10 +61,11 @@ int main(int argc, char** argv) {
     if (invocation.global.use_protocol && !invocation.version && !invocation.help) {
       // A host name becomes its address once, for the control connection and the datagrams.
       std::string error;
-      std::optional<uint32_t> ip = plat::ResolveHost(invocation.global.host, &error);
-      if (!ip)
+      const std::vector<plat::IpAddress> addresses =
+          plat::ResolveHost(invocation.global.host, &error);
+      if (addresses.empty())
         throw plctl::CommandFailure(plctl::kExitFailure, "connect", "cannot resolve " + error);
-      invocation.global.host = plat::Endpoint{*ip, 0}.IpText();
+      invocation.global.host = ReachableAddress(addresses, invocation.global);
     }
     return Run(invocation, output);
   } catch (const plctl::CommandFailure& failure) {

@@ -112,6 +112,8 @@ int Player(const Invocation& invocation, const Output& output) {
     }
   }
   const bool has_address = !stats.peer_ip.empty();
+  // An IPv6 address does not fit the reply's field: it comes empty, with its port.
+  const bool ipv6_address = !has_address && stats.peer_port != 0;
   Json document = Json::MakeObject();
   document.Add("number", static_cast<int>(player_byte))
       .Add("name", name)
@@ -122,13 +124,16 @@ int Player(const Invocation& invocation, const Output& output) {
       .Add("loss_percent", static_cast<double>(stats.loss_percentage))
       .Add("ping_rtt_ms", static_cast<int>(stats.ping_rtt))
       .Add("address", has_address ? Json(stats.peer_ip) : Json())
-      .Add("port", has_address ? Json(static_cast<int>(stats.peer_port)) : Json())
+      .Add("port", has_address || ipv6_address ? Json(static_cast<int>(stats.peer_port)) : Json())
       .Add("counters", CountersJson(stats.counters));
   char loss[32];
   std::snprintf(loss, sizeof loss, "%.2f %%", static_cast<double>(stats.loss_percentage));
   std::string address = has_address ? stats.peer_ip + ":" + std::to_string(stats.peer_port)
-                        : as_admin  ? "none yet (no datagram received)"
-                                    : "shown to administrators only (--admin)";
+                        : ipv6_address
+                            ? "an IPv6 address, port " + std::to_string(stats.peer_port) +
+                                  " (in full on the operator socket)"
+                        : as_admin ? "none yet (no datagram received)"
+                                   : "shown to administrators only (--admin)";
   std::string text = FormatTable({{"player", std::to_string(player_byte) + " " + name},
                                   {"room", std::to_string(room)},
                                   {"version", stats.version},

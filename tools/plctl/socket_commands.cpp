@@ -19,6 +19,7 @@ using Raw = Json::Raw;
 // The server's limits on bans, so that plctl can say them before asking.
 constexpr int64_t kLongestBanSeconds = 24 * 86400;
 constexpr int kWidestUnforcedBits = 16;
+constexpr int kWidestUnforcedBits6 = 32;
 
 void ExpectArguments(const Invocation& invocation, size_t count, const std::string& usage) {
   if (invocation.arguments.size() != count) ThrowUsage("usage: plctl " + usage);
@@ -227,11 +228,11 @@ int SocketSaveRooms(const Invocation& invocation, const Output& output) {
 
 namespace {
 
-// The prefix length of "address/bits"; 32 for a single address or text that is not one.
+// The prefix length of "address/bits"; 128 for a single address or text that is not one.
 int BlockBits(const std::string& address) {
   const size_t slash = address.find('/');
-  if (slash == std::string::npos) return 32;
-  int bits = 32;
+  if (slash == std::string::npos) return 128;
+  int bits = 128;
   const char* digits = address.data() + slash + 1;
   std::from_chars(digits, address.data() + address.size(), bits);
   return bits;
@@ -248,9 +249,11 @@ int BanAdd(const Invocation& invocation, const Output& output) {
     std::optional<int64_t> seconds = ParseBanDuration(*invocation.Option("duration"));
     request["duration"] = seconds ? Raw(*seconds) : Raw(nullptr);
   }
-  if (BlockBits(address) < kWidestUnforcedBits && !invocation.Has("force"))
-    ThrowUsage(address + " is wider than a /16 and would shut out every player in it; --force " +
-               "bans it all the same");
+  const int widest =
+      address.find(':') == std::string::npos ? kWidestUnforcedBits : kWidestUnforcedBits6;
+  if (BlockBits(address) < widest && !invocation.Has("force"))
+    ThrowUsage(address + " is wider than a /" + std::to_string(widest) +
+               " and would shut out every player in it; --force bans it all the same");
   if (invocation.Has("force")) request["force"] = true;
   request["reason"] = invocation.Option("reason").value_or("");
   Raw result = Call(invocation, request);
@@ -357,7 +360,8 @@ std::vector<CommandSpec> SocketOnlyCommands() {
        "too, with their end. Through the operator socket only.\n"
        "  --duration D    90, 90s, 15m, 2h or 7d, at most 24d (1d when not given)\n"
        "  --permanent     a ban without end, until ban remove\n"
-       "  --force         ban a block wider than a /16 (more than 65536 addresses)\n"
+       "  --force         ban a block wider than a /16 (more than 65536 addresses), for\n"
+       "                  IPv6 wider than a /32\n"
        "  --reason TEXT   why, kept with the ban\n",
        {{"duration", true}, {"permanent", false}, {"force", false}, {"reason", true}},
        Ban},

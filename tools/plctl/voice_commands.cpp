@@ -100,8 +100,8 @@ int VoiceCheck(const Invocation& invocation, const Output& output) {
     ThrowUsage("usage: plctl voice-check [--count N] [--no-relay]");
   const int count =
       invocation.Has("count") ? ParseNumber("--count", *invocation.Option("count"), 1, 100) : 3;
-  std::optional<uint32_t> ip = plat::ParseClientHost(invocation.global.host);
-  if (!ip) ThrowUsage("--host takes a dotted IPv4 address or localhost");
+  std::optional<plat::IpAddress> ip = plat::ParseClientHost(invocation.global.host);
+  if (!ip) ThrowUsage("--host takes a host name, a dotted IPv4 address or an IPv6 literal");
   const plat::Endpoint udp{*ip, static_cast<uint16_t>(invocation.global.port + 1)};
 
   auto session = Session::Open(invocation.global);

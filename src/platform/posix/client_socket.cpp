@@ -30,8 +30,13 @@ bool WaitFor(int fd, short events, int timeout_ms, short* revents) {
 void ReadTrafficClass(msghdr& message, uint8_t* traffic_class) {
   for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
        part = CMSG_NXTHDR(&message, part)) {
-    if (part->cmsg_level == IPPROTO_IP && part->cmsg_type == IP_TOS)
+    if (part->cmsg_level == IPPROTO_IP && part->cmsg_type == IP_TOS) {
       std::memcpy(traffic_class, CMSG_DATA(part), 1);
+    } else if (part->cmsg_level == IPPROTO_IPV6 && part->cmsg_type == IPV6_TCLASS) {
+      int value = 0;  // an int, unlike IP_TOS's byte
+      std::memcpy(&value, CMSG_DATA(part), sizeof value);
+      *traffic_class = static_cast<uint8_t>(value);
+    }
   }
 }
 
@@ -40,7 +45,7 @@ void ReadTrafficClass(msghdr& message, uint8_t* traffic_class) {
 std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
                                                           const TcpClientOptions& options,
                                                           std::string* error) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int fd = socket(FamilyOf(to), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     if (error) *error = SocketErrorText("socket", to, errno);
     return nullptr;
@@ -53,22 +58,23 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
     int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
   }
-  if (options.local_ip != 0) {
+  if (options.local_ip != 0 && to.ip.IsIpv4()) {
 #ifdef IP_BIND_ADDRESS_NO_PORT
     // The port is picked at connect, knowing the destination: many connections from one local
     // address do not run out of ports.
     int yes = 1;
     setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &yes, sizeof yes);
 #endif
-    sockaddr_in local = ToSockaddr(Endpoint{options.local_ip, 0});
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-      if (error) *error = SocketErrorText("bind", Endpoint{options.local_ip, 0}, errno);
+    const Endpoint from = Endpoint::Ipv4(options.local_ip, 0);
+    SocketAddress local = ToSockaddr(from);
+    if (bind(fd, local.get(), local.length) != 0) {
+      if (error) *error = SocketErrorText("bind", from, errno);
       close(fd);
       return nullptr;
     }
   }
-  sockaddr_in address = ToSockaddr(to);
-  int result = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  SocketAddress address = ToSockaddr(to);
+  int result = connect(fd, address.get(), address.length);
   if (result != 0 && errno != EINPROGRESS) {
     if (error) *error = SocketErrorText("connect", to, errno);
     close(fd);
@@ -141,13 +147,13 @@ void TcpClientSocket::ShutdownWrite() {
 }
 
 std::unique_ptr<UdpClientSocket> UdpClientSocket::Bind(Endpoint local, std::string* error) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int fd = socket(FamilyOf(local), SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     if (error) *error = SocketErrorText("socket", local, errno);
     return nullptr;
   }
-  sockaddr_in address = ToSockaddr(local);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  SocketAddress address = ToSockaddr(local);
+  if (bind(fd, address.get(), address.length) != 0) {
     if (error) *error = SocketErrorText("bind", local, errno);
     close(fd);
     return nullptr;
@@ -161,15 +167,16 @@ UdpClientSocket::~UdpClientSocket() {
 
 bool UdpClientSocket::ReportTrafficClass() {
   int yes = 1;
+  if (FamilyOf(local_) == AF_INET6)
+    return setsockopt(fd_, IPPROTO_IPV6, IPV6_RECVTCLASS, &yes, sizeof yes) == 0;
   return setsockopt(fd_, IPPROTO_IP, IP_RECVTOS, &yes, sizeof yes) == 0;
 }
 
 bool UdpClientSocket::SendTo(const uint8_t* data, size_t size, Endpoint to) {
-  sockaddr_in address = ToSockaddr(to);
+  SocketAddress address = ToSockaddr(to, FamilyOf(local_));
   ssize_t sent;
   do {
-    sent = sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
-                  sizeof address);
+    sent = sendto(fd_, data, size, MSG_NOSIGNAL, address.get(), address.length);
   } while (sent < 0 && errno == EINTR);
   return sent == static_cast<ssize_t>(size);
 }
@@ -178,12 +185,12 @@ IoStatus UdpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, 
                                   Endpoint* from) {
   uint32_t started = TickCount();
   for (;;) {
-    sockaddr_in source{};
+    SocketAddress source;
     iovec vector{buffer, size};
     alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int))];
     msghdr message{};
-    message.msg_name = &source;
-    message.msg_namelen = sizeof source;
+    message.msg_name = source.get();
+    message.msg_namelen = source.length;
     message.msg_iov = &vector;
     message.msg_iovlen = 1;
     message.msg_control = control;

@@ -33,8 +33,8 @@ std::optional<ConnectionPair> MakeConnectionPair() {
   setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &buffer_bytes, sizeof buffer_bytes);
   setsockopt(fds[0], SOL_SOCKET, SO_RCVBUF, &buffer_bytes, sizeof buffer_bytes);
   ConnectionPair pair;
-  pair.server_side = std::make_shared<TcpConnection>(fds[0], Endpoint{0x7F000001, 40000},
-                                                     Endpoint{0x7F000001, 8765});
+  pair.server_side = std::make_shared<TcpConnection>(fds[0], Endpoint::Ipv4(0x7F000001, 40000),
+                                                     Endpoint::Ipv4(0x7F000001, 8765));
   pair.peer = std::make_unique<ConnectionPeer>(fds[1]);
   return pair;
 }

@@ -55,17 +55,16 @@ int WaitWritable(int fd, const RequestDeadline& deadline) {
 Status BindLocal(int fd, const std::string& local_ip, Endpoint target) {
   std::optional<uint32_t> address = ParseIpv4(local_ip);
   if (!address) return Status::Error("bind(" + local_ip + "): not an IPv4 address");
-  sockaddr_in local = ToSockaddr(Endpoint{*address, 0});
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+  SocketAddress local = ToSockaddr(Endpoint::Ipv4(*address, 0));
+  if (bind(fd, local.get(), local.length) != 0) {
     return Status::Error(SocketErrorText("bind", target, errno));
   }
   return Status::Ok();
 }
 
-Status Connect(int fd, const sockaddr_in& remote, const RequestDeadline& deadline) {
+Status Connect(int fd, const SocketAddress& remote, const RequestDeadline& deadline) {
   Endpoint target = FromSockaddr(remote);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
-    return Status::Ok();
+  if (connect(fd, remote.get(), remote.length) == 0) return Status::Ok();
   if (errno != EINPROGRESS && errno != EINTR)
     return Status::Error(SocketErrorText("connect", target, errno));
   if (int error = WaitWritable(fd, deadline))
@@ -100,7 +99,7 @@ Status SendRequest(const OutgoingRequest& request) {
   RequestDeadline deadline(request.time_limit_ms, request.abandon);
   uint32_t ip = 0;
   if (Status error = ResolveWithin(request.host, deadline, &ip); !error.ok()) return error;
-  const sockaddr_in remote = ToSockaddr(Endpoint{ip, request.port});
+  const SocketAddress remote = ToSockaddr(Endpoint::Ipv4(ip, request.port));
   Endpoint target = FromSockaddr(remote);
   SocketHandle socket_handle(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   const int fd = socket_handle.get();

@@ -15,26 +15,34 @@
 
 namespace plat {
 
-Status TcpListener::Activate() {
-  std::vector<Endpoint> targets = bindings_;
-  if (targets.empty()) targets.push_back(Endpoint{INADDR_ANY, default_port_});
-  for (const Endpoint& target : targets) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return Status::Error(SocketErrorText("socket", target, errno));
-    int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address = ToSockaddr(target);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, kBacklog) != 0) {
-      std::string error = SocketErrorText("bind", target, errno);
-      close(fd);
-      for (NativeHandle open_fd : listen_fds_) close(static_cast<int>(open_fd));
-      listen_fds_.clear();
-      return Status::Error(error);
-    }
-    if (bound_port_ == 0) bound_port_ = LocalEndpointOf(fd).port;
-    listen_fds_.push_back(fd);
+Status TcpListener::BindSocket(const Endpoint& target, int family, NativeHandle* fd_out) {
+  int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return Status::Error(SocketErrorText("socket", target, errno));
+  int yes = 1, no = 0;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (family == AF_INET6 && target.ip.IsUnspecified())
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+  SocketAddress address = ToSockaddr(target, family);
+  if (bind(fd, address.get(), address.length) != 0 || listen(fd, kBacklog) != 0) {
+    std::string error = SocketErrorText("bind", target, errno);
+    close(fd);
+    return Status::Error(error);
   }
+  *fd_out = fd;
+  return Status::Ok();
+}
+
+uint16_t TcpListener::PortOf(NativeHandle fd) {
+  return LocalEndpointOf(static_cast<int>(fd)).port;
+}
+
+void TcpListener::CloseSockets() {
+  for (NativeHandle open_fd : listen_fds_) close(static_cast<int>(open_fd));
+  listen_fds_.clear();
+}
+
+Status TcpListener::Activate() {
+  if (Status bound = BindAll(); !bound.ok()) return bound;
   wake_fd_ = eventfd(0, EFD_CLOEXEC);
   return StartAccepting();
 }
@@ -51,9 +59,8 @@ void TcpListener::AcceptLoop() {
     if (fds.back().revents & POLLIN) return;  // deactivated
     for (size_t i = 0; i + 1 < fds.size(); ++i) {
       if (!(fds[i].revents & POLLIN)) continue;
-      sockaddr_in peer{};
-      socklen_t length = sizeof peer;
-      int fd = accept4(fds[i].fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+      SocketAddress peer;
+      int fd = accept4(fds[i].fd, peer.get(), &peer.length, SOCK_CLOEXEC);
       if (fd < 0) {
         // Out of descriptors or a connection reset before it was taken: wait a moment.
         if (errno == EMFILE || errno == ENFILE || errno == ENOMEM) poll(nullptr, 0, 50);
@@ -73,8 +80,7 @@ void TcpListener::Deactivate(uint32_t wait_ms) {
     }
     accept_thread_.join();
   }
-  for (NativeHandle fd : listen_fds_) close(static_cast<int>(fd));
-  listen_fds_.clear();
+  CloseSockets();
   if (wake_fd_ >= 0) close(wake_fd_);
   wake_fd_ = -1;
 

@@ -18,67 +18,95 @@ namespace {
 
 constexpr int kReceiveBatch = 16;
 constexpr int kSendBatch = 64;
-// Room for the one control message either way: the arrival address of a received datagram,
-// the source address of a sent one.
-constexpr size_t kAddressControlSize = CMSG_SPACE(sizeof(in_pktinfo));
+// Room for the control messages either way: the arrival address of a received datagram (an
+// IPv4 datagram on a dual-stack socket may carry both forms), the source address of a sent one.
+constexpr size_t kAddressControlSize =
+    CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(in6_pktinfo));
 
 struct alignas(cmsghdr) AddressControl {
   uint8_t bytes[kAddressControlSize];
 };
 
-bool UsableSource(uint32_t ip) {
+bool UsableSource(const IpAddress& ip) {
   // A datagram to a multicast or broadcast address is answered from the system's choice.
-  return ip != INADDR_BROADCAST && (ip >> 28) != 0xE;
+  if (ip.IsIpv4()) return ip.Ipv4() != INADDR_BROADCAST && (ip.Ipv4() >> 28) != 0xE;
+  return ip.bytes[0] != 0xFF;
 }
 
-// The server's address a received datagram was sent to; 0 when the message does not say.
-uint32_t ArrivalAddress(msghdr& message) {
+// The server's address a received datagram was sent to; unspecified when the message does not
+// say.
+IpAddress ArrivalAddress(msghdr& message) {
   for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
        part = CMSG_NXTHDR(&message, part)) {
-    if (part->cmsg_level != IPPROTO_IP || part->cmsg_type != IP_PKTINFO) continue;
-    in_pktinfo info;
-    std::memcpy(&info, CMSG_DATA(part), sizeof info);
-    const uint32_t ip = ntohl(info.ipi_addr.s_addr);
-    return UsableSource(ip) ? ip : 0;
+    IpAddress ip;
+    if (part->cmsg_level == IPPROTO_IP && part->cmsg_type == IP_PKTINFO) {
+      in_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(part), sizeof info);
+      ip = IpAddress::FromIpv4(ntohl(info.ipi_addr.s_addr));
+    } else if (part->cmsg_level == IPPROTO_IPV6 && part->cmsg_type == IPV6_PKTINFO) {
+      in6_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(part), sizeof info);
+      std::memcpy(ip.bytes.data(), &info.ipi6_addr, 16);
+    } else {
+      continue;
+    }
+    return UsableSource(ip) ? ip : IpAddress{};
   }
-  return 0;
+  return IpAddress{};
 }
 
 // Sets the message's source address, where one is asked for; without one the message carries
-// no control part and the system chooses, as for a plain sendto.
-void SetSourceAddress(msghdr& message, AddressControl& control, uint32_t from_ip) {
-  if (from_ip == 0) {
+// no control part and the system chooses, as for a plain sendto. A dual-stack socket takes the
+// IPv6 form for both kinds of peer (an IPv4-mapped source for an IPv4-mapped destination).
+void SetSourceAddress(msghdr& message, AddressControl& control, const IpAddress& from, int family) {
+  if (from.IsUnspecified() || (family == AF_INET && !from.IsIpv4())) {
     message.msg_control = nullptr;
     message.msg_controllen = 0;
     return;
   }
   std::memset(control.bytes, 0, sizeof control.bytes);
   message.msg_control = control.bytes;
-  message.msg_controllen = sizeof control.bytes;
-  cmsghdr* part = CMSG_FIRSTHDR(&message);
-  part->cmsg_level = IPPROTO_IP;
-  part->cmsg_type = IP_PKTINFO;
-  part->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-  in_pktinfo info{};
-  // Interface 0: the route decides the way out, only the source address is fixed.
-  info.ipi_spec_dst.s_addr = htonl(from_ip);
+  cmsghdr* part = nullptr;
+  if (family == AF_INET) {
+    message.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
+    part = CMSG_FIRSTHDR(&message);
+    part->cmsg_level = IPPROTO_IP;
+    part->cmsg_type = IP_PKTINFO;
+    part->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    // Interface 0: the route decides the way out, only the source address is fixed.
+    info.ipi_spec_dst.s_addr = htonl(from.Ipv4());
+    std::memcpy(CMSG_DATA(part), &info, sizeof info);
+    return;
+  }
+  message.msg_controllen = CMSG_SPACE(sizeof(in6_pktinfo));
+  part = CMSG_FIRSTHDR(&message);
+  part->cmsg_level = IPPROTO_IPV6;
+  part->cmsg_type = IPV6_PKTINFO;
+  part->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
+  in6_pktinfo info{};
+  std::memcpy(&info.ipi6_addr, from.bytes.data(), 16);
   std::memcpy(CMSG_DATA(part), &info, sizeof info);
 }
 
 }  // namespace
 
-Status UdpListener::BindSocket(Endpoint target, NativeHandle* fd_out, Endpoint* bound) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+Status UdpListener::BindSocket(Endpoint target, int family, NativeHandle* fd_out, Endpoint* bound) {
+  int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return Status::Error(SocketErrorText("socket", target, errno));
-  sockaddr_in address = ToSockaddr(target);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  int yes = 1, no = 0;
+  if (family == AF_INET6 && target.ip.IsUnspecified())
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+  SocketAddress address = ToSockaddr(target, family);
+  if (bind(fd, address.get(), address.length) != 0) {
     std::string error = SocketErrorText("bind", target, errno);
     close(fd);
     return Status::Error(error);
   }
-  // Each datagram tells which of the host's addresses it was sent to.
-  int yes = 1;
+  // Each datagram tells which of the host's addresses it was sent to; on a dual-stack socket
+  // the IPv4 ones say it with IP_PKTINFO.
   setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &yes, sizeof yes);
+  if (family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &yes, sizeof yes);
   *bound = LocalEndpointOf(fd);
   *fd_out = fd;
   return Status::Ok();
@@ -95,10 +123,13 @@ void UdpListener::SetReceiveWait(NativeHandle fd, uint32_t wait_ms) {
   setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
 }
 
-void UdpListener::SetDscpMark(NativeHandle fd, int dscp) {
+void UdpListener::SetDscpMark(NativeHandle fd, int family, int dscp) {
   if (dscp == 0) return;
   int tos = dscp << 2;  // the two low bits of the byte are ECN's
+  // A dual-stack socket marks its IPv4 datagrams with IP_TOS, its IPv6 ones with IPV6_TCLASS.
   setsockopt(static_cast<int>(fd), IPPROTO_IP, IP_TOS, &tos, sizeof tos);
+  if (family == AF_INET6)
+    setsockopt(static_cast<int>(fd), IPPROTO_IPV6, IPV6_TCLASS, &tos, sizeof tos);
 }
 
 void UdpListener::ListenLoop() {
@@ -107,7 +138,7 @@ void UdpListener::ListenLoop() {
   std::unique_ptr<uint8_t[]> storage(new uint8_t[kReceiveBatch * kReceiveBufferSize]);
   uint8_t* const buffers = storage.get();
   iovec vectors[kReceiveBatch];
-  sockaddr_in sources[kReceiveBatch];
+  SocketAddress sources[kReceiveBatch];
   AddressControl controls[kReceiveBatch];
   mmsghdr messages[kReceiveBatch];
   while (!stopping_.load(std::memory_order_acquire)) {
@@ -116,8 +147,8 @@ void UdpListener::ListenLoop() {
       messages[i] = {};
       messages[i].msg_hdr.msg_iov = &vectors[i];
       messages[i].msg_hdr.msg_iovlen = 1;
-      messages[i].msg_hdr.msg_name = &sources[i];
-      messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+      messages[i].msg_hdr.msg_name = sources[i].get();
+      messages[i].msg_hdr.msg_namelen = sizeof sources[i].any;
       messages[i].msg_hdr.msg_control = controls[i].bytes;
       messages[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
     }
@@ -137,18 +168,20 @@ void UdpListener::CloseSocket(NativeHandle fd) {
   close(static_cast<int>(fd));
 }
 
-bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to, uint32_t from_ip) const {
+bool UdpListener::SendTo(const uint8_t* data, size_t size, const Endpoint& to,
+                         const IpAddress& from) const {
   int fd = fd_.load(std::memory_order_relaxed);
   if (fd < 0) return false;
-  sockaddr_in address = ToSockaddr(to);
+  const int family = family_.load(std::memory_order_relaxed);
+  SocketAddress address = ToSockaddr(to, family);
   iovec vector{const_cast<uint8_t*>(data), size};
   AddressControl control;
   msghdr message{};
-  message.msg_name = &address;
-  message.msg_namelen = sizeof address;
+  message.msg_name = address.get();
+  message.msg_namelen = address.length;
   message.msg_iov = &vector;
   message.msg_iovlen = 1;
-  SetSourceAddress(message, control, from_ip);
+  SetSourceAddress(message, control, from, family);
   ssize_t sent;
   do {
     sent = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -162,7 +195,8 @@ size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, std::span
   batch = batch.first(std::min(batch.size(), sent.size()));
   for (size_t i = 0; i < batch.size(); ++i) sent[i] = false;
   if (fd < 0) return 0;
-  sockaddr_in addresses[kSendBatch];
+  const int family = family_.load(std::memory_order_relaxed);
+  SocketAddress addresses[kSendBatch];
   AddressControl controls[kSendBatch];
   iovec vectors[kSendBatch];
   mmsghdr messages[kSendBatch];
@@ -171,14 +205,14 @@ size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, std::span
     size_t count = std::min<size_t>(kSendBatch, batch.size() - start);
     for (size_t i = 0; i < count; ++i) {
       const OutgoingDatagram& datagram = batch[start + i];
-      addresses[i] = ToSockaddr(datagram.to);
+      addresses[i] = ToSockaddr(datagram.to, family);
       vectors[i] = {const_cast<uint8_t*>(datagram.data), datagram.size};
       messages[i] = {};
-      messages[i].msg_hdr.msg_name = &addresses[i];
-      messages[i].msg_hdr.msg_namelen = sizeof addresses[i];
+      messages[i].msg_hdr.msg_name = addresses[i].get();
+      messages[i].msg_hdr.msg_namelen = addresses[i].length;
       messages[i].msg_hdr.msg_iov = &vectors[i];
       messages[i].msg_hdr.msg_iovlen = 1;
-      SetSourceAddress(messages[i].msg_hdr, controls[i], datagram.from_ip);
+      SetSourceAddress(messages[i].msg_hdr, controls[i], datagram.from, family);
     }
     int done = sendmmsg(fd, messages, static_cast<unsigned>(count), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (done < 0) {

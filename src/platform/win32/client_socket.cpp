@@ -24,7 +24,8 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
                                                           const TcpClientOptions& options,
                                                           std::string* error) {
   EnsureWinsock();
-  SOCKET fd = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  SOCKET fd =
+      WSASocketW(FamilyOf(to), SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (fd == INVALID_SOCKET) {
     if (error) *error = SocketErrorText("socket", to, WSAGetLastError());
     return nullptr;
@@ -39,16 +40,17 @@ std::unique_ptr<TcpClientSocket> TcpClientSocket::Connect(Endpoint to,
     BOOL yes = TRUE;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
   }
-  if (options.local_ip != 0) {
-    sockaddr_in local = ToSockaddr(Endpoint{options.local_ip, 0});
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-      if (error) *error = SocketErrorText("bind", Endpoint{options.local_ip, 0}, WSAGetLastError());
+  if (options.local_ip != 0 && to.ip.IsIpv4()) {
+    const Endpoint from = Endpoint::Ipv4(options.local_ip, 0);
+    SocketAddress local = ToSockaddr(from);
+    if (bind(fd, local.get(), local.length) != 0) {
+      if (error) *error = SocketErrorText("bind", from, WSAGetLastError());
       closesocket(fd);
       return nullptr;
     }
   }
-  sockaddr_in address = ToSockaddr(to);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  SocketAddress address = ToSockaddr(to);
+  if (connect(fd, address.get(), address.length) != 0) {
     int failure = WSAGetLastError();
     if (failure != WSAEWOULDBLOCK) {
       if (error) *error = SocketErrorText("connect", to, failure);
@@ -121,14 +123,15 @@ void TcpClientSocket::ShutdownWrite() {
 
 std::unique_ptr<UdpClientSocket> UdpClientSocket::Bind(Endpoint local, std::string* error) {
   EnsureWinsock();
-  SOCKET fd = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  SOCKET fd =
+      WSASocketW(FamilyOf(local), SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (fd == INVALID_SOCKET) {
     if (error) *error = SocketErrorText("socket", local, WSAGetLastError());
     return nullptr;
   }
   MakeNonBlocking(fd);
-  sockaddr_in address = ToSockaddr(local);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  SocketAddress address = ToSockaddr(local);
+  if (bind(fd, address.get(), address.length) != 0) {
     if (error) *error = SocketErrorText("bind", local, WSAGetLastError());
     closesocket(fd);
     return nullptr;
@@ -146,9 +149,9 @@ bool UdpClientSocket::ReportTrafficClass() {
 }
 
 bool UdpClientSocket::SendTo(const uint8_t* data, size_t size, Endpoint to) {
-  sockaddr_in address = ToSockaddr(to);
+  SocketAddress address = ToSockaddr(to, FamilyOf(local_));
   int sent = sendto(AsSocket(fd_), reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
-                    reinterpret_cast<sockaddr*>(&address), sizeof address);
+                    address.get(), address.length);
   return sent == static_cast<int>(size);
 }
 
@@ -156,10 +159,9 @@ IoStatus UdpClientSocket::Receive(uint8_t* buffer, size_t size, int timeout_ms, 
                                   Endpoint* from) {
   uint32_t started = TickCount();
   for (;;) {
-    sockaddr_in source{};
-    int length = sizeof source;
+    SocketAddress source;
     int got = recvfrom(AsSocket(fd_), reinterpret_cast<char*>(buffer), static_cast<int>(size), 0,
-                       reinterpret_cast<sockaddr*>(&source), &length);
+                       source.get(), &source.length);
     if (got >= 0) {
       *received = static_cast<size_t>(got);
       if (from) *from = FromSockaddr(source);

@@ -30,16 +30,13 @@ std::optional<ConnectionPair> MakeConnectionPair() {
   EnsureWinsock();
   SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listener == INVALID_SOCKET) return std::nullopt;
-  sockaddr_in address = ToSockaddr(Endpoint{INADDR_LOOPBACK, 0});
-  int length = sizeof address;
+  SocketAddress address = ToSockaddr(Endpoint::Ipv4(INADDR_LOOPBACK, 0));
   SOCKET client = INVALID_SOCKET;
   SOCKET server = INVALID_SOCKET;
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      listen(listener, 1) == 0 &&
-      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+  if (bind(listener, address.get(), address.length) == 0 && listen(listener, 1) == 0 &&
+      getsockname(listener, address.get(), &address.length) == 0) {
     client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (client != INVALID_SOCKET &&
-        connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (client != INVALID_SOCKET && connect(client, address.get(), address.length) == 0) {
       server = accept(listener, nullptr, nullptr);
     }
   }
@@ -56,8 +53,8 @@ std::optional<ConnectionPair> MakeConnectionPair() {
              sizeof buffer_bytes);
   MakeNonBlocking(client);
   ConnectionPair pair;
-  pair.server_side = std::make_shared<TcpConnection>(AsHandle(server), Endpoint{0x7F000001, 40000},
-                                                     Endpoint{0x7F000001, 8765});
+  pair.server_side = std::make_shared<TcpConnection>(
+      AsHandle(server), Endpoint::Ipv4(0x7F000001, 40000), Endpoint::Ipv4(0x7F000001, 8765));
   pair.peer = std::make_unique<ConnectionPeer>(AsHandle(client));
   return pair;
 }

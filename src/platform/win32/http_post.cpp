@@ -50,10 +50,9 @@ int WaitWritable(SOCKET fd, const RequestDeadline& deadline) {
   }
 }
 
-Status Connect(SOCKET fd, const sockaddr_in& remote, const RequestDeadline& deadline) {
+Status Connect(SOCKET fd, const SocketAddress& remote, const RequestDeadline& deadline) {
   Endpoint target = FromSockaddr(remote);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0)
-    return Status::Ok();
+  if (connect(fd, remote.get(), remote.length) == 0) return Status::Ok();
   int error = WSAGetLastError();
   if (error != WSAEWOULDBLOCK) return Status::Error(SocketErrorText("connect", target, error));
   if (int failure = WaitWritable(fd, deadline))
@@ -92,7 +91,7 @@ Status SendRequest(const OutgoingRequest& request) {
   RequestDeadline deadline(request.time_limit_ms, request.abandon);
   uint32_t ip = 0;
   if (Status error = ResolveWithin(request.host, deadline, &ip); !error.ok()) return error;
-  const sockaddr_in remote = ToSockaddr(Endpoint{ip, request.port});
+  const SocketAddress remote = ToSockaddr(Endpoint::Ipv4(ip, request.port));
   Endpoint target = FromSockaddr(remote);
   SocketHandle socket_handle(
       WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
@@ -103,8 +102,8 @@ Status SendRequest(const OutgoingRequest& request) {
   if (!request.local_ip.empty()) {
     std::optional<uint32_t> address = ParseIpv4(request.local_ip);
     if (!address) return Status::Error("bind(" + request.local_ip + "): not an IPv4 address");
-    sockaddr_in local = ToSockaddr(Endpoint{*address, 0});
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    SocketAddress local = ToSockaddr(Endpoint::Ipv4(*address, 0));
+    if (bind(fd, local.get(), local.length) != 0) {
       return Status::Error(SocketErrorText("bind", target, WSAGetLastError()));
     }
   }

@@ -14,31 +14,39 @@ HANDLE AsEvent(NativeHandle handle) {
 
 }  // namespace
 
-Status TcpListener::Activate() {
+Status TcpListener::BindSocket(const Endpoint& target, int family, NativeHandle* fd_out) {
   EnsureWinsock();
-  std::vector<Endpoint> targets = bindings_;
-  if (targets.empty()) targets.push_back(Endpoint{INADDR_ANY, default_port_});
-  for (const Endpoint& target : targets) {
-    SOCKET fd =
-        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-    if (fd == INVALID_SOCKET)
-      return Status::Error(SocketErrorText("socket", target, WSAGetLastError()));
-    // A port another program holds is an error here, as it is elsewhere: never share it.
-    BOOL yes = TRUE;
-    setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
-               sizeof yes);
-    sockaddr_in address = ToSockaddr(target);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, kBacklog) != 0) {
-      std::string error = SocketErrorText("bind", target, WSAGetLastError());
-      closesocket(fd);
-      for (NativeHandle open_fd : listen_fds_) closesocket(AsSocket(open_fd));
-      listen_fds_.clear();
-      return Status::Error(error);
-    }
-    if (bound_port_ == 0) bound_port_ = LocalEndpointOf(fd).port;
-    listen_fds_.push_back(AsHandle(fd));
+  SOCKET fd = WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (fd == INVALID_SOCKET)
+    return Status::Error(SocketErrorText("socket", target, WSAGetLastError()));
+  // A port another program holds is an error here, as it is elsewhere: never share it.
+  BOOL yes = TRUE;
+  setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
+  if (family == AF_INET6 && target.ip.IsUnspecified()) {
+    DWORD no = 0;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&no), sizeof no);
   }
+  SocketAddress address = ToSockaddr(target, family);
+  if (bind(fd, address.get(), address.length) != 0 || listen(fd, kBacklog) != 0) {
+    std::string error = SocketErrorText("bind", target, WSAGetLastError());
+    closesocket(fd);
+    return Status::Error(error);
+  }
+  *fd_out = AsHandle(fd);
+  return Status::Ok();
+}
+
+uint16_t TcpListener::PortOf(NativeHandle fd) {
+  return LocalEndpointOf(AsSocket(fd)).port;
+}
+
+void TcpListener::CloseSockets() {
+  for (NativeHandle open_fd : listen_fds_) closesocket(AsSocket(open_fd));
+  listen_fds_.clear();
+}
+
+Status TcpListener::Activate() {
+  if (Status bound = BindAll(); !bound.ok()) return bound;
   wake_fd_ = reinterpret_cast<NativeHandle>(WSACreateEvent());
   return StartAccepting();
 }
@@ -62,9 +70,8 @@ void TcpListener::AcceptLoop() {
       if (!(happened.lNetworkEvents & FD_ACCEPT)) continue;
       // Take every connection that is waiting; FD_ACCEPT is posted again after each accept.
       for (;;) {
-        sockaddr_in peer{};
-        int length = sizeof peer;
-        SOCKET fd = accept(AsSocket(listen_fds_[i]), reinterpret_cast<sockaddr*>(&peer), &length);
+        SocketAddress peer;
+        SOCKET fd = accept(AsSocket(listen_fds_[i]), peer.get(), &peer.length);
         if (fd == INVALID_SOCKET) {
           int error = WSAGetLastError();
           // Out of sockets or memory: wait a moment before the next try.
@@ -86,8 +93,7 @@ void TcpListener::Deactivate(uint32_t wait_ms) {
     WSASetEvent(AsEvent(wake_fd_));
     accept_thread_.join();
   }
-  for (NativeHandle fd : listen_fds_) closesocket(AsSocket(fd));
-  listen_fds_.clear();
+  CloseSockets();
   if (wake_fd_ != kNoHandle) WSACloseEvent(AsEvent(wake_fd_));
   wake_fd_ = kNoHandle;
 

@@ -9,16 +9,26 @@
 #endif
 
 namespace plat {
+namespace {
 
-Status UdpListener::BindSocket(Endpoint target, NativeHandle* fd_out, Endpoint* bound) {
+// IPV6_TCLASS, which not every SDK's headers name.
+constexpr int kIpv6TrafficClass = 39;
+
+}  // namespace
+
+Status UdpListener::BindSocket(Endpoint target, int family, NativeHandle* fd_out, Endpoint* bound) {
   EnsureWinsock();
-  SOCKET fd = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  SOCKET fd = WSASocketW(family, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (fd == INVALID_SOCKET)
     return Status::Error(SocketErrorText("socket", target, WSAGetLastError()));
   BOOL yes = TRUE;
   setsockopt(fd, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
-  sockaddr_in address = ToSockaddr(target);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (family == AF_INET6 && target.ip.IsUnspecified()) {
+    DWORD no = 0;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&no), sizeof no);
+  }
+  SocketAddress address = ToSockaddr(target, family);
+  if (bind(fd, address.get(), address.length) != 0) {
     std::string error = SocketErrorText("bind", target, WSAGetLastError());
     closesocket(fd);
     return Status::Error(error);
@@ -46,29 +56,31 @@ void UdpListener::SetReceiveWait(NativeHandle fd, uint32_t wait_ms) {
              sizeof wait);
 }
 
-// Windows honours IP_TOS only where the administrator's policy lets programs mark their own
-// traffic; elsewhere the mark is ignored and the datagrams leave unmarked.
-void UdpListener::SetDscpMark(NativeHandle fd, int dscp) {
+// Windows honours IP_TOS and IPV6_TCLASS only where the administrator's policy lets programs
+// mark their own traffic; elsewhere the mark is ignored and the datagrams leave unmarked.
+void UdpListener::SetDscpMark(NativeHandle fd, int family, int dscp) {
   if (dscp == 0) return;
   DWORD tos = static_cast<DWORD>(dscp) << 2;
   setsockopt(AsSocket(fd), IPPROTO_IP, IP_TOS, reinterpret_cast<const char*>(&tos), sizeof tos);
+  if (family == AF_INET6) {
+    setsockopt(AsSocket(fd), IPPROTO_IPV6, kIpv6TrafficClass, reinterpret_cast<const char*>(&tos),
+               sizeof tos);
+  }
 }
 
 void UdpListener::ListenLoop() {
   SOCKET fd = AsSocket(fd_.load());
   std::vector<uint8_t> buffer(kReceiveBufferSize);
   while (!stopping_.load(std::memory_order_acquire)) {
-    sockaddr_in source{};
-    int length = sizeof source;
-    int received =
-        recvfrom(fd, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0,
-                 reinterpret_cast<sockaddr*>(&source), &length);
+    SocketAddress source;
+    int received = recvfrom(fd, reinterpret_cast<char*>(buffer.data()),
+                            static_cast<int>(buffer.size()), 0, source.get(), &source.length);
     // A time-out, a transient error or a datagram longer than the buffer (WSAEMSGSIZE: it is
     // cut, and never reaches the handler).
     if (received < 0) continue;
     if (stopping_.load(std::memory_order_acquire)) break;
     // The arrival address is not read here: answers leave from the system's choice.
-    Deliver(buffer.data(), static_cast<size_t>(received), FromSockaddr(source), 0);
+    Deliver(buffer.data(), static_cast<size_t>(received), FromSockaddr(source), IpAddress{});
   }
 }
 
@@ -76,12 +88,13 @@ void UdpListener::CloseSocket(NativeHandle fd) {
   closesocket(AsSocket(fd));
 }
 
-bool UdpListener::SendTo(const uint8_t* data, size_t size, Endpoint to, uint32_t) const {
+bool UdpListener::SendTo(const uint8_t* data, size_t size, const Endpoint& to,
+                         const IpAddress&) const {
   NativeHandle fd = fd_.load(std::memory_order_relaxed);
   if (fd == kNoHandle) return false;
-  sockaddr_in address = ToSockaddr(to);
+  SocketAddress address = ToSockaddr(to, family_.load(std::memory_order_relaxed));
   int sent = sendto(AsSocket(fd), reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
-                    reinterpret_cast<sockaddr*>(&address), sizeof address);
+                    address.get(), address.length);
   return sent == static_cast<int>(size);
 }
 
@@ -90,7 +103,7 @@ size_t UdpListener::SendBatch(std::span<const OutgoingDatagram> batch, std::span
   size_t delivered = 0;
   batch = batch.first(std::min(batch.size(), sent.size()));
   for (size_t i = 0; i < batch.size(); ++i) {
-    sent[i] = SendTo(batch[i].data, batch[i].size, batch[i].to, batch[i].from_ip);
+    sent[i] = SendTo(batch[i].data, batch[i].size, batch[i].to, batch[i].from);
     if (sent[i]) ++delivered;
   }
   return delivered;
