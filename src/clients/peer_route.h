@@ -27,11 +27,12 @@ class PeerRoute {
     for (;;) {
       const uint32_t before = sequence_.load(std::memory_order_acquire);
       if (before & 1) continue;  // a write is under way
+      // Each part is loaded with acquire: a part written by an overlapping Set then makes the
+      // odd count of that Set visible to the second look at the count below.
       Route route;
       Unpack(peer_high_, peer_low_, route.peer.ip);
-      route.peer.port = static_cast<uint16_t>(port_.load(std::memory_order_relaxed));
+      route.peer.port = static_cast<uint16_t>(port_.load(std::memory_order_acquire));
       Unpack(from_high_, from_low_, route.reply_from);
-      std::atomic_thread_fence(std::memory_order_acquire);
       if (sequence_.load(std::memory_order_relaxed) == before) return route;
     }
   }
@@ -40,9 +41,8 @@ class PeerRoute {
     std::lock_guard<std::mutex> lock(writer_);
     if (Get() == route) return;  // the common case: nothing moved, nothing is written
     sequence_.fetch_add(1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
     Pack(route.peer.ip, peer_high_, peer_low_);
-    port_.store(route.peer.port, std::memory_order_relaxed);
+    port_.store(route.peer.port, std::memory_order_release);
     Pack(route.reply_from, from_high_, from_low_);
     sequence_.fetch_add(1, std::memory_order_release);
   }
@@ -50,13 +50,13 @@ class PeerRoute {
  private:
   static void Pack(const plat::IpAddress& ip, std::atomic<uint64_t>& high,
                    std::atomic<uint64_t>& low) {
-    high.store(ip.High(), std::memory_order_relaxed);
-    low.store(ip.Low(), std::memory_order_relaxed);
+    high.store(ip.High(), std::memory_order_release);
+    low.store(ip.Low(), std::memory_order_release);
   }
   static void Unpack(const std::atomic<uint64_t>& high, const std::atomic<uint64_t>& low,
                      plat::IpAddress& ip) {
-    const uint64_t parts[2] = {high.load(std::memory_order_relaxed),
-                               low.load(std::memory_order_relaxed)};
+    const uint64_t parts[2] = {high.load(std::memory_order_acquire),
+                               low.load(std::memory_order_acquire)};
     for (int i = 0; i < 16; ++i)
       ip.bytes[i] = static_cast<uint8_t>(parts[i / 8] >> (56 - 8 * (i % 8)));
   }
