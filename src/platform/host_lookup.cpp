@@ -23,32 +23,15 @@ std::string LookupFailureText(int status) {
 #endif
 }
 
-}  // namespace
-
-HostLookup LookUpHost(const std::string& host) {
+// The distinct addresses of `host` in `family` (AF_INET, or AF_UNSPEC for both), in the
+// resolver's order; empty with `reason` set when there are none.
+std::vector<IpAddress> Resolve(const std::string& host, int family, const char* none,
+                               std::string* reason) {
 #ifdef _WIN32
   EnsureWinsock();
 #endif
   addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  HostLookup lookup;
-  if (status == 0 && found != nullptr)
-    lookup.ip = FromSockaddr(found->ai_addr).ip.Ipv4();
-  else
-    lookup.reason = status == 0 ? "no IPv4 address" : LookupFailureText(status);
-  if (found != nullptr) freeaddrinfo(found);
-  return lookup;
-}
-
-std::vector<IpAddress> LookUpAddresses(const std::string& host, std::string* reason) {
-#ifdef _WIN32
-  EnsureWinsock();
-#endif
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
+  hints.ai_family = family;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
@@ -59,9 +42,22 @@ std::vector<IpAddress> LookUpAddresses(const std::string& host, std::string* rea
     if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
       addresses.push_back(address);
   }
-  if (addresses.empty() && reason) *reason = status == 0 ? "no address" : LookupFailureText(status);
+  if (addresses.empty() && reason) *reason = status == 0 ? none : LookupFailureText(status);
   if (found != nullptr) freeaddrinfo(found);
   return addresses;
+}
+
+}  // namespace
+
+HostLookup LookUpHost(const std::string& host) {
+  HostLookup lookup;
+  const std::vector<IpAddress> addresses = Resolve(host, AF_INET, "no IPv4 address", &lookup.reason);
+  if (!addresses.empty()) lookup.ip = addresses.front().Ipv4();
+  return lookup;
+}
+
+std::vector<IpAddress> LookUpAddresses(const std::string& host, std::string* reason) {
+  return Resolve(host, AF_UNSPEC, "no address", reason);
 }
 
 }  // namespace plat
